@@ -1,0 +1,33 @@
+#pragma once
+
+#include "Modbus485.h"
+
+#include <QLibrary>
+#include <QString>
+
+#include <memory>
+
+// Modbus485 on the real MODBUS485 shared library, loaded by name at the first call of any operation:
+// from the program's own folder first, then the system's library path. Each entry point is resolved at its
+// first use. A missing library or entry point raises LinkError in that call; the next call tries again.
+class Modbus485Library : public Modbus485 {
+public:
+    explicit Modbus485Library(QString libraryName = QStringLiteral("MODBUS485"));
+    ~Modbus485Library() override;
+
+    int32_t OpenPort_Modbus(int32_t port, int32_t baudCode, int32_t parityCode) override;
+    int32_t ClosePort_Modbus(int32_t port) override;
+    int32_t GetPort_Status(int32_t port) override;
+    int32_t Set_0X_Bit1(int32_t port, int32_t station, int32_t coil) override;
+    int32_t Rst_0X_Bit1(int32_t port, int32_t station, int32_t coil) override;
+    int32_t Get_0X_B16(int32_t port, int32_t station, int32_t start, int32_t *elements) override;
+    int32_t Get_1X_B16(int32_t port, int32_t station, int32_t start, int32_t *elements) override;
+    int32_t Get_3X_UnD8(int32_t port, int32_t station, int32_t start, int32_t *elements) override;
+    int32_t Get_4X_UnD8(int32_t port, int32_t station, int32_t start, int32_t *elements) override;
+    int32_t Get_4X_UnD1(int32_t port, int32_t station, int32_t reg) override;
+    int32_t Get_4X_D1(int32_t port, int32_t station, int32_t reg) override;
+    int32_t Set_4X_D1(int32_t port, int32_t station, int32_t reg, int32_t value) override;
+
+private:
+    QString m_libraryName;
+};

@@ -1,0 +1,115 @@
+#pragma once
+
+#include "CheckedArray.h"
+#include "ControlArray.h"
+#include "Modbus485.h"
+
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTimer;
+
+namespace Ui {
+class ssqx;
+}
+
+// The main window: the stored layout ssqx.ui, its control arrays, and the handlers of the connection,
+// the two polls and the operator's commands (one source file per feature).
+class ssqx : public QWidget {
+    Q_OBJECT
+
+public:
+    // Creates the controls as the layout holds them, wires the handlers and runs Form_Load.
+    explicit ssqx(Modbus485 &link, QWidget *parent = nullptr);
+    ~ssqx() override;
+
+    // Connection and port lifecycle.
+    void Form_Load();
+    void Command9_Click();
+    void Command10_Click();
+    void Command1_Click();
+    void Form_Unload(int16_t &Cancel);
+    void Form_KeyDown(int KeyCode, int Shift);
+
+    // I/O poll.
+    void Timer1_Timer();
+    void D_Byte(uint8_t b);
+
+    // Counter poll.
+    void Timer2_Timer();
+
+    // Output control.
+    void Command2_Click(int16_t index);
+    void Command3_Click(int16_t index);
+
+    // Counter control.
+    void D_3R_Click(int16_t index);
+    void Command5_Click(int16_t index);
+
+    // Module parity setting.
+    void Command4_Click();
+
+    // Ends the process; replaced in tests so that "退出" can be observed without ending the test run.
+    void setProcessEnd(std::function<void()> end) { m_endProcess = std::move(end); }
+
+    // Shared values.
+    CheckedArray<0, 500> PanelVars;
+    int32_t WriteStatus = 0;
+    int16_t KeepOpen = 0; // 16-bit Boolean: 0 False, -1 True
+
+    // Receiving areas and results of the polls.
+    CheckedArray<0, 100> InputWords;
+    CheckedArray<0, 100> CoilWords;
+    int32_t LinkStatus = 0;
+    std::array<uint8_t, 8> BitFlags{};
+    CheckedArray<0, 500> FreqRegs;
+    CheckedArray<0, 500> CounterRegs;
+
+    // Control arrays, addressed as the window description does: D_3R(3), Frame1(33).
+    ControlArray<QGroupBox> Frame1, Frame2, Frame4, Frame5;
+    ControlArray<QLabel> Label1, Label2, Label4;
+    ControlArray<QLabel> B_2R, B_1RW, D_3R, D_4R, D_4WRW;
+    ControlArray<QLineEdit> D_3RW;
+    ControlArray<QPushButton> Command2, Command3, Command5;
+    ControlArray<QRadioButton> Option1, Option2;
+
+    // Single controls.
+    QGroupBox *Frame3 = nullptr;
+    QGroupBox *Frame6 = nullptr;
+    QLabel *Label5 = nullptr;
+    QComboBox *Combo1 = nullptr;
+    QComboBox *Combo2 = nullptr;
+    QComboBox *Combo6 = nullptr;
+    QComboBox *Combo7 = nullptr;
+    QComboBox *Combo8 = nullptr;
+    QComboBox *Combo12 = nullptr;
+    QPushButton *Command1 = nullptr;
+    QPushButton *Command4 = nullptr;
+    QPushButton *Command9 = nullptr;
+    QPushButton *Command10 = nullptr;
+    QTimer *Timer1 = nullptr;
+    QTimer *Timer2 = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    // Connects every control and timer to its handler; the one place where wiring happens.
+    void connectHandlers();
+
+    Modbus485 &m_link;
+    std::unique_ptr<Ui::ssqx> m_ui;
+    std::function<void()> m_endProcess;
+};

@@ -1,0 +1,3 @@
+#include "ssqx.h"
+
+void ssqx::Timer2_Timer() {}

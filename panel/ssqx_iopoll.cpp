@@ -1,0 +1,4 @@
+#include "ssqx.h"
+
+void ssqx::Timer1_Timer() {}
+void ssqx::D_Byte(uint8_t) {}

@@ -1,0 +1,3 @@
+#include "ssqx.h"
+
+void ssqx::Command4_Click() {}
