@@ -1,14 +1,18 @@
 #include "ssqx.h"
 
+#include "FontFallbacks.h"
 #include "ui_ssqx.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QGuiApplication>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTimer>
 
 #include <cstdlib>
@@ -17,9 +21,10 @@ ssqx::ssqx(Modbus485 &link, QWidget *parent)
     : QWidget(parent)
     , m_link(link)
     , m_ui(std::make_unique<Ui::ssqx>())
-    , m_endProcess([] { std::exit(0); })
-{
+    , m_endProcess([] { std::exit(0); }) {
+    FontFallbacks::install();
     m_ui->setupUi(this);
+    applyLayoutDetails();
 
     Frame1 = ControlArray<QGroupBox>(this, QStringLiteral("Frame1"));
     Frame2 = ControlArray<QGroupBox>(this, QStringLiteral("Frame2"));
@@ -67,8 +72,25 @@ ssqx::ssqx(Modbus485 &link, QWidget *parent)
 
 ssqx::~ssqx() = default;
 
-void ssqx::closeEvent(QCloseEvent *event)
-{
+// What the stored form cannot hold: half-point font sizes, the icon from the program's resources, and the
+// fixed client area centred on the screen.
+void ssqx::applyLayoutDetails() {
+    for (QWidget *control :
+         {static_cast<QWidget *>(m_ui->D_4WRW_21), static_cast<QWidget *>(m_ui->Command1),
+          static_cast<QWidget *>(m_ui->Label2_9), static_cast<QWidget *>(m_ui->Label2_10)}) {
+        QFont font = control->font();
+        font.setPointSizeF(10.5);
+        control->setFont(font);
+    }
+    const QIcon icon(QStringLiteral(":/qm4107/qm4107.ico"));
+    if (!icon.isNull())
+        setWindowIcon(icon);
+    setFixedSize(880, 381);
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void ssqx::closeEvent(QCloseEvent *event) {
     int16_t cancel = 0;
     Form_Unload(cancel);
     if (cancel)
@@ -77,8 +99,7 @@ void ssqx::closeEvent(QCloseEvent *event)
         event->accept();
 }
 
-void ssqx::keyPressEvent(QKeyEvent *event)
-{
+void ssqx::keyPressEvent(QKeyEvent *event) {
     Form_KeyDown(0, 0);
     QWidget::keyPressEvent(event);
 }

@@ -108,6 +108,8 @@ protected:
 private:
     // Connects every control and timer to its handler; the one place where wiring happens.
     void connectHandlers();
+    // Sets what the stored layout cannot hold (half-point fonts, icon, fixed size, centring).
+    void applyLayoutDetails();
 
     Modbus485 &m_link;
     std::unique_ptr<Ui::ssqx> m_ui;
