@@ -4,6 +4,7 @@
 #include "ControlArray.h"
 #include "Modbus485.h"
 
+#include <QRgb>
 #include <QWidget>
 
 #include <array>
@@ -110,8 +111,19 @@ private:
     void connectHandlers();
     // Sets what the stored layout cannot hold (half-point fonts, icon, fixed size, centring).
     void applyLayoutDetails();
+    // Puts the fifteen input and output lamps back to their design-time look.
+    void blankLamps();
+    // Paints one lamp group from a received bit-block word; a word outside 0-255 is a failed read.
+    void showBits(ControlArray<QLabel> &lamps, int firstLamp, int count, int32_t word, const QString &prefix,
+                  int firstNumber, QRgb closedColour, QRgb openColour);
+    // Restores a value label after its editor's command, and hides the shared clear-mode selectors.
+    void closeEditor(int16_t index);
 
     Modbus485 &m_link;
     std::unique_ptr<Ui::ssqx> m_ui;
     std::function<void()> m_endProcess;
+    // Set while a counter-poll tick runs, so a further tick arriving during its yields is skipped.
+    bool m_counterPollRunning = false;
+    // Set by "退出": whatever was suspended in a yield makes no further call.
+    bool m_processEnding = false;
 };

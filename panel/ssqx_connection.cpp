@@ -1,8 +1,93 @@
 #include "ssqx.h"
 
-void ssqx::Form_Load() {}
-void ssqx::Command9_Click() {}
-void ssqx::Command10_Click() {}
-void ssqx::Command1_Click() {}
-void ssqx::Form_Unload(int16_t &Cancel) { Cancel = KeepOpen; }
+#include "TextToNumber.h"
+#include "ValueField.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QRadioButton>
+#include <QTimer>
+
+namespace {
+
+constexpr QRgb InputDesignColour = 0xC0FFFF;
+constexpr QRgb OutputDesignColour = 0xFFFFC0;
+
+void fillList(QComboBox *combo, const QStringList &items) {
+    for (int k = 0; k < items.size(); ++k)
+        combo->insertItem(k, items[k]);
+    combo->setCurrentText(combo->itemText(0));
+}
+
+QStringList numberItems(int last) {
+    QStringList items;
+    for (int n = 1; n <= last; ++n)
+        items << QString::number(n) + u' ';
+    return items;
+}
+
+} // namespace
+
+void ssqx::Form_Load() {
+    resumeNext([&] { fillList(Combo1, numberItems(19)); });
+    resumeNext([&] { Option1(1)->setChecked(true); });
+    resumeNext([&] { Option2(0)->setChecked(true); });
+    resumeNext([&] { fillList(Combo2, numberItems(16)); });
+    resumeNext([&] {
+        fillList(Combo12,
+                 {QStringLiteral("0:无校验 "), QStringLiteral("1:奇校验 "), QStringLiteral("2:偶校验 ")});
+    });
+    for (QComboBox *combo : {Combo6, Combo7, Combo8})
+        resumeNext([&] { fillList(combo, {QStringLiteral("0:软件清零 "), QStringLiteral("1:硬件清零 ")}); });
+    KeepOpen = -1;
+}
+
+void ssqx::Command9_Click() {
+    resumeNext([&] { PanelVars[0] = TextToNumber::toInt32(Combo1->currentText()); });
+    for (int i = 0; i <= 2; ++i)
+        resumeNext([&] {
+            if (Option1(i)->isChecked())
+                PanelVars[1] = i;
+        });
+    for (int i = 0; i <= 2; ++i)
+        resumeNext([&] {
+            if (Option2(i)->isChecked())
+                PanelVars[2] = i;
+        });
+    resumeNext([&] { PanelVars[3] = TextToNumber::toInt32(Combo2->currentText()); });
+    resumeNext([&] { PanelVars[20] = m_link.OpenPort_Modbus(PanelVars[0], PanelVars[1], PanelVars[2]); });
+    // Enabling a running timer leaves its rhythm alone, as re-enabling does on the original platform.
+    if (!Timer1->isActive())
+        Timer1->start();
+    if (!Timer2->isActive())
+        Timer2->start();
+}
+
+void ssqx::Command10_Click() {
+    resumeNext([&] { m_link.ClosePort_Modbus(PanelVars[0]); });
+    Timer1->stop();
+    Timer2->stop();
+    blankLamps();
+}
+
+// The design-time look of the fifteen lamps: one blank on the lamp's own colour.
+void ssqx::blankLamps() {
+    for (int i = 0; i <= 9; ++i)
+        resumeNext([&] { setField(B_2R(i), QStringLiteral(" "), InputDesignColour); });
+    for (int i = 0; i <= 4; ++i)
+        resumeNext([&] { setField(B_1RW(i), QStringLiteral(" "), OutputDesignColour); });
+}
+
+void ssqx::Command1_Click() {
+    KeepOpen = 0;
+    // A counter-poll tick suspended in one of its yields must not touch the line again.
+    m_processEnding = true;
+    close();
+    m_endProcess();
+}
+
+void ssqx::Form_Unload(int16_t &Cancel) {
+    Cancel = KeepOpen;
+}
+
 void ssqx::Form_KeyDown(int, int) {}

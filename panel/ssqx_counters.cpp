@@ -1,4 +1,55 @@
 #include "ssqx.h"
 
-void ssqx::D_3R_Click(int16_t) {}
-void ssqx::Command5_Click(int16_t) {}
+#include "ModuleMap.h"
+#include "TextToNumber.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+// Opens the editor of one value label: its text box (presets only), its button, and the three shared
+// clear-mode selectors.
+void ssqx::D_3R_Click(int16_t index) {
+    resumeNext([&] { D_3R(index)->setVisible(false); });
+    resumeNext([&] { D_3RW(index)->setVisible(true); });
+    resumeNext([&] { Command5(index)->setVisible(true); });
+    Combo6->setVisible(true);
+    Combo7->setVisible(true);
+    Combo8->setVisible(true);
+}
+
+// Clear (0-2), preset (3-5) or clear mode (6-8) of a counter: writes holding register index+1, repeats
+// once on the library's failure value, then closes the editor.
+void ssqx::Command5_Click(int16_t index) {
+    if (index >= 0 && index <= 8) {
+        int32_t value = 0;
+        if (index >= 3 && index <= 5) {
+            double number = 0;
+            resumeNext([&] { number = TextToNumber::leadingNumber(D_3RW(index)->text()); });
+            // The range is judged on the number as typed, before rounding: 65535.4 is refused.
+            if (number > ModuleMap::PresetMax || number < ModuleMap::PresetMin)
+                return;
+            resumeNext([&] { PanelVars[15] = TextToNumber::toInt32(number); });
+            value = PanelVars[15];
+        } else if (index >= 6) {
+            QComboBox *selector = index == 6 ? Combo6 : index == 7 ? Combo7 : Combo8;
+            resumeNext([&] { PanelVars[15] = TextToNumber::toInt32(selector->currentText()); });
+            value = PanelVars[15];
+        }
+        const int32_t reg = index + 1;
+        resumeNext([&] { WriteStatus = m_link.Set_4X_D1(PanelVars[0], PanelVars[3], reg, value); });
+        if (WriteStatus == ModuleMap::Failed)
+            resumeNext([&] { WriteStatus = m_link.Set_4X_D1(PanelVars[0], PanelVars[3], reg, value); });
+    }
+    closeEditor(index);
+}
+
+void ssqx::closeEditor(int16_t index) {
+    resumeNext([&] { D_3R(index)->setVisible(true); });
+    resumeNext([&] { D_3RW(index)->setVisible(false); });
+    resumeNext([&] { Command5(index)->setVisible(false); });
+    Combo6->setVisible(false);
+    Combo7->setVisible(false);
+    Combo8->setVisible(false);
+}

@@ -1,3 +1,20 @@
 #include "ssqx.h"
 
-void ssqx::Command4_Click() {}
+#include "ModuleMap.h"
+#include "TextToNumber.h"
+
+#include <QComboBox>
+
+// "修改": writes the chosen parity code into the module's register 256; the counter poll shows the result.
+// The program's own port settings are not touched.
+void ssqx::Command4_Click() {
+    resumeNext([&] { PanelVars[15] = TextToNumber::toInt32(Combo12->currentText()); });
+    resumeNext([&] {
+        WriteStatus = m_link.Set_4X_D1(PanelVars[0], PanelVars[3], ModuleMap::ParityRegister, PanelVars[15]);
+    });
+    if (WriteStatus == ModuleMap::Failed)
+        resumeNext([&] {
+            WriteStatus =
+                m_link.Set_4X_D1(PanelVars[0], PanelVars[3], ModuleMap::ParityRegister, PanelVars[15]);
+        });
+}
