@@ -1,0 +1,165 @@
+#include "ModuleState.h"
+
+#include <cmath>
+#include <sstream>
+
+namespace {
+bool holdingReadable(int item) {
+    return (item >= 1 && item <= ModuleState::HoldingItems) || item == ModuleState::ParityRegister;
+}
+
+bool rangeInside(int first, int count, int lastItem) {
+    return count >= 1 && first >= 1 && first + count - 1 <= lastItem;
+}
+} // namespace
+
+ModuleState::ModuleState()
+    : m_lastAdvance(Clock::now()) {}
+
+uint8_t ModuleState::readCoils(int first, int count, std::vector<bool> &bits) {
+    if (!rangeInside(first, count, CoilItems))
+        return IllegalAddress;
+    bits.assign(m_coils.begin() + first - 1, m_coils.begin() + first - 1 + count);
+    return Served;
+}
+
+uint8_t ModuleState::readInputs(int first, int count, std::vector<bool> &bits) {
+    if (!rangeInside(first, count, InputItems))
+        return IllegalAddress;
+    bits.assign(m_inputs.begin() + first - 1, m_inputs.begin() + first - 1 + count);
+    return Served;
+}
+
+uint8_t ModuleState::readInputRegisters(int first, int count, std::vector<uint16_t> &values) {
+    if (!rangeInside(first, count, InputRegisterItems))
+        return IllegalAddress;
+    advanceCounters();
+    values.assign(m_inputRegisters.begin() + first - 1, m_inputRegisters.begin() + first - 1 + count);
+    return Served;
+}
+
+uint8_t ModuleState::readHoldingRegisters(int first, int count, std::vector<uint16_t> &values) {
+    if (count < 1)
+        return IllegalAddress;
+    for (int item = first; item < first + count; ++item)
+        if (!holdingReadable(item))
+            return IllegalAddress;
+    advanceCounters();
+    values.clear();
+    for (int item = first; item < first + count; ++item)
+        values.push_back(item == ParityRegister ? m_parity : m_holding[item - 1]);
+    return Served;
+}
+
+uint8_t ModuleState::writeCoil(int item, bool closed) {
+    if (item < 1 || item > WritableCoils)
+        return IllegalAddress;
+    m_coils[item - 1] = closed;
+    return Served;
+}
+
+uint8_t ModuleState::writeHoldingRegister(int item, uint16_t value) {
+    if (!holdingReadable(item))
+        return IllegalAddress;
+    advanceCounters();
+    if (item == ParityRegister)
+        m_parity = value;
+    else
+        m_holding[item - 1] = value;
+    if (item >= 1 && item <= Counters && value == 0)
+        m_pulseFraction[item - 1] = 0; // a cleared counter starts from a whole pulse
+    return Served;
+}
+
+uint8_t ModuleState::writeCoils(int first, const std::vector<bool> &bits) {
+    if (!rangeInside(first, static_cast<int>(bits.size()), WritableCoils))
+        return IllegalAddress;
+    for (size_t i = 0; i < bits.size(); ++i)
+        m_coils[first - 1 + i] = bits[i];
+    return Served;
+}
+
+uint8_t ModuleState::writeHoldingRegisters(int first, const std::vector<uint16_t> &values) {
+    if (values.empty())
+        return IllegalAddress;
+    for (size_t i = 0; i < values.size(); ++i)
+        if (!holdingReadable(first + static_cast<int>(i)))
+            return IllegalAddress;
+    for (size_t i = 0; i < values.size(); ++i)
+        writeHoldingRegister(first + static_cast<int>(i), values[i]);
+    return Served;
+}
+
+bool ModuleState::setInput(int item, bool closed) {
+    if (item < 1 || item > InputItems)
+        return false;
+    m_inputs[item - 1] = closed;
+    return true;
+}
+
+bool ModuleState::setCoil(int item, bool closed) {
+    if (item < 1 || item > CoilItems)
+        return false;
+    m_coils[item - 1] = closed;
+    return true;
+}
+
+bool ModuleState::setInputRegister(int item, uint16_t value) {
+    if (item < 1 || item > InputRegisterItems)
+        return false;
+    advanceCounters();
+    m_inputRegisters[item - 1] = value;
+    return true;
+}
+
+bool ModuleState::setHoldingRegister(int item, uint16_t value) {
+    if (!holdingReadable(item))
+        return false;
+    writeHoldingRegister(item, value);
+    return true;
+}
+
+bool ModuleState::setPulses(int counter, double hertz) {
+    if (counter < 1 || counter > Counters || !(hertz >= 0) || hertz > 65535)
+        return false;
+    advanceCounters();
+    m_pulseRate[counter - 1] = hertz;
+    m_inputRegisters[counter - 1] = static_cast<uint16_t>(std::lround(hertz));
+    return true;
+}
+
+void ModuleState::advanceCounters() {
+    const auto now = Clock::now();
+    const double seconds = std::chrono::duration<double>(now - m_lastAdvance).count();
+    m_lastAdvance = now;
+    for (int i = 0; i < Counters; ++i) {
+        if (m_pulseRate[i] <= 0)
+            continue;
+        m_pulseFraction[i] += m_pulseRate[i] * seconds;
+        const double whole = std::floor(m_pulseFraction[i]);
+        m_pulseFraction[i] -= whole;
+        // The count is a 16-bit register and wraps like the module's.
+        m_holding[i] = static_cast<uint16_t>((m_holding[i] + static_cast<uint64_t>(whole)) & 0xFFFF);
+    }
+}
+
+std::string ModuleState::dump() {
+    advanceCounters();
+    std::ostringstream out;
+    out << "coils=";
+    for (bool b : m_coils)
+        out << (b ? '1' : '0');
+    out << " inputs=";
+    for (bool b : m_inputs)
+        out << (b ? '1' : '0');
+    out << " input-registers=";
+    for (size_t i = 0; i < m_inputRegisters.size(); ++i)
+        out << (i ? "," : "") << m_inputRegisters[i];
+    out << " holding-registers=";
+    for (size_t i = 0; i < m_holding.size(); ++i)
+        out << (i ? "," : "") << m_holding[i];
+    out << " parity=" << static_cast<int16_t>(m_parity) << " pulses=";
+    for (size_t i = 0; i < m_pulseRate.size(); ++i)
+        out << (i ? "," : "") << m_pulseRate[i];
+    return out.str();
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "ModuleState.h"
+#include "SimOptions.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+typedef struct _modbus modbus_t;
+
+// The simulated module on its line: serves Modbus RTU requests from the line's file descriptor, takes
+// commands from standard input, logs one line per request on standard output and injects line faults.
+class Simulator {
+public:
+    explicit Simulator(SimOptions options);
+    ~Simulator();
+
+    // Opens the line and prints its device path; false (with a message on stderr) when that fails.
+    bool open();
+    // Serves until SIGTERM/SIGINT/SIGHUP or the "quit" command; returns the exit status.
+    int run();
+    // Executes one command line; false (with a message on stderr) when it is not understood.
+    bool command(const std::string &line);
+
+private:
+    enum class Fault { None, Silent, Late, CorruptCrc, WrongStation, Exception, Garbage };
+    using Clock = std::chrono::steady_clock;
+
+    bool openPseudoTerminal();
+    bool openDevice();
+    bool makeLink(const std::string &target);
+    void closeLine();
+    void serveOne();
+    void drainUntilQuiet();
+    // Builds the module's reply (without CRC) to one request and its log text; false when not to be served.
+    void handle(const uint8_t *request, int length, std::vector<uint8_t> &reply, std::string &log);
+    void reply(std::vector<uint8_t> frame, int requestLength, Clock::time_point received, std::string &log);
+    void takeFaultTurn();
+    double characterSeconds() const;
+    int toItem(int address) const { return m_options.protocolAddressing ? address : address + 1; }
+
+    SimOptions m_options;
+    ModuleState m_state;
+    modbus_t *m_modbus = nullptr;
+    int m_fd = -1;        // the line: pseudo-terminal master or the serial device
+    int m_keepSlave = -1; // our own handle on the pseudo-terminal's slave side, so it never hangs up
+    std::string m_ptyPath;
+    bool m_linkMade = false;
+    bool m_quit = false;
+
+    Fault m_fault = Fault::None;
+    int m_faultRequests = -1; // requests the fault still applies to; -1 until "normal"
+    int m_lateMs = 0;
+    int m_exceptionCode = 4;
+    uint32_t m_garbageSeed = 12345;
+};

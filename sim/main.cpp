@@ -1,0 +1,135 @@
+// qm4107-sim: a simulated QM4107 discrete I/O module, a Modbus RTU slave on a pseudo-terminal or a serial
+// device.
+//
+// Usage: qm4107-sim [--station N] [--baud 4800|9600|19200] [--parity none|odd|even] [--wire]
+//                   [--addressing reference|protocol] [--link PATH] [--device PATH] [-c COMMAND]...
+//
+// Standard output: the first line is the device path to open (the --link path if given, else the
+// pseudo-terminal's /dev/pts/N, or the --device path). Then one line per request served for our station:
+//     read-coils FIRST COUNT            function 1
+//     read-inputs FIRST COUNT           function 2
+//     read-holding-registers FIRST COUNT function 3
+//     read-input-registers FIRST COUNT  function 4
+//     write-coil ITEM 0|1               function 5
+//     write-register ITEM VALUE         function 6 (VALUE unsigned, 0-65535)
+//     write-coils FIRST COUNT           function 15
+//     write-registers FIRST COUNT       function 16
+//     function CODE                     any other function (answered with exception 1)
+// ITEM/FIRST are numbered as the master passes them to MODBUS485: reference numbers (protocol address + 1)
+// by default, protocol addresses with --addressing protocol. A line may end with what happened instead of a
+// plain answer: " exception N" (refused, nothing changed), " silent" (no answer, nothing changed),
+// " late", " corrupt-crc", " wrong-station", " garbage" (request carried out, answer damaged or delayed).
+// The "state" command prints one line: "state coils=<16 bits> inputs=<16 bits> input-registers=a,b,..
+// holding-registers=r1,..,r9 parity=P pulses=f1,f2,f3 fault=none|on|pending".
+//
+// Commands on standard input, one a line (also with -c before the first request):
+//     input N 0|1          discrete input N (X1-X10; 1-16 exist), 1 = closed
+//     inputs BITS          inputs from X1 on, e.g. "inputs 1010000000"
+//     coil N 0|1           coil N (Y1-Y5; 1-16 exist) as if written by a master
+//     pulses N HZ          pulses on X1-X3 at HZ per second: counter N advances, frequency register N = HZ
+//     frequency N VALUE    input register N (1-8) = VALUE
+//     register N VALUE     holding register N (1-9, 256) = VALUE (-32768..65535)
+//     silent [K]           no answer at all               } for the next K requests,
+//     late MS [K]          answer MS milliseconds late    } or until "normal"
+//     corrupt-crc [K]      answer with a wrong CRC        }
+//     wrong-station [K]    answer as another station      }
+//     exception [CODE [K]] refuse with exception CODE (4) }
+//     garbage [K]          answer with random bytes       }
+//     normal               no more faults
+//     close-device         close the line as a pulled-out adapter would
+//     state                print the state line
+//     quit                 stop
+// SIGTERM, SIGINT and SIGHUP stop it too; the pseudo-terminal and the --link symlink go with it.
+// Items: coils 1-16 readable (1-5 writable), inputs 1-16, input registers 1-8, holding registers 1-9 and 256
+// readable and writable; everything else is refused with exception 2. Writing 0 to registers 1-3 clears a
+// count.
+#include "Simulator.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+const char usage[] =
+    "Usage: qm4107-sim [options]\n"
+    "A simulated QM4107 module (Modbus RTU slave). First output line: the device path to open.\n"
+    "Options:\n"
+    "  --station N            station address, 1-247 (1)\n"
+    "  --baud B               4800, 9600 or 19200 (9600)\n"
+    "  --parity P             none, odd or even (none)\n"
+    "  --wire                 take the time the frames would take on a real line at that baud\n"
+    "  --addressing A         reference (item 1 = protocol address 0, default) or protocol\n"
+    "  --link PATH            also make PATH a symbolic link to the pseudo-terminal\n"
+    "  --device PATH          serve a real serial device instead of a pseudo-terminal\n"
+    "  -c, --command LINE     run a command line before serving (repeatable)\n"
+    "Commands on standard input, one a line:\n"
+    "  input N 0|1 | inputs BITS | coil N 0|1 | pulses N HZ | frequency N VALUE | register N VALUE\n"
+    "  silent [K] | late MS [K] | corrupt-crc [K] | wrong-station [K] | exception [CODE [K]] | garbage [K]\n"
+    "  normal | close-device | state | quit\n"
+    "  (a fault with K applies to the next K requests only)\n"
+    "Output after the first line: one line per request, e.g. \"read-coils 1 16\", \"write-coil 3 1\",\n"
+    "\"write-register 256 1\", \"read-input-registers 1 8 exception 2\", \"read-inputs 1 16 silent\";\n"
+    "\"state\" prints \"state coils=... inputs=... input-registers=... holding-registers=... parity=... "
+    "pulses=... fault=...\".\n";
+
+bool number(const char *text, int low, int high, int &value) {
+    char *end = nullptr;
+    const long v = std::strtol(text, &end, 10);
+    if (*text == '\0' || *end != '\0' || v < low || v > high)
+        return false;
+    value = static_cast<int>(v);
+    return true;
+}
+} // namespace
+
+int main(int argc, char *argv[]) {
+    SimOptions options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
+        auto bad = [&] {
+            std::fprintf(stderr, "qm4107-sim: bad or missing value for %s\n%s", arg.c_str(), usage);
+            return 2;
+        };
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(usage, stdout);
+            return 0;
+        } else if (arg == "--wire") {
+            options.wire = true;
+            continue;
+        } else if (!value) {
+            return bad();
+        } else if (arg == "--station") {
+            if (!number(value, 1, 247, options.station))
+                return bad();
+        } else if (arg == "--baud") {
+            if (!number(value, 1200, 115200, options.baud))
+                return bad();
+        } else if (arg == "--parity") {
+            const std::string p = value;
+            if (p != "none" && p != "odd" && p != "even")
+                return bad();
+            options.parity = p == "none" ? 'N' : p == "odd" ? 'O' : 'E';
+        } else if (arg == "--addressing") {
+            const std::string a = value;
+            if (a != "reference" && a != "protocol")
+                return bad();
+            options.protocolAddressing = a == "protocol";
+        } else if (arg == "--link") {
+            options.linkPath = value;
+        } else if (arg == "--device") {
+            options.devicePath = value;
+        } else if (arg == "-c" || arg == "--command") {
+            options.commands.emplace_back(value);
+        } else {
+            std::fprintf(stderr, "qm4107-sim: unknown option %s\n%s", arg.c_str(), usage);
+            return 2;
+        }
+        ++i;
+    }
+    Simulator simulator(options);
+    if (!simulator.open())
+        return 1;
+    return simulator.run();
+}
