@@ -1,0 +1,95 @@
+#include "RecordingModbus485.h"
+
+#include "RuntimeError.h"
+
+#include <algorithm>
+
+void RecordingModbus485::scriptResults(const QString &operation, std::vector<int32_t> results) {
+    auto &queue = m_results[operation];
+    queue.insert(queue.end(), results.begin(), results.end());
+}
+
+void RecordingModbus485::scriptBlock(const QString &operation, std::vector<int32_t> elements) {
+    m_blocks[operation].push_back(std::move(elements));
+}
+
+QStringList RecordingModbus485::callsOf(const QString &operation) const {
+    QStringList found;
+    for (const QString &c : calls)
+        if (c.startsWith(operation + u'('))
+            found << c;
+    return found;
+}
+
+int32_t RecordingModbus485::call(const QString &operation, std::initializer_list<int32_t> args,
+                                 int32_t *elements, std::size_t elementCount) {
+    if (libraryMissing)
+        throw LinkError("MODBUS485 missing");
+    QStringList text;
+    for (const int32_t a : args)
+        text << QString::number(a);
+    const QString record = operation + u'(' + text.join(u',') + u')';
+    calls << record;
+
+    if (elements) {
+        const std::vector<int32_t> *block = nullptr;
+        std::vector<int32_t> next;
+        if (auto it = m_blocks.find(operation); it != m_blocks.end() && !it->second.empty()) {
+            next = std::move(it->second.front());
+            it->second.pop_front();
+            block = &next;
+        } else if (auto standing = m_standingBlocks.find(operation); standing != m_standingBlocks.end()) {
+            block = &standing->second;
+        }
+        if (block)
+            std::copy_n(block->begin(), std::min(block->size(), elementCount), elements);
+    }
+
+    int32_t result = 0;
+    if (auto it = m_results.find(operation); it != m_results.end() && !it->second.empty()) {
+        result = it->second.front();
+        it->second.pop_front();
+    } else if (auto standing = m_standingResults.find(operation); standing != m_standingResults.end()) {
+        result = standing->second;
+    }
+    if (onCall)
+        onCall(record);
+    return result;
+}
+
+int32_t RecordingModbus485::OpenPort_Modbus(int32_t port, int32_t baudCode, int32_t parityCode) {
+    return call(QStringLiteral("OpenPort_Modbus"), {port, baudCode, parityCode});
+}
+int32_t RecordingModbus485::ClosePort_Modbus(int32_t port) {
+    return call(QStringLiteral("ClosePort_Modbus"), {port});
+}
+int32_t RecordingModbus485::GetPort_Status(int32_t port) {
+    return call(QStringLiteral("GetPort_Status"), {port});
+}
+int32_t RecordingModbus485::Set_0X_Bit1(int32_t port, int32_t station, int32_t coil) {
+    return call(QStringLiteral("Set_0X_Bit1"), {port, station, coil});
+}
+int32_t RecordingModbus485::Rst_0X_Bit1(int32_t port, int32_t station, int32_t coil) {
+    return call(QStringLiteral("Rst_0X_Bit1"), {port, station, coil});
+}
+int32_t RecordingModbus485::Get_0X_B16(int32_t port, int32_t station, int32_t start, int32_t *elements) {
+    return call(QStringLiteral("Get_0X_B16"), {port, station, start}, elements, 2);
+}
+int32_t RecordingModbus485::Get_1X_B16(int32_t port, int32_t station, int32_t start, int32_t *elements) {
+    return call(QStringLiteral("Get_1X_B16"), {port, station, start}, elements, 2);
+}
+int32_t RecordingModbus485::Get_3X_UnD8(int32_t port, int32_t station, int32_t start, int32_t *elements) {
+    return call(QStringLiteral("Get_3X_UnD8"), {port, station, start}, elements, 8);
+}
+int32_t RecordingModbus485::Get_4X_UnD8(int32_t port, int32_t station, int32_t start, int32_t *elements) {
+    return call(QStringLiteral("Get_4X_UnD8"), {port, station, start}, elements, 8);
+}
+int32_t RecordingModbus485::Get_4X_UnD1(int32_t port, int32_t station, int32_t reg) {
+    return call(QStringLiteral("Get_4X_UnD1"), {port, station, reg});
+}
+int32_t RecordingModbus485::Get_4X_D1(int32_t port, int32_t station, int32_t reg) {
+    return call(QStringLiteral("Get_4X_D1"), {port, station, reg});
+}
+int32_t RecordingModbus485::Set_4X_D1(int32_t port, int32_t station, int32_t reg, int32_t value) {
+    return call(QStringLiteral("Set_4X_D1"), {port, station, reg, value});
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "Modbus485.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <vector>
+
+// A Modbus485 that records every call as "Name(arg,arg,...)" (a block read's receiving area left out),
+// returns scripted results and fills block reads with scripted contents. In "library missing" mode every
+// call raises LinkError, as the loader does when MODBUS485 cannot be found.
+class RecordingModbus485 : public Modbus485 {
+public:
+    // The calls so far, in order.
+    QStringList calls;
+    bool libraryMissing = false;
+    // Runs after a call has been recorded, before it returns: lets a test act in the middle of a handler.
+    std::function<void(const QString &call)> onCall;
+
+    // Results of the next calls of an operation, in order; when the queue is empty it returns 0.
+    void scriptResults(const QString &operation, std::vector<int32_t> results);
+    // Elements a block read writes at its next calls, in order; when the queue is empty it writes nothing.
+    void scriptBlock(const QString &operation, std::vector<int32_t> elements);
+    // Results and block contents returned on every call once their queues are empty.
+    void setResult(const QString &operation, int32_t result) { m_standingResults[operation] = result; }
+    void setBlock(const QString &operation, std::vector<int32_t> elements) {
+        m_standingBlocks[operation] = std::move(elements);
+    }
+
+    // The recorded calls of one operation.
+    QStringList callsOf(const QString &operation) const;
+
+    int32_t OpenPort_Modbus(int32_t port, int32_t baudCode, int32_t parityCode) override;
+    int32_t ClosePort_Modbus(int32_t port) override;
+    int32_t GetPort_Status(int32_t port) override;
+    int32_t Set_0X_Bit1(int32_t port, int32_t station, int32_t coil) override;
+    int32_t Rst_0X_Bit1(int32_t port, int32_t station, int32_t coil) override;
+    int32_t Get_0X_B16(int32_t port, int32_t station, int32_t start, int32_t *elements) override;
+    int32_t Get_1X_B16(int32_t port, int32_t station, int32_t start, int32_t *elements) override;
+    int32_t Get_3X_UnD8(int32_t port, int32_t station, int32_t start, int32_t *elements) override;
+    int32_t Get_4X_UnD8(int32_t port, int32_t station, int32_t start, int32_t *elements) override;
+    int32_t Get_4X_UnD1(int32_t port, int32_t station, int32_t reg) override;
+    int32_t Get_4X_D1(int32_t port, int32_t station, int32_t reg) override;
+    int32_t Set_4X_D1(int32_t port, int32_t station, int32_t reg, int32_t value) override;
+
+private:
+    int32_t call(const QString &operation, std::initializer_list<int32_t> args, int32_t *elements = nullptr,
+                 std::size_t elementCount = 0);
+
+    std::map<QString, std::deque<int32_t>> m_results;
+    std::map<QString, std::deque<std::vector<int32_t>>> m_blocks;
+    std::map<QString, int32_t> m_standingResults;
+    std::map<QString, std::vector<int32_t>> m_standingBlocks;
+};
