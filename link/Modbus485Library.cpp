@@ -1,27 +1,105 @@
 #include "Modbus485Library.h"
 
+#include "MODBUS485.h"
 #include "RuntimeError.h"
 
-// Placeholder until the loader is written: every operation reports the library as missing.
+#include <QCoreApplication>
+#include <QDir>
+
 namespace {
-[[noreturn]] void missing() { throw LinkError("MODBUS485 not loaded"); }
+// Slots of the resolved entry points, one per operation.
+enum Entry {
+    OpenPort,
+    ClosePort,
+    PortStatus,
+    SetCoil,
+    ResetCoil,
+    CoilBlock,
+    InputBlock,
+    InputRegisterBlock,
+    HoldingRegisterBlock,
+    UnsignedHoldingRegister,
+    SignedHoldingRegister,
+    WriteHoldingRegister,
+    EntryCount
+};
 } // namespace
 
 Modbus485Library::Modbus485Library(QString libraryName)
     : m_libraryName(std::move(libraryName))
-{
-}
+    , m_entries(new QFunctionPointer[EntryCount]()) {}
+
 Modbus485Library::~Modbus485Library() = default;
 
-int32_t Modbus485Library::OpenPort_Modbus(int32_t, int32_t, int32_t) { missing(); }
-int32_t Modbus485Library::ClosePort_Modbus(int32_t) { missing(); }
-int32_t Modbus485Library::GetPort_Status(int32_t) { missing(); }
-int32_t Modbus485Library::Set_0X_Bit1(int32_t, int32_t, int32_t) { missing(); }
-int32_t Modbus485Library::Rst_0X_Bit1(int32_t, int32_t, int32_t) { missing(); }
-int32_t Modbus485Library::Get_0X_B16(int32_t, int32_t, int32_t, int32_t *) { missing(); }
-int32_t Modbus485Library::Get_1X_B16(int32_t, int32_t, int32_t, int32_t *) { missing(); }
-int32_t Modbus485Library::Get_3X_UnD8(int32_t, int32_t, int32_t, int32_t *) { missing(); }
-int32_t Modbus485Library::Get_4X_UnD8(int32_t, int32_t, int32_t, int32_t *) { missing(); }
-int32_t Modbus485Library::Get_4X_UnD1(int32_t, int32_t, int32_t) { missing(); }
-int32_t Modbus485Library::Get_4X_D1(int32_t, int32_t, int32_t) { missing(); }
-int32_t Modbus485Library::Set_4X_D1(int32_t, int32_t, int32_t, int32_t) { missing(); }
+QFunctionPointer Modbus485Library::entry(int index, const char *name) {
+    if (QFunctionPointer resolved = m_entries[index])
+        return resolved;
+    if (!m_library.isLoaded()) {
+        // The program's own folder first, then the system's library path.
+        if (QCoreApplication::instance()) {
+            m_library.setFileName(QDir(QCoreApplication::applicationDirPath()).filePath(m_libraryName));
+            m_library.load();
+        }
+        if (!m_library.isLoaded()) {
+            m_library.setFileName(m_libraryName);
+            if (!m_library.load())
+                throw LinkError(
+                    ("cannot load " + m_libraryName + ": " + m_library.errorString()).toStdString());
+        }
+    }
+    QFunctionPointer resolved = m_library.resolve(name);
+    if (!resolved)
+        throw LinkError(std::string("no entry point ") + name + " in " + m_libraryName.toStdString());
+    m_entries[index] = resolved;
+    return resolved;
+}
+
+int32_t Modbus485Library::OpenPort_Modbus(int32_t port, int32_t baudCode, int32_t parityCode) {
+    return function<decltype(::OpenPort_Modbus)>(OpenPort, "OpenPort_Modbus")(port, baudCode, parityCode);
+}
+
+int32_t Modbus485Library::ClosePort_Modbus(int32_t port) {
+    return function<decltype(::ClosePort_Modbus)>(ClosePort, "ClosePort_Modbus")(port);
+}
+
+int32_t Modbus485Library::GetPort_Status(int32_t port) {
+    return function<decltype(::GetPort_Status)>(PortStatus, "GetPort_Status")(port);
+}
+
+int32_t Modbus485Library::Set_0X_Bit1(int32_t port, int32_t station, int32_t coil) {
+    return function<decltype(::Set_0X_Bit1)>(SetCoil, "Set_0X_Bit1")(port, station, coil);
+}
+
+int32_t Modbus485Library::Rst_0X_Bit1(int32_t port, int32_t station, int32_t coil) {
+    return function<decltype(::Rst_0X_Bit1)>(ResetCoil, "Rst_0X_Bit1")(port, station, coil);
+}
+
+int32_t Modbus485Library::Get_0X_B16(int32_t port, int32_t station, int32_t start, int32_t *elements) {
+    return function<decltype(::Get_0X_B16)>(CoilBlock, "Get_0X_B16")(port, station, start, elements);
+}
+
+int32_t Modbus485Library::Get_1X_B16(int32_t port, int32_t station, int32_t start, int32_t *elements) {
+    return function<decltype(::Get_1X_B16)>(InputBlock, "Get_1X_B16")(port, station, start, elements);
+}
+
+int32_t Modbus485Library::Get_3X_UnD8(int32_t port, int32_t station, int32_t start, int32_t *elements) {
+    return function<decltype(::Get_3X_UnD8)>(InputRegisterBlock, "Get_3X_UnD8")(port, station, start,
+                                                                                elements);
+}
+
+int32_t Modbus485Library::Get_4X_UnD8(int32_t port, int32_t station, int32_t start, int32_t *elements) {
+    return function<decltype(::Get_4X_UnD8)>(HoldingRegisterBlock, "Get_4X_UnD8")(port, station, start,
+                                                                                  elements);
+}
+
+int32_t Modbus485Library::Get_4X_UnD1(int32_t port, int32_t station, int32_t reg) {
+    return function<decltype(::Get_4X_UnD1)>(UnsignedHoldingRegister, "Get_4X_UnD1")(port, station, reg);
+}
+
+int32_t Modbus485Library::Get_4X_D1(int32_t port, int32_t station, int32_t reg) {
+    return function<decltype(::Get_4X_D1)>(SignedHoldingRegister, "Get_4X_D1")(port, station, reg);
+}
+
+int32_t Modbus485Library::Set_4X_D1(int32_t port, int32_t station, int32_t reg, int32_t value) {
+    return function<decltype(::Set_4X_D1)>(WriteHoldingRegister, "Set_4X_D1")(port, station, reg, value);
+}

@@ -29,5 +29,13 @@ public:
     int32_t Set_4X_D1(int32_t port, int32_t station, int32_t reg, int32_t value) override;
 
 private:
+    // The named entry point, loading the library first if need be; raises LinkError when either is missing.
+    QFunctionPointer entry(int index, const char *name);
+    template <class Function> Function *function(int index, const char *name) {
+        return reinterpret_cast<Function *>(entry(index, name));
+    }
+
     QString m_libraryName;
+    QLibrary m_library;
+    std::unique_ptr<QFunctionPointer[]> m_entries; // resolved entry points, null until first use
 };

@@ -11,7 +11,9 @@ inline constexpr int32_t Failed = -8888;
 // Coils 0X 1-5: outputs Y1-Y5, 1 = closed. Read as a 16-coil block from coil 1.
 inline constexpr int32_t OutputCount = 5;
 inline constexpr int32_t CoilBlockStart = 1;
-constexpr int32_t outputCoil(int32_t output) { return output; } // output 1..5
+constexpr int32_t outputCoil(int32_t output) {
+    return output;
+} // output 1..5
 
 // Discrete inputs 1X 1-10: inputs X1-X10, 1 = closed. Read as a 16-input block from input 1.
 inline constexpr int32_t InputCount = 10;
@@ -24,9 +26,15 @@ inline constexpr int32_t FrequencyBlockStart = 1;
 // (0 software clear, non-zero hardware clear). Registers 1-8 are read as one block from register 1.
 inline constexpr int32_t CounterBlockStart = 1;
 inline constexpr int32_t CounterCount = 3;
-constexpr int32_t countRegister(int32_t counter) { return counter; }         // counter 1..3
-constexpr int32_t presetRegister(int32_t counter) { return counter + 3; }    // counter 1..3
-constexpr int32_t clearModeRegister(int32_t counter) { return counter + 6; } // counter 1..3
+constexpr int32_t countRegister(int32_t counter) {
+    return counter;
+} // counter 1..3
+constexpr int32_t presetRegister(int32_t counter) {
+    return counter + 3;
+} // counter 1..3
+constexpr int32_t clearModeRegister(int32_t counter) {
+    return counter + 6;
+} // counter 1..3
 inline constexpr int32_t ClearModeX3Register = clearModeRegister(3);
 inline constexpr int32_t PresetMin = 0;
 inline constexpr int32_t PresetMax = 65535;

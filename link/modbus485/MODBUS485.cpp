@@ -1,0 +1,212 @@
+// The C entry points of MODBUS485: argument checks, item numbering and the receiving-element layout.
+#include "MODBUS485.h"
+
+#include "ModbusPort.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace {
+constexpr int32_t Failed = MODBUS485_FAILED;
+constexpr int32_t MaxPort = 255;
+constexpr int32_t MaxStation = 247;
+constexpr int BitBlock = 16;
+constexpr int RegisterBlock = 8;
+
+std::mutex g_portsMutex;
+
+// Ports live as long as the process, so a call on one thread never sees a port destroyed by another.
+std::map<int32_t, std::unique_ptr<ModbusPort>> &ports() {
+    static auto *table = new std::map<int32_t, std::unique_ptr<ModbusPort>>;
+    return *table;
+}
+
+ModbusPort *findPort(int32_t port, bool create = false) {
+    if (port < 1 || port > MaxPort)
+        return nullptr;
+    std::lock_guard lock(g_portsMutex);
+    auto &table = ports();
+    auto it = table.find(port);
+    if (it == table.end()) {
+        if (!create)
+            return nullptr;
+        it = table.emplace(port, std::make_unique<ModbusPort>(port)).first;
+    }
+    return it->second.get();
+}
+
+// The port and protocol address for `count` items from `number`, or nullptr when any argument is out of
+// range.
+ModbusPort *target(int32_t port, int32_t station, int32_t number, int count, int &address) {
+    ModbusPort *p = station >= 1 && station <= MaxStation ? findPort(port) : nullptr;
+    if (!p)
+        return nullptr;
+    const int64_t first = p->protocolAddressing() ? int64_t{number} : int64_t{number} - 1;
+    if (first < 0 || first + count > 65536)
+        return nullptr;
+    address = static_cast<int>(first);
+    return p;
+}
+
+int32_t bitBlock(int32_t port, int32_t station, int32_t start, int32_t *elements, bool coils) {
+    if (!elements)
+        return Failed;
+    int address = 0;
+    uint8_t bits[BitBlock] = {};
+    ModbusPort *p = target(port, station, start, BitBlock, address);
+    if (!p || p->readBits(station, coils, address, BitBlock, bits) != ModbusPort::Outcome::Done) {
+        elements[0] = elements[1] = Failed;
+        return Failed;
+    }
+    for (int element = 0; element < 2; ++element) {
+        int32_t byte = 0;
+        for (int bit = 0; bit < 8; ++bit)
+            byte |= bits[element * 8 + bit] ? (1 << bit) : 0;
+        elements[element] = byte;
+    }
+    return elements[0];
+}
+
+int32_t registerBlock(int32_t port, int32_t station, int32_t start, int32_t *elements, bool input,
+                      bool isSigned) {
+    if (!elements)
+        return Failed;
+    int address = 0;
+    uint16_t values[RegisterBlock] = {};
+    ModbusPort *p = target(port, station, start, RegisterBlock, address);
+    const bool ok =
+        p && p->readRegisters(station, input, address, RegisterBlock, values) == ModbusPort::Outcome::Done;
+    for (int i = 0; i < RegisterBlock; ++i)
+        elements[i] = !ok ? Failed : isSigned ? int32_t{static_cast<int16_t>(values[i])} : int32_t{values[i]};
+    return elements[0];
+}
+
+int32_t singleBit(int32_t port, int32_t station, int32_t number, bool coil) {
+    int address = 0;
+    uint8_t bit = 0;
+    ModbusPort *p = target(port, station, number, 1, address);
+    if (!p || p->readBits(station, coil, address, 1, &bit) != ModbusPort::Outcome::Done)
+        return Failed;
+    return bit ? 1 : 0;
+}
+
+int32_t singleRegister(int32_t port, int32_t station, int32_t number, bool input, bool isSigned) {
+    int address = 0;
+    uint16_t value = 0;
+    ModbusPort *p = target(port, station, number, 1, address);
+    if (!p || p->readRegisters(station, input, address, 1, &value) != ModbusPort::Outcome::Done)
+        return Failed;
+    return isSigned ? int32_t{static_cast<int16_t>(value)} : int32_t{value};
+}
+
+int32_t writeCoil(int32_t port, int32_t station, int32_t coil, bool on) {
+    int address = 0;
+    ModbusPort *p = target(port, station, coil, 1, address);
+    if (!p || p->writeCoil(station, address, on) != ModbusPort::Outcome::Done)
+        return Failed;
+    return 0;
+}
+} // namespace
+
+extern "C" {
+
+MODBUS485_API int32_t MODBUS485_CALL OpenPort_Modbus(int32_t port, int32_t baudCode, int32_t parityCode) {
+    static const int bauds[] = {4800, 9600, 19200};
+    static const char parities[] = {'N', 'O', 'E'};
+    if (port < 1 || port > MaxPort || baudCode < 0 || baudCode > 2 || parityCode < 0 || parityCode > 2)
+        return MODBUS485_OPEN_BAD_ARGUMENT;
+    const char *addressing = std::getenv("MODBUS485_ADDRESSING");
+    const bool protocol = addressing && std::strcmp(addressing, "protocol") == 0;
+    return findPort(port, true)->open(bauds[baudCode], parities[parityCode], protocol);
+}
+
+MODBUS485_API int32_t MODBUS485_CALL ClosePort_Modbus(int32_t port) {
+    if (port < 1 || port > MaxPort)
+        return 1;
+    if (ModbusPort *p = findPort(port))
+        p->close();
+    return 0;
+}
+
+MODBUS485_API int32_t MODBUS485_CALL GetPort_Status(int32_t port) {
+    ModbusPort *p = findPort(port);
+    return p ? p->status() : MODBUS485_STATUS_NOT_OPEN;
+}
+
+MODBUS485_API int32_t MODBUS485_CALL Set_0X_Bit1(int32_t port, int32_t station, int32_t coil) {
+    return writeCoil(port, station, coil, true);
+}
+
+MODBUS485_API int32_t MODBUS485_CALL Rst_0X_Bit1(int32_t port, int32_t station, int32_t coil) {
+    return writeCoil(port, station, coil, false);
+}
+
+MODBUS485_API int32_t MODBUS485_CALL Get_0X_Bit1(int32_t port, int32_t station, int32_t coil) {
+    return singleBit(port, station, coil, true);
+}
+
+MODBUS485_API int32_t MODBUS485_CALL Get_0X_B16(int32_t port, int32_t station, int32_t start,
+                                                int32_t *elements) {
+    return bitBlock(port, station, start, elements, true);
+}
+
+MODBUS485_API int32_t MODBUS485_CALL Get_1X_Bit1(int32_t port, int32_t station, int32_t input) {
+    return singleBit(port, station, input, false);
+}
+
+MODBUS485_API int32_t MODBUS485_CALL Get_1X_B16(int32_t port, int32_t station, int32_t start,
+                                                int32_t *elements) {
+    return bitBlock(port, station, start, elements, false);
+}
+
+MODBUS485_API int32_t MODBUS485_CALL Get_3X_UnD1(int32_t port, int32_t station, int32_t reg) {
+    return singleRegister(port, station, reg, true, false);
+}
+
+MODBUS485_API int32_t MODBUS485_CALL Get_3X_D1(int32_t port, int32_t station, int32_t reg) {
+    return singleRegister(port, station, reg, true, true);
+}
+
+MODBUS485_API int32_t MODBUS485_CALL Get_3X_UnD8(int32_t port, int32_t station, int32_t start,
+                                                 int32_t *elements) {
+    return registerBlock(port, station, start, elements, true, false);
+}
+
+MODBUS485_API int32_t MODBUS485_CALL Get_3X_D8(int32_t port, int32_t station, int32_t start,
+                                               int32_t *elements) {
+    return registerBlock(port, station, start, elements, true, true);
+}
+
+MODBUS485_API int32_t MODBUS485_CALL Get_4X_UnD1(int32_t port, int32_t station, int32_t reg) {
+    return singleRegister(port, station, reg, false, false);
+}
+
+MODBUS485_API int32_t MODBUS485_CALL Get_4X_D1(int32_t port, int32_t station, int32_t reg) {
+    return singleRegister(port, station, reg, false, true);
+}
+
+MODBUS485_API int32_t MODBUS485_CALL Get_4X_UnD8(int32_t port, int32_t station, int32_t start,
+                                                 int32_t *elements) {
+    return registerBlock(port, station, start, elements, false, false);
+}
+
+MODBUS485_API int32_t MODBUS485_CALL Get_4X_D8(int32_t port, int32_t station, int32_t start,
+                                               int32_t *elements) {
+    return registerBlock(port, station, start, elements, false, true);
+}
+
+MODBUS485_API int32_t MODBUS485_CALL Set_4X_D1(int32_t port, int32_t station, int32_t reg, int32_t value) {
+    // The register holds 16 bits: signed or unsigned views of it are accepted, nothing wider.
+    if (value < -32768 || value > 65535)
+        return Failed;
+    int address = 0;
+    ModbusPort *p = target(port, station, reg, 1, address);
+    if (!p || p->writeRegister(station, address, static_cast<uint16_t>(value)) != ModbusPort::Outcome::Done)
+        return Failed;
+    return 0;
+}
+
+} // extern "C"

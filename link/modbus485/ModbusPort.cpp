@@ -1,0 +1,248 @@
+#include "ModbusPort.h"
+
+#include "MODBUS485.h"
+
+#include <modbus/modbus.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
+
+using namespace std::chrono;
+
+namespace {
+// Time the module may take to turn a request round, plus what a USB adapter adds to deliver the answer.
+constexpr auto Turnaround = milliseconds(40);
+constexpr auto Demotion = milliseconds(MODBUS485_DEMOTION_MS);
+
+bool isDeviceError(int error) {
+    return error == EIO || error == ENXIO || error == ENODEV || error == EBADF || error == EPIPE;
+}
+} // namespace
+
+ModbusPort::ModbusPort(int number)
+    : m_number(number) {}
+
+ModbusPort::~ModbusPort() {
+    close();
+}
+
+std::string ModbusPort::devicePath(int number) {
+    const std::string variable = "MODBUS485_PORT" + std::to_string(number);
+    if (const char *path = std::getenv(variable.c_str()); path && *path)
+        return path;
+#ifdef _WIN32
+    return "\\\\.\\COM" + std::to_string(number);
+#else
+    return "/dev/ttyS" + std::to_string(number - 1);
+#endif
+}
+
+int ModbusPort::open(int baud, char parity, bool protocolAddressing) {
+    std::lock_guard lock(m_mutex);
+    closeLocked();
+    modbus_t *ctx = modbus_new_rtu(devicePath(m_number).c_str(), baud, parity, 8, 1);
+    if (!ctx)
+        return MODBUS485_OPEN_DEVICE_ERROR;
+    if (modbus_connect(ctx) != 0) {
+        modbus_free(ctx);
+        return MODBUS485_OPEN_DEVICE_ERROR;
+    }
+    modbus_set_error_recovery(ctx, MODBUS_ERROR_RECOVERY_NONE);
+    // No separate byte time-out: the response time-out then bounds the whole answer, an overall deadline.
+    modbus_set_byte_timeout(ctx, 0, 0);
+#ifndef _WIN32
+    const int fd = modbus_get_socket(ctx);
+    fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC);
+    tcflush(fd, TCIOFLUSH);
+#endif
+    m_modbus = ctx;
+    m_characterSeconds = (parity == 'N' ? 10.0 : 11.0) / baud;
+    m_protocolAddressing = protocolAddressing;
+    m_deviceFailed = false;
+    m_lineSuspect = false;
+    m_verifyNext = false;
+    std::fill(std::begin(m_stations), std::end(m_stations), StationHealth{});
+    return MODBUS485_OPEN_OK;
+}
+
+void ModbusPort::close() {
+    std::lock_guard lock(m_mutex);
+    closeLocked();
+}
+
+void ModbusPort::closeLocked() {
+    if (!m_modbus)
+        return;
+    modbus_close(m_modbus);
+    modbus_free(m_modbus);
+    m_modbus = nullptr;
+}
+
+bool ModbusPort::protocolAddressing() {
+    std::lock_guard lock(m_mutex);
+    return m_protocolAddressing;
+}
+
+int ModbusPort::status() {
+    std::lock_guard lock(m_mutex);
+    if (!m_modbus)
+        return MODBUS485_STATUS_NOT_OPEN;
+    if (m_deviceFailed || deviceHungUp()) {
+        m_deviceFailed = true;
+        return MODBUS485_STATUS_DEVICE_FAILED;
+    }
+    return MODBUS485_STATUS_OK;
+}
+
+bool ModbusPort::deviceHungUp() const {
+#ifndef _WIN32
+    pollfd fd{modbus_get_socket(m_modbus), POLLIN, 0};
+    return ::poll(&fd, 1, 0) > 0 && (fd.revents & (POLLHUP | POLLERR | POLLNVAL));
+#else
+    return false;
+#endif
+}
+
+steady_clock::duration ModbusPort::deadline(int requestBytes, int answerBytes) const {
+    // libmodbus starts timing when write() returns, before the request has left a real line, so the request's
+    // own time on the wire is inside the wait along with the gap and the whole answer.
+    const double wire = (requestBytes + answerBytes + 3.5) * m_characterSeconds;
+    return duration_cast<steady_clock::duration>(duration<double>(wire)) + Turnaround;
+}
+
+void ModbusPort::drainLine() {
+#ifndef _WIN32
+    // Discards whatever is on the line until it has been quiet long enough: a few characters normally, and
+    // after an exchange that went wrong, long enough for that exchange's answer to have come in late. The
+    // time since the failure counts, so a caller that comes back later pays nothing.
+    const int fd = modbus_get_socket(m_modbus);
+    const auto gap =
+        duration_cast<Clock::duration>(duration<double>(std::max(0.002, 4 * m_characterSeconds)));
+    auto quietFrom = m_lineSuspect ? m_lineSuspectSince : Clock::now();
+    auto quietFor = m_lineSuspect ? m_lateWindow : gap;
+    if (!m_lineSuspect) {
+        pollfd pending{fd, POLLIN, 0};
+        if (::poll(&pending, 1, 0) <= 0 || !(pending.revents & POLLIN))
+            return;
+    }
+    const auto giveUp = Clock::now() + 2 * std::max<Clock::duration>(quietFor, milliseconds(50));
+    uint8_t discard[256];
+    for (;;) {
+        const auto now = Clock::now();
+        const auto remaining = quietFrom + quietFor - now;
+        if (remaining <= Clock::duration::zero() || now >= giveUp)
+            break;
+        pollfd line{fd, POLLIN, 0};
+        const int timeoutMs = static_cast<int>(ceil<milliseconds>(remaining).count());
+        if (::poll(&line, 1, timeoutMs) <= 0)
+            continue;
+        if (!(line.revents & POLLIN) || ::read(fd, discard, sizeof discard) <= 0)
+            break; // hung up or failing: the exchange will say so
+        quietFrom = Clock::now();
+        quietFor = gap;
+    }
+#else
+    if (m_lineSuspect)
+        modbus_flush(m_modbus);
+#endif
+    m_lineSuspect = false;
+}
+
+bool ModbusPort::answerFollows() {
+#ifndef _WIN32
+    pollfd line{modbus_get_socket(m_modbus), POLLIN, 0};
+    const auto gap = duration<double>(std::max(0.002, 4 * m_characterSeconds));
+    if (::poll(&line, 1, static_cast<int>(ceil<milliseconds>(gap).count())) > 0 && (line.revents & POLLIN)) {
+        m_lineSuspect = true;
+        m_verifyNext = true;
+        m_lineSuspectSince = Clock::now();
+        m_lateWindow = duration_cast<Clock::duration>(gap);
+        return true;
+    }
+#endif
+    return false;
+}
+
+template <class Exchange>
+ModbusPort::Outcome ModbusPort::exchange(int station, bool isRead, int requestBytes, int answerBytes,
+                                         Exchange &&call) {
+    std::lock_guard lock(m_mutex);
+    if (!m_modbus)
+        return Outcome::NotOpen;
+    if (m_deviceFailed)
+        return Outcome::DeviceFailed;
+    StationHealth &health = m_stations[station];
+    if (isRead && Clock::now() < health.demotedUntil)
+        return Outcome::Demoted;
+
+    drainLine();
+    const auto limit = deadline(requestBytes, answerBytes);
+    const auto us = duration_cast<microseconds>(limit).count();
+    modbus_set_slave(m_modbus, station);
+    modbus_set_response_timeout(m_modbus, static_cast<uint32_t>(us / 1000000),
+                                static_cast<uint32_t>(us % 1000000));
+    errno = 0;
+    const int rc = call(m_modbus);
+    const int error = errno;
+    if (rc >= 0) {
+        health = {};
+        if (m_verifyNext) {
+            m_verifyNext = false;
+            // After a failure, an answer can be the old one coming in late with the right one on its heels.
+            if (answerFollows())
+                return Outcome::LineFault;
+        }
+        return Outcome::Done;
+    }
+    if (error >= EMBXILFUN && error <= EMBXGTAR) {
+        health = {}; // it answered, with a refusal
+        return Outcome::Refused;
+    }
+    if (isDeviceError(error) || deviceHungUp()) {
+        m_deviceFailed = true;
+        return Outcome::DeviceFailed;
+    }
+    m_lineSuspect = true;
+    m_verifyNext = true;
+    m_lineSuspectSince = Clock::now();
+    m_lateWindow = limit;
+    if (error == ETIMEDOUT) {
+        health.demotedUntil = Clock::now() + Demotion;
+        return Outcome::NoAnswer;
+    }
+    return Outcome::LineFault; // bad CRC, another station, malformed: something answered
+}
+
+ModbusPort::Outcome ModbusPort::readBits(int station, bool coils, int address, int count, uint8_t *bits) {
+    const int answer = 5 + (count + 7) / 8;
+    return exchange(station, true, 8, answer, [&](modbus_t *ctx) {
+        return coils ? modbus_read_bits(ctx, address, count, bits)
+                     : modbus_read_input_bits(ctx, address, count, bits);
+    });
+}
+
+ModbusPort::Outcome ModbusPort::readRegisters(int station, bool input, int address, int count,
+                                              uint16_t *values) {
+    const int answer = 5 + 2 * count;
+    return exchange(station, true, 8, answer, [&](modbus_t *ctx) {
+        return input ? modbus_read_input_registers(ctx, address, count, values)
+                     : modbus_read_registers(ctx, address, count, values);
+    });
+}
+
+ModbusPort::Outcome ModbusPort::writeCoil(int station, int address, bool on) {
+    return exchange(station, false, 8, 8, [&](modbus_t *ctx) { return modbus_write_bit(ctx, address, on); });
+}
+
+ModbusPort::Outcome ModbusPort::writeRegister(int station, int address, uint16_t value) {
+    return exchange(station, false, 8, 8,
+                    [&](modbus_t *ctx) { return modbus_write_register(ctx, address, value); });
+}

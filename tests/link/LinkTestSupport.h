@@ -1,0 +1,62 @@
+#pragma once
+
+#include "MODBUS485.h"
+#include "QStringPrinter.h"
+#include "SimProcess.h"
+
+#include <QByteArray>
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <memory>
+#include <vector>
+
+// A receiving area with guard elements on both sides of the block the library may fill.
+struct GuardedBlock {
+    static constexpr int32_t Guard = 0x5A5A5A5A;
+    explicit GuardedBlock(int size)
+        : m_size(size) {
+        m_storage.fill(Guard);
+    }
+    int32_t *elements() { return m_storage.data() + 2; }
+    std::vector<int32_t> values() const { return {m_storage.begin() + 2, m_storage.begin() + 2 + m_size}; }
+    bool guardsIntact() const {
+        for (int i = 0; i < static_cast<int>(m_storage.size()); ++i)
+            if ((i < 2 || i >= 2 + m_size) && m_storage[i] != Guard)
+                return false;
+        return true;
+    }
+
+private:
+    int m_size;
+    std::array<int32_t, 16> m_storage{};
+};
+
+inline int openFileDescriptors() {
+    return static_cast<int>(
+        QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size());
+}
+
+// MODBUS485 port 1 on a fresh qm4107-sim.
+class SimLinkTest : public ::testing::Test {
+protected:
+    static constexpr int32_t Port = 1;
+    static constexpr int32_t Station = 1;
+
+    void startSim(const QStringList &args = {}, int32_t baudCode = 1, int32_t parityCode = 0) {
+        m_sim = std::make_unique<SimProcess>(args);
+        ASSERT_FALSE(m_sim->devicePath().isEmpty());
+        qputenv("MODBUS485_PORT1", m_sim->devicePath().toLocal8Bit());
+        ASSERT_EQ(OpenPort_Modbus(Port, baudCode, parityCode), MODBUS485_OPEN_OK);
+    }
+    void TearDown() override {
+        ClosePort_Modbus(Port);
+        qunsetenv("MODBUS485_ADDRESSING");
+        m_sim.reset();
+    }
+    SimProcess &sim() { return *m_sim; }
+
+    std::unique_ptr<SimProcess> m_sim;
+};
