@@ -1,0 +1,107 @@
+// How late the polling window handles a timer event: the real window offscreen, the real MODBUS485 and
+// qm4107-sim --wire at 9600 baud, once with the module answering and once with it silent. Prints the
+// lateness of timer events due at random moments (p50, p95, max) and the process's CPU time per minute
+// of polling.
+//
+// Usage: ui_latency [SECONDS_PER_CASE]   (default 30)
+#include "Modbus485Library.h"
+#include "SimProcess.h"
+#include "ssqx.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <random>
+#include <vector>
+
+namespace {
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double percentile(std::vector<double> values, double p) {
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const auto rank = static_cast<std::size_t>(p / 100.0 * static_cast<double>(values.size() - 1) + 0.5);
+    return values[std::min(rank, values.size() - 1)];
+}
+
+void measure(const char *name, bool silent, int port, int seconds) {
+    SimProcess sim({QStringLiteral("--wire"), QStringLiteral("--baud"), QStringLiteral("9600")});
+    if (sim.devicePath().isEmpty()) {
+        std::printf("%s: qm4107-sim did not start\n", name);
+        return;
+    }
+    qputenv(qPrintable(QStringLiteral("MODBUS485_PORT%1").arg(port)), sim.devicePath().toLocal8Bit());
+    Modbus485Library library;
+    ssqx window(library);
+    window.setProcessEnd([] {});
+    window.show();
+    window.Combo1->setCurrentText(QString::number(port) + u' ');
+    window.Command9->click();
+    if (silent)
+        sim.command(QStringLiteral("silent"));
+    QTest::qWait(1500); // settle: first ticks, and the silent module's first time-outs
+
+    std::vector<double> lateness;
+    std::mt19937 random(4107 + port);
+    std::uniform_int_distribution<int> delay(0, 97);
+    QElapsedTimer clock;
+    clock.start();
+    const double cpuBefore = cpuSeconds();
+    const qint64 end = seconds * 1000LL;
+    QEventLoop loop;
+    // A chain of probes: each one, when handled, arms the next at a random distance.
+    std::function<void()> arm = [&] {
+        const int wait = delay(random);
+        const qint64 due = clock.elapsed() + wait;
+        QTimer::singleShot(wait, Qt::PreciseTimer, &window, [&, due] {
+            lateness.push_back(static_cast<double>(clock.elapsed() - due));
+            if (clock.elapsed() < end)
+                arm();
+            else
+                loop.quit();
+        });
+    };
+    arm();
+    loop.exec();
+    const double cpu = cpuSeconds() - cpuBefore;
+    const double minutes = static_cast<double>(clock.elapsed()) / 60000.0;
+
+    window.Command10->click();
+    window.KeepOpen = 0;
+    const QStringList traffic = sim.takeLog();
+    std::printf(
+        "%-10s probes %5zu  lateness p50 %6.1f ms  p95 %6.1f ms  max %6.1f ms  CPU %.2f s/min (%.2f %% of "
+        "one core)  requests %lld\n",
+        name, lateness.size(), percentile(lateness, 50), percentile(lateness, 95), percentile(lateness, 100),
+        cpu / minutes, cpu / minutes / 60.0 * 100.0, static_cast<long long>(traffic.size()));
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;
+    std::printf("ui_latency: %d s per case, qm4107-sim --wire at 9600 baud, both polls at 500 ms\n", seconds);
+    measure("answering", false, 15, seconds);
+    measure("silent", true, 16, seconds);
+    return 0;
+}
