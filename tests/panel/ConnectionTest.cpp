@@ -1,6 +1,10 @@
 #include "PanelFixture.h"
 #include "ValueField.h"
 
+#include <QApplication>
+#include <QInputMethodEvent>
+#include <QLineEdit>
+
 namespace {
 
 using ConnectionTest = PanelFixture;
@@ -184,6 +188,49 @@ TEST_F(ConnectionTest, GarbageInPortAndAddressBoxes) {
         EXPECT_EQ(window->PanelVars[2], 0);
         EXPECT_TRUE(window->Timer1->isActive());
         EXPECT_EQ(window->Combo1->currentText(), c.text);
+    }
+}
+
+// Types text as an operator does: keys for ASCII, an input method's committed text for the rest.
+void type(QLineEdit *edit, const QString &text) {
+    for (const QChar c : text) {
+        if (c.unicode() < 0x80) {
+            QTest::keyClick(edit, c.toLatin1());
+        } else {
+            QInputMethodEvent event;
+            event.setCommitString(QString(c));
+            QApplication::sendEvent(edit, &event);
+        }
+    }
+}
+
+// The same through the keyboard, into the edit fields of the two boxes.
+TEST_F(ConnectionTest, TypingIntoPortAndAddressBoxes) {
+    const struct {
+        QString typed;
+        int32_t value;
+    } cases[] = {
+        {QStringLiteral("COM3"), 0}, {QStringLiteral("1e30"), 1}, // too large: the previous open's 1 stays
+        {QStringLiteral("端口"), 0}, {QStringLiteral(" 1 2"), 12},
+        {QStringLiteral("3.5"), 4},  {QStringLiteral("Ω≈ç√∫"), 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.typed.toStdString());
+        window->Combo1->setCurrentText(QStringLiteral("1 "));
+        window->Combo2->setCurrentText(QStringLiteral("1 "));
+        click(window->Command9);
+        for (QComboBox *box : {window->Combo1, window->Combo2}) {
+            box->lineEdit()->selectAll();
+            QTest::keyClick(box->lineEdit(), Qt::Key_Delete);
+            type(box->lineEdit(), c.typed);
+            EXPECT_EQ(box->currentText(), c.typed);
+        }
+        link.calls.clear();
+        click(window->Command9);
+        EXPECT_EQ(link.calls, QStringList{QStringLiteral("OpenPort_Modbus(%1,1,0)").arg(c.value)});
+        EXPECT_EQ(window->PanelVars[3], c.value);
+        EXPECT_EQ(window->Combo1->count(), 19);
+        EXPECT_EQ(window->Combo2->count(), 16);
     }
 }
 
