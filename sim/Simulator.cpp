@@ -354,10 +354,10 @@ void Simulator::reply(std::vector<uint8_t> frame, int requestLength, Clock::time
         due += std::chrono::milliseconds(m_lateMs);
         log += " late";
     }
-    std::this_thread::sleep_until(due);
     // Logged before the answer goes out, so a master that has its answer finds the line already written.
     std::printf("%s\n", log.c_str());
     std::fflush(stdout);
+    std::this_thread::sleep_until(due);
     writeAll(m_fd, frame.data(), frame.size());
 }
 

@@ -122,32 +122,30 @@ void ModbusPort::drainLine() {
 #ifndef _WIN32
     // Discards whatever is on the line until it has been quiet long enough: a few characters normally, and
     // after an exchange that went wrong, long enough for that exchange's answer to have come in late. The
-    // time since the failure counts, so a caller that comes back later pays nothing.
+    // time since the failure counts, so a caller that comes back later pays nothing but reading what is
+    // pending.
     const int fd = modbus_get_socket(m_modbus);
     const auto gap =
         duration_cast<Clock::duration>(duration<double>(std::max(0.002, 4 * m_characterSeconds)));
-    auto quietFrom = m_lineSuspect ? m_lineSuspectSince : Clock::now();
+    auto quietFrom = m_lineSuspect ? m_lineSuspectSince : Clock::now() - gap;
     auto quietFor = m_lineSuspect ? m_lateWindow : gap;
-    if (!m_lineSuspect) {
-        pollfd pending{fd, POLLIN, 0};
-        if (::poll(&pending, 1, 0) <= 0 || !(pending.revents & POLLIN))
-            return;
-    }
     const auto giveUp = Clock::now() + 2 * std::max<Clock::duration>(quietFor, milliseconds(50));
     uint8_t discard[256];
     for (;;) {
         const auto now = Clock::now();
-        const auto remaining = quietFrom + quietFor - now;
-        if (remaining <= Clock::duration::zero() || now >= giveUp)
-            break;
+        const auto remaining = std::max(Clock::duration::zero(), quietFrom + quietFor - now);
         pollfd line{fd, POLLIN, 0};
-        const int timeoutMs = static_cast<int>(ceil<milliseconds>(remaining).count());
-        if (::poll(&line, 1, timeoutMs) <= 0)
-            continue;
-        if (!(line.revents & POLLIN) || ::read(fd, discard, sizeof discard) <= 0)
-            break; // hung up or failing: the exchange will say so
-        quietFrom = Clock::now();
-        quietFor = gap;
+        const int ready = ::poll(&line, 1, static_cast<int>(ceil<milliseconds>(remaining).count()));
+        if (ready > 0) {
+            if (!(line.revents & POLLIN) || ::read(fd, discard, sizeof discard) <= 0)
+                break; // hung up or failing: the exchange will say so
+            quietFrom = Clock::now();
+            quietFor = gap;
+        } else if (remaining == Clock::duration::zero()) {
+            break;
+        }
+        if (now >= giveUp)
+            break; // a line that never goes quiet: let the exchange fail on it
     }
 #else
     if (m_lineSuspect)

@@ -1,0 +1,200 @@
+#include "LinkTestSupport.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <csignal>
+#include <functional>
+
+// MODBUS485 when the line or the module misbehaves: failure marking, guard elements, late answers, demotion
+// of a silent station and its return, a device that goes away.
+namespace {
+constexpr int32_t F = MODBUS485_FAILED;
+
+// One kind of exchange the panel makes, with the values a healthy module gives back.
+struct Exchange {
+    const char *name;
+    int blockSize;
+    std::function<int32_t(int32_t *)> call;
+    int32_t good;
+    std::vector<int32_t> goodElements;
+    const char *log;
+};
+
+std::vector<Exchange> exchanges() {
+    return {
+        {"Get_4X_UnD8",
+         8,
+         [](int32_t *e) { return Get_4X_UnD8(1, 1, 1, e); },
+         101,
+         {101, 102, 103, 104, 105, 106, 107, 108},
+         "read-holding-registers 1 8"},
+        {"Get_1X_B16", 2, [](int32_t *e) { return Get_1X_B16(1, 1, 1, e); }, 3, {3, 2}, "read-inputs 1 16"},
+        {"Get_4X_D1",
+         0,
+         [](int32_t *) { return Get_4X_D1(1, 1, 256); },
+         -1,
+         {},
+         "read-holding-registers 256 1"},
+        {"Set_4X_D1", 0, [](int32_t *) { return Set_4X_D1(1, 1, 9, 1); }, 0, {}, "write-register 9 1"},
+    };
+}
+
+const QStringList moduleSetup = {"-c", "inputs 1100000001", "-c", "register 1 101", "-c", "register 2 102",
+                                 "-c", "register 3 103",    "-c", "register 4 104", "-c", "register 5 105",
+                                 "-c", "register 6 106",    "-c", "register 7 107", "-c", "register 8 108",
+                                 "-c", "register 256 -1"};
+
+// The exchange's outcome: true when good, false when failed; a value that is neither fails the test.
+bool goodOrFailed(const Exchange &x) {
+    GuardedBlock block(x.blockSize);
+    const int32_t result = x.call(block.elements());
+    EXPECT_TRUE(block.guardsIntact()) << x.name;
+    if (result == F) {
+        if (x.blockSize)
+            EXPECT_EQ(block.values(), std::vector<int32_t>(x.blockSize, F)) << x.name;
+        return false;
+    }
+    EXPECT_EQ(result, x.good) << x.name;
+    if (x.blockSize)
+        EXPECT_EQ(block.values(), x.goodElements) << x.name;
+    return true;
+}
+
+// Repeats the exchange until it is good again; the time that took, or -1 after `limitMs`.
+qint64 millisecondsUntilGood(const Exchange &x, int limitMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < limitMs) {
+        if (goodOrFailed(x))
+            return clock.elapsed();
+        QThread::msleep(20);
+    }
+    return -1;
+}
+} // namespace
+
+class Faults : public SimLinkTest {};
+
+TEST_F(Faults, EachFaultFailsOneExchangeCleanly) {
+    struct Fault {
+        const char *command;
+        const char *logSuffix;
+    } faults[] = {
+        {"silent 1", " silent"},           {"late 300 1", " late"},
+        {"corrupt-crc 1", " corrupt-crc"}, {"wrong-station 1", " wrong-station"},
+        {"exception 4 1", " exception 4"}, {"garbage 1", " garbage"},
+    };
+    startSim(moduleSetup);
+    for (const Fault &fault : faults) {
+        for (const Exchange &x : exchanges()) {
+            SCOPED_TRACE(std::string(fault.command) + " / " + x.name);
+            sim().command(fault.command);
+            QElapsedTimer clock;
+            clock.start();
+            EXPECT_FALSE(goodOrFailed(x));
+            EXPECT_LT(clock.elapsed(), 250); // an overall deadline, whatever arrives
+            // Exactly one request went out: no hidden retries.
+            EXPECT_EQ(sim().takeLog(), QStringList{QString::fromLatin1(x.log) + fault.logSuffix});
+            EXPECT_EQ(GetPort_Status(Port), MODBUS485_STATUS_OK); // a misbehaving module is no port fault
+            // The fault was for one request: the module is read normally again within one second.
+            EXPECT_GE(millisecondsUntilGood(x, 1000), 0);
+            sim().takeLog();
+        }
+    }
+}
+
+TEST_F(Faults, LateAnswerIsNeverTakenForTheNextRequest) {
+    startSim(moduleSetup);
+    // Answers that come in while the library drains, during the next request, or long after.
+    for (int lateMs : {90, 140, 150, 160, 250}) {
+        SCOPED_TRACE(lateMs);
+        sim().command(QString("late %1 1").arg(lateMs));
+        GuardedBlock first(8);
+        EXPECT_EQ(Get_4X_UnD8(Port, Station, 1, first.elements()), F);
+        // A write goes out at once, a read of the registers one further on later: neither may see the late
+        // block of registers 1-8.
+        const int32_t write = Set_4X_D1(Port, Station, 9, lateMs);
+        EXPECT_TRUE(write == 0 || write == F);
+        const std::vector<int32_t> shifted = {102, 103, 104, 105, 106, 107, 108, lateMs};
+        bool good = false;
+        QElapsedTimer clock;
+        clock.start();
+        while (!good && clock.elapsed() < 1500) {
+            GuardedBlock next(8);
+            const int32_t result = Get_4X_UnD8(Port, Station, 2, next.elements());
+            EXPECT_TRUE(next.guardsIntact());
+            good = result != F;
+            if (good)
+                EXPECT_EQ(next.values(), shifted);
+            else
+                EXPECT_EQ(next.values(), std::vector<int32_t>(8, F));
+            QThread::msleep(20);
+        }
+        EXPECT_TRUE(good);
+        sim().takeLog();
+    }
+}
+
+TEST_F(Faults, SilentStationIsDemotedAndComesBack) {
+    startSim(moduleSetup);
+    sim().command("silent");
+    // One poll period's reads: only one goes out, the rest fail at once.
+    int32_t words[8];
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(GetPort_Status(Port), MODBUS485_STATUS_OK);
+    EXPECT_EQ(Get_1X_B16(Port, Station, 1, words), F);
+    EXPECT_EQ(Get_0X_B16(Port, Station, 1, words), F);
+    EXPECT_EQ(Get_3X_UnD8(Port, Station, 1, words), F);
+    EXPECT_EQ(Get_4X_UnD8(Port, Station, 1, words), F);
+    EXPECT_EQ(Get_4X_UnD1(Port, Station, 9), F);
+    EXPECT_EQ(Get_4X_D1(Port, Station, 256), F);
+    EXPECT_LT(clock.elapsed(), 150);
+    EXPECT_EQ(sim().takeLog(), QStringList{"read-inputs 1 16 silent"});
+    // Writes always go out.
+    EXPECT_EQ(Set_0X_Bit1(Port, Station, 1), F);
+    EXPECT_EQ(Rst_0X_Bit1(Port, Station, 1), F);
+    EXPECT_EQ(sim().takeLog(), (QStringList{"write-coil 1 1 silent", "write-coil 1 0 silent"}));
+    // Over a second of 500 ms poll periods, one probe a period at most.
+    clock.restart();
+    int probes = 0;
+    while (clock.elapsed() < 1000) {
+        Get_1X_B16(Port, Station, 1, words);
+        Get_4X_UnD8(Port, Station, 1, words);
+        probes = static_cast<int>(sim().takeLog().size()) + probes;
+        QThread::msleep(100);
+    }
+    EXPECT_GE(probes, 1);
+    EXPECT_LE(probes, 3);
+    // Back within one second of answering again.
+    sim().command("normal");
+    EXPECT_GE(millisecondsUntilGood(exchanges()[0], 1000), 0);
+}
+
+TEST_F(Faults, DeviceThatGoesAwayTurnsStatusNonZero) {
+    for (bool killed : {false, true}) {
+        SCOPED_TRACE(killed ? "simulator killed" : "device closed");
+        startSim(moduleSetup);
+        ASSERT_EQ(GetPort_Status(Port), MODBUS485_STATUS_OK);
+        if (killed)
+            ::kill(static_cast<pid_t>(sim().processId()), SIGKILL);
+        else
+            sim().command("close-device");
+        QElapsedTimer clock;
+        clock.start();
+        while (GetPort_Status(Port) == MODBUS485_STATUS_OK && clock.elapsed() < 1000)
+            QThread::msleep(5);
+        EXPECT_EQ(GetPort_Status(Port), MODBUS485_STATUS_DEVICE_FAILED);
+        clock.restart();
+        for (const Exchange &x : exchanges())
+            EXPECT_FALSE(goodOrFailed(x)) << x.name;
+        EXPECT_LT(clock.elapsed(), 100); // no hang
+        EXPECT_EQ(ClosePort_Modbus(Port), 0);
+        EXPECT_EQ(GetPort_Status(Port), MODBUS485_STATUS_NOT_OPEN);
+        // The device is gone for good: opening it again fails cleanly.
+        EXPECT_EQ(OpenPort_Modbus(Port, 1, 0), MODBUS485_OPEN_DEVICE_ERROR);
+        EXPECT_EQ(GetPort_Status(Port), MODBUS485_STATUS_NOT_OPEN);
+        m_sim.reset();
+    }
+}
