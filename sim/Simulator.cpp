@@ -345,10 +345,14 @@ void Simulator::reply(std::vector<uint8_t> frame, int requestLength, Clock::time
     }
     auto due = received;
     if (m_options.wire) {
-        // The request was delivered at once by the pseudo-terminal; on a real line it, the silent gap that
-        // ends it and the answer would each take their time.
-        const double seconds = (requestLength + 3.5 + static_cast<double>(frame.size())) * characterSeconds();
-        due += std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+        // The request was delivered at once by the pseudo-terminal. On a real line it could start only after
+        // 3.5 characters of silence behind our last answer, and it, the silent gap that ends it and the
+        // answer would each take their time.
+        const auto character = std::chrono::duration<double>(characterSeconds());
+        const auto lineFree = m_lastAnswerEnd + std::chrono::duration_cast<Clock::duration>(3.5 * character);
+        const auto start = std::max(received, lineFree);
+        const double characters = requestLength + 3.5 + static_cast<double>(frame.size());
+        due = start + std::chrono::duration_cast<Clock::duration>(characters * character);
     }
     if (m_fault == Fault::Late) {
         due += std::chrono::milliseconds(m_lateMs);
@@ -359,6 +363,7 @@ void Simulator::reply(std::vector<uint8_t> frame, int requestLength, Clock::time
     std::fflush(stdout);
     std::this_thread::sleep_until(due);
     writeAll(m_fd, frame.data(), frame.size());
+    m_lastAnswerEnd = Clock::now();
 }
 
 void Simulator::handle(const uint8_t *request, int length, std::vector<uint8_t> &reply, std::string &log) {

@@ -49,6 +49,7 @@ private:
     std::string m_ptyPath;
     bool m_linkMade = false;
     bool m_quit = false;
+    Clock::time_point m_lastAnswerEnd{};
 
     Fault m_fault = Fault::None;
     int m_faultRequests = -1; // requests the fault still applies to; -1 until "normal"

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <thread>
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -139,7 +140,7 @@ void ModbusPort::drainLine() {
         if (ready > 0) {
             if (!(line.revents & POLLIN) || ::read(fd, discard, sizeof discard) <= 0)
                 break; // hung up or failing: the exchange will say so
-            quietFrom = Clock::now();
+            quietFrom = m_lineQuietSince = Clock::now();
             quietFor = gap;
         } else if (remaining == Clock::duration::zero()) {
             break;
@@ -182,6 +183,10 @@ ModbusPort::Outcome ModbusPort::exchange(int station, bool isRead, int requestBy
         return Outcome::Demoted;
 
     drainLine();
+    // Frames on an RTU line are apart by at least 3.5 characters of silence; a request sent sooner after the
+    // last answer would run into it at the module.
+    std::this_thread::sleep_until(m_lineQuietSince +
+                                  duration_cast<Clock::duration>(duration<double>(3.5 * m_characterSeconds)));
     const auto limit = deadline(requestBytes, answerBytes);
     const auto us = duration_cast<microseconds>(limit).count();
     modbus_set_slave(m_modbus, station);
@@ -190,6 +195,7 @@ ModbusPort::Outcome ModbusPort::exchange(int station, bool isRead, int requestBy
     errno = 0;
     const int rc = call(m_modbus);
     const int error = errno;
+    m_lineQuietSince = Clock::now();
     if (rc >= 0) {
         health = {};
         if (m_verifyNext) {

@@ -61,5 +61,6 @@ private:
     bool m_verifyNext = false; // the next answer must not be followed by another
     Clock::time_point m_lineSuspectSince{};
     Clock::duration m_lateWindow{};
+    Clock::time_point m_lineQuietSince{}; // end of the last exchange or of the last byte drained
     StationHealth m_stations[248];
 };

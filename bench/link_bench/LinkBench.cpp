@@ -1,0 +1,190 @@
+// link_bench: prints in one run
+//  (a) per-operation round trip of MODBUS485 over a pseudo-terminal against plain libmodbus doing the same
+//      exchange with qm4107-sim (ratio, target at most 1.2);
+//  (b) with qm4107-sim --wire at 4800, 9600 and 19200: the bus time of one full poll period (two 16-bit block
+//      reads, two 8-register reads, two single-register reads) against the RTU wire limit of those frames and
+//      the 3.5-character gaps between them (ratio, target at most 1.15);
+//  (c) with the module silent: how long the calling thread is blocked per 500 ms poll period at each baud
+//      (target at most 150 ms at 9600).
+// Run from the build: bin/link_bench [--quick]
+#include "MODBUS485.h"
+#include "SimProcess.h"
+
+#include <modbus/modbus.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+namespace {
+constexpr int32_t Port = 1;
+constexpr int32_t Station = 1;
+const int bauds[] = {4800, 9600, 19200};
+
+struct Operation {
+    const char *name;
+    std::function<void()> ours;
+    std::function<void(modbus_t *)> plain;
+};
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// Microseconds of each call; calls are spaced so every one starts on a quiet line, as a poll's would.
+std::vector<double> timeCalls(const std::function<void()> &call, int count) {
+    std::vector<double> times;
+    QElapsedTimer clock;
+    for (int i = 0; i < count; ++i) {
+        QThread::usleep(5000);
+        clock.start();
+        call();
+        times.push_back(clock.nsecsElapsed() / 1000.0);
+    }
+    return times;
+}
+
+std::vector<Operation> operations() {
+    static int32_t words[8];
+    static uint8_t bits[16];
+    static uint16_t registers[8];
+    return {
+        {"Get_0X_B16", [] { Get_0X_B16(Port, Station, 1, words); },
+         [](modbus_t *m) { modbus_read_bits(m, 0, 16, bits); }},
+        {"Get_1X_B16", [] { Get_1X_B16(Port, Station, 1, words); },
+         [](modbus_t *m) { modbus_read_input_bits(m, 0, 16, bits); }},
+        {"Get_3X_UnD8", [] { Get_3X_UnD8(Port, Station, 1, words); },
+         [](modbus_t *m) { modbus_read_input_registers(m, 0, 8, registers); }},
+        {"Get_4X_UnD8", [] { Get_4X_UnD8(Port, Station, 1, words); },
+         [](modbus_t *m) { modbus_read_registers(m, 0, 8, registers); }},
+        {"Get_4X_UnD1", [] { Get_4X_UnD1(Port, Station, 9); },
+         [](modbus_t *m) { modbus_read_registers(m, 8, 1, registers); }},
+        {"Get_4X_D1", [] { Get_4X_D1(Port, Station, 256); },
+         [](modbus_t *m) { modbus_read_registers(m, 255, 1, registers); }},
+        {"Set_0X_Bit1", [] { Set_0X_Bit1(Port, Station, 3); },
+         [](modbus_t *m) { modbus_write_bit(m, 2, 1); }},
+        {"Set_4X_D1", [] { Set_4X_D1(Port, Station, 5, 1234); },
+         [](modbus_t *m) { modbus_write_register(m, 4, 1234); }},
+    };
+}
+
+void roundTrips(int calls) {
+    SimProcess sim;
+    qputenv("MODBUS485_PORT1", sim.devicePath().toLocal8Bit());
+    std::printf("(a) round trip over a pseudo-terminal at 9600, median of %d calls each, microseconds\n",
+                calls);
+    std::printf("    %-12s %10s %10s %7s\n", "operation", "MODBUS485", "libmodbus", "ratio");
+    double oursTotal = 0, plainTotal = 0, worst = 0;
+    for (const Operation &op : operations()) {
+        std::vector<double> ours, plain;
+        for (int round = 0; round < 4; ++round) { // alternate, so both see the same machine load
+            OpenPort_Modbus(Port, 1, 0);
+            auto o = timeCalls(op.ours, calls / 4);
+            ClosePort_Modbus(Port);
+            modbus_t *ctx = modbus_new_rtu(sim.devicePath().toLocal8Bit().constData(), 9600, 'N', 8, 1);
+            modbus_connect(ctx);
+            modbus_set_slave(ctx, Station);
+            auto p = timeCalls([&] { op.plain(ctx); }, calls / 4);
+            modbus_close(ctx);
+            modbus_free(ctx);
+            ours.insert(ours.end(), o.begin(), o.end());
+            plain.insert(plain.end(), p.begin(), p.end());
+        }
+        const double o = median(ours), p = median(plain);
+        oursTotal += o;
+        plainTotal += p;
+        worst = std::max(worst, o / p);
+        std::printf("    %-12s %10.1f %10.1f %7.2f\n", op.name, o, p, o / p);
+        sim.takeLog();
+    }
+    std::printf("    all operations: ratio %.2f, worst %.2f (target at most 1.2)\n\n", oursTotal / plainTotal,
+                worst);
+}
+
+// The six reads of one poll period, as the panel makes them.
+void pollPeriod() {
+    int32_t words[101];
+    Get_1X_B16(Port, Station, 1, words);
+    Get_0X_B16(Port, Station, 1, words);
+    Get_3X_UnD8(Port, Station, 1, words);
+    Get_4X_UnD8(Port, Station, 1, words);
+    Get_4X_UnD1(Port, Station, 9);
+    Get_4X_D1(Port, Station, 256);
+}
+
+void wireTime(int periods) {
+    std::printf("(b) one poll period with qm4107-sim --wire (8N1), median of %d periods\n", periods);
+    std::printf("    %6s %12s %12s %7s\n", "baud", "bus time ms", "limit ms", "ratio");
+    // Requests are 8 bytes; answers 7 (16 bits), 21 (8 registers), 7 (1 register). Between the 12 frames,
+    // 11 silent gaps of 3.5 characters.
+    const int frameBytes = 6 * 8 + 7 + 7 + 21 + 21 + 7 + 7;
+    const double characters = frameBytes + 11 * 3.5;
+    for (int codeIndex = 0; codeIndex < 3; ++codeIndex) {
+        const int baud = bauds[codeIndex];
+        SimProcess sim({"--wire", "--baud", QString::number(baud)});
+        qputenv("MODBUS485_PORT1", sim.devicePath().toLocal8Bit());
+        OpenPort_Modbus(Port, codeIndex, 0);
+        std::vector<double> times;
+        QElapsedTimer clock;
+        for (int i = 0; i < periods; ++i) {
+            QThread::msleep(20);
+            clock.start();
+            pollPeriod();
+            times.push_back(clock.nsecsElapsed() / 1e6);
+        }
+        ClosePort_Modbus(Port);
+        const double limit = characters * 10.0 / baud * 1000.0;
+        const double measured = median(times);
+        const QStringList log = sim.takeLog();
+        const bool clean = log.filter(" exception").isEmpty() && log.size() == 6 * periods;
+        std::printf("    %6d %12.1f %12.1f %7.3f%s\n", baud, measured, limit, measured / limit,
+                    clean ? "" : "  (some exchanges failed!)");
+    }
+    std::printf("    target: ratio at most 1.15\n\n");
+}
+
+void silentModule(int periods) {
+    std::printf(
+        "(c) module silent: calling thread blocked per 500 ms poll period (status + six reads), %d periods\n",
+        periods);
+    std::printf("    %6s %9s %9s %15s\n", "baud", "mean ms", "max ms", "requests sent");
+    for (int codeIndex = 0; codeIndex < 3; ++codeIndex) {
+        SimProcess sim({"-c", "silent"});
+        qputenv("MODBUS485_PORT1", sim.devicePath().toLocal8Bit());
+        OpenPort_Modbus(Port, codeIndex, 0);
+        std::vector<double> blocked;
+        QElapsedTimer period, clock;
+        for (int i = 0; i < periods; ++i) {
+            period.start();
+            clock.start();
+            GetPort_Status(Port);
+            pollPeriod();
+            blocked.push_back(clock.nsecsElapsed() / 1e6);
+            QThread::msleep(static_cast<unsigned long>(std::max<qint64>(0, 500 - period.elapsed())));
+        }
+        ClosePort_Modbus(Port);
+        double sum = 0;
+        for (double b : blocked)
+            sum += b;
+        std::printf("    %6d %9.1f %9.1f %15lld\n", bauds[codeIndex], sum / periods,
+                    *std::max_element(blocked.begin(), blocked.end()),
+                    static_cast<long long>(sim.takeLog().size()));
+    }
+    std::printf("    target: at most 150 ms at 9600\n");
+}
+} // namespace
+
+int main(int argc, char *argv[]) {
+    QCoreApplication app(argc, argv);
+    const bool quick = app.arguments().contains(QStringLiteral("--quick"));
+    roundTrips(quick ? 40 : 200);
+    wireTime(quick ? 3 : 9);
+    silentModule(quick ? 3 : 8);
+    return 0;
+}
