@@ -1,14 +1,23 @@
 #include "Modbus485Library.h"
+#include "frmSplash.h"
 #include "ssqx.h"
 
 #include <QApplication>
+#include <QIcon>
 
-int main(int argc, char *argv[])
-{
+// Start-up: the splash window first; at its hand-over the main window is created on the MODBUS485 library and
+// shown modeless. The program reads no command line and keeps no state between runs.
+int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
-    app.setApplicationVersion(QStringLiteral(QM4107_VERSION_TEXT));
+    QApplication::setApplicationName(QStringLiteral("qm4107-panel"));
+    QApplication::setApplicationVersion(QStringLiteral(QM4107_VERSION_TEXT));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/qm4107/qm4107.ico")));
+
     static Modbus485Library link;
-    auto *window = new ssqx(link);
-    window->show();
+    auto *splash = new frmSplash([] {
+        auto *window = new ssqx(link);
+        window->show();
+    });
+    splash->show();
     return app.exec();
 }
