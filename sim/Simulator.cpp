@@ -281,9 +281,18 @@ void Simulator::serveOne() {
     }
     std::vector<uint8_t> frame;
     std::string log;
+    if (!masterLineMatches()) {
+        // On a real line a master at another baud or parity is heard as noise: no answer, nothing changes.
+        std::vector<uint8_t> ignored;
+        ModuleState saved = m_state;
+        handle(request, length, ignored, log);
+        m_state = saved;
+        std::printf("%s wrong-line\n", log.c_str());
+        std::fflush(stdout);
+        return;
+    }
     if (m_fault == Fault::Silent || m_fault == Fault::Exception) {
         // The module does not act on the request: it did not hear it, or it refused it.
-        std::ostringstream text;
         std::vector<uint8_t> ignored;
         ModuleState saved = m_state;
         handle(request, length, ignored, log);
@@ -300,6 +309,18 @@ void Simulator::serveOne() {
     }
     reply(std::move(frame), length, received, log);
     takeFaultTurn();
+}
+
+bool Simulator::masterLineMatches() const {
+    if (m_keepSlave < 0)
+        return true; // a real device: the UART itself sorts that out
+    termios tios{};
+    if (tcgetattr(m_keepSlave, &tios) != 0)
+        return true;
+    // A pseudo-terminal keeps no PARENB; a master that wants parity also asks for parity checking (INPCK).
+    const bool parityOn = (tios.c_cflag & (PARENB | PARODD)) || (tios.c_iflag & INPCK);
+    const char parity = !parityOn ? 'N' : (tios.c_cflag & PARODD) ? 'O' : 'E';
+    return cfgetospeed(&tios) == speedOf(m_options.baud) && parity == m_options.parity;
 }
 
 void Simulator::takeFaultTurn() {
@@ -475,7 +496,7 @@ bool Simulator::command(const std::string &line) {
         if (name == "inputs" || name == "pulses")
             break; // parsed below
         if (!parseInt(words[i], value)) {
-            std::fprintf(stderr, "qm4107-sim: not a number in \"%s\"\n", line.c_str());
+            std::fprintf(stderr, "qm4107-sim: bad command \"%s\"\n", line.c_str());
             return false;
         }
         numbers.push_back(value);

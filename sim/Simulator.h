@@ -38,6 +38,8 @@ private:
     void handle(const uint8_t *request, int length, std::vector<uint8_t> &reply, std::string &log);
     void reply(std::vector<uint8_t> frame, int requestLength, Clock::time_point received, std::string &log);
     void takeFaultTurn();
+    // False when the master set the pseudo-terminal to another baud or parity than the module's.
+    bool masterLineMatches() const;
     double characterSeconds() const;
     int toItem(int address) const { return m_options.protocolAddressing ? address : address + 1; }
 

@@ -18,7 +18,9 @@
 // ITEM/FIRST are numbered as the master passes them to MODBUS485: reference numbers (protocol address + 1)
 // by default, protocol addresses with --addressing protocol. A line may end with what happened instead of a
 // plain answer: " exception N" (refused, nothing changed), " silent" (no answer, nothing changed),
-// " late", " corrupt-crc", " wrong-station", " garbage" (request carried out, answer damaged or delayed).
+// " late", " corrupt-crc", " wrong-station", " garbage" (request carried out, answer damaged or delayed),
+// " wrong-line" (the master's pseudo-terminal is set to another baud or parity than --baud/--parity: a real
+// module would hear noise, so no answer and nothing changed).
 // The "state" command prints one line: "state coils=<16 bits> inputs=<16 bits> input-registers=a,b,..
 // holding-registers=r1,..,r9 parity=P pulses=f1,f2,f3 fault=none|on|pending".
 //
@@ -70,6 +72,7 @@ const char usage[] =
     "  (a fault with K applies to the next K requests only)\n"
     "Output after the first line: one line per request, e.g. \"read-coils 1 16\", \"write-coil 3 1\",\n"
     "\"write-register 256 1\", \"read-input-registers 1 8 exception 2\", \"read-inputs 1 16 silent\";\n"
+    "a master at another baud or parity than the module's gets no answer (\"... wrong-line\");\n"
     "\"state\" prints \"state coils=... inputs=... input-registers=... holding-registers=... parity=... "
     "pulses=... fault=...\".\n";
 

@@ -343,3 +343,24 @@ TEST_F(Modbus485, ReopenAndCloseAreHarmlessAndLeakNothing) {
     EXPECT_EQ(Set_0X_Bit1(Port, Station, 1), 0);
     EXPECT_EQ(sim().takeLog(), QStringList{"write-coil 1 1"});
 }
+
+TEST_F(Modbus485, ReopenTakesTheNewLineSettings) {
+    startSim({"--baud", "19200", "--parity", "odd", "-c", "register 256 1"});
+    struct Settings {
+        int32_t baudCode, parityCode;
+        int32_t expected;
+        const char *log;
+    } settings[] = {
+        {1, 1, F, "read-holding-registers 256 1 wrong-line"}, // 9600 odd
+        {2, 2, F, "read-holding-registers 256 1 wrong-line"}, // 19200 even
+        {2, 0, F, "read-holding-registers 256 1 wrong-line"}, // 19200 none
+        {2, 1, 1, "read-holding-registers 256 1"},            // 19200 odd: the module's own
+        {0, 1, F, "read-holding-registers 256 1 wrong-line"}, // 4800 odd
+    };
+    for (const Settings &s : settings) {
+        SCOPED_TRACE(s.log);
+        ASSERT_EQ(OpenPort_Modbus(Port, s.baudCode, s.parityCode), MODBUS485_OPEN_OK); // open port: reopened
+        EXPECT_EQ(Get_4X_D1(Port, Station, 256), s.expected);
+        EXPECT_EQ(sim().takeLog(), QStringList{s.log});
+    }
+}

@@ -8,10 +8,16 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QThread>
 
+#include <csignal>
+#include <fcntl.h>
 #include <functional>
 #include <memory>
+#include <poll.h>
+#include <unistd.h>
+#include <vector>
 
 // qm4107-sim against plain libmodbus as an independent master.
 namespace {
@@ -162,4 +168,125 @@ TEST(Simulator, LinkIsReplacedAndRemoved) {
         EXPECT_FALSE(QFileInfo(link).isSymLink());
     }
     EXPECT_FALSE(QFileInfo(link).isSymLink());
+}
+
+namespace {
+uint16_t crc16(const std::vector<uint8_t> &frame) {
+    uint16_t crc = 0xFFFF;
+    for (uint8_t byte : frame) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
+    }
+    return crc;
+}
+
+std::vector<uint8_t> withCrc(std::vector<uint8_t> frame) {
+    const uint16_t crc = crc16(frame);
+    frame.push_back(static_cast<uint8_t>(crc & 0xFF));
+    frame.push_back(static_cast<uint8_t>(crc >> 8));
+    return frame;
+}
+} // namespace
+
+TEST(Simulator, ServesARealDeviceGivenByPath) {
+    // The test holds the master side of a pseudo-terminal, as a serial adapter's far end would be.
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const QString device = QString::fromLocal8Bit(ptsname(master));
+    {
+        SimProcess sim({"--device", device, "--station", "5", "-c", "coil 1 1", "-c", "coil 9 1"});
+        ASSERT_EQ(sim.devicePath(), device);
+        const std::vector<uint8_t> request = withCrc({5, 1, 0, 0, 0, 16});
+        ASSERT_EQ(::write(master, request.data(), request.size()), static_cast<ssize_t>(request.size()));
+        ASSERT_TRUE(sim.waitForLog("read-coils 1 16", 2000));
+        std::vector<uint8_t> answer(7);
+        size_t got = 0;
+        pollfd fd{master, POLLIN, 0};
+        while (got < answer.size() && ::poll(&fd, 1, 1000) > 0)
+            got += static_cast<size_t>(
+                std::max<ssize_t>(0, ::read(master, answer.data() + got, answer.size() - got)));
+        EXPECT_EQ(answer, withCrc({5, 1, 2, 0x01, 0x01}));
+    }
+    ::close(master);
+}
+
+TEST(Simulator, WireTakesTheFramesTimeAtTheBaud) {
+    SimProcess sim({"--wire", "--baud", "4800"});
+    Master m(modbus_new_rtu(sim.devicePath().toLocal8Bit().constData(), 4800, 'N', 8, 1));
+    ASSERT_EQ(modbus_connect(m.get()), 0);
+    modbus_set_slave(m.get(), 1);
+    uint16_t regs[8];
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_EQ(modbus_read_registers(m.get(), 0, 8, regs), 8);
+    // 8-byte request, 3.5 characters of silence, 21-byte answer; 10 bits a character at 4800.
+    const double wireMs = (8 + 3.5 + 21) * 10 * 1000.0 / 4800;
+    EXPECT_GE(clock.elapsed(), static_cast<qint64>(wireMs));
+    EXPECT_LT(clock.elapsed(), static_cast<qint64>(wireMs) + 40);
+}
+
+TEST(Simulator, FaultsForSomeRequestsThenNormal) {
+    SimProcess sim({"-c", "register 256 1"});
+    Master m = connectTo(sim.devicePath());
+    ASSERT_TRUE(m);
+    modbus_set_response_timeout(m.get(), 0, 100000);
+    uint16_t value = 0;
+    sim.command("exception 6 2");
+    EXPECT_EQ(sim.stateValue("fault"), "pending");
+    EXPECT_EQ(outcome(modbus_read_registers(m.get(), 255, 1, &value)), 6);
+    EXPECT_EQ(outcome(modbus_write_register(m.get(), 255, 2)), 6);
+    EXPECT_EQ(modbus_read_registers(m.get(), 255, 1, &value), 1);
+    EXPECT_EQ(value, 1); // the refused write changed nothing
+    sim.command("silent");
+    EXPECT_EQ(sim.stateValue("fault"), "on");
+    EXPECT_EQ(outcome(modbus_read_registers(m.get(), 255, 1, &value)), -1);
+    sim.command("normal");
+    sim.command("no such command"); // reported on stderr, ignored
+    EXPECT_EQ(modbus_read_registers(m.get(), 255, 1, &value), 1);
+    EXPECT_EQ(sim.takeLog(),
+              (QStringList{"read-holding-registers 256 1 exception 6", "write-register 256 2 exception 6",
+                           "read-holding-registers 256 1", "read-holding-registers 256 1 silent",
+                           "read-holding-registers 256 1"}));
+}
+
+TEST(Simulator, KilledSimulatorsLinkIsTakenOverByTheNext) {
+    QTemporaryDir dir;
+    const QString link = dir.filePath("qm4107");
+    {
+        SimProcess first({"--link", link});
+        ASSERT_EQ(first.devicePath(), link);
+        ::kill(static_cast<pid_t>(first.processId()), SIGKILL);
+    }
+    EXPECT_TRUE(QFileInfo(link).isSymLink()); // nothing can clean up after SIGKILL...
+    {
+        SimProcess second({"--link", link}); // ...but the next simulator replaces the stale link
+        ASSERT_EQ(second.devicePath(), link);
+        Master m = connectTo(link);
+        ASSERT_TRUE(m);
+        uint8_t bits[16];
+        EXPECT_EQ(modbus_read_bits(m.get(), 0, 16, bits), 16);
+    }
+    EXPECT_FALSE(QFileInfo(link).isSymLink());
+}
+
+TEST(Simulator, MasterAtAnotherBaudOrParityIsNotAnswered) {
+    SimProcess sim({"--baud", "19200", "--parity", "even"});
+    struct Line {
+        int baud;
+        char parity;
+        bool answered;
+    } lines[] = {{9600, 'E', false}, {19200, 'N', false}, {19200, 'O', false}, {19200, 'E', true}};
+    for (const Line &line : lines) {
+        SCOPED_TRACE(line.baud);
+        Master m(modbus_new_rtu(sim.devicePath().toLocal8Bit().constData(), line.baud, line.parity, 8, 1));
+        ASSERT_EQ(modbus_connect(m.get()), 0);
+        modbus_set_slave(m.get(), 1);
+        modbus_set_response_timeout(m.get(), 0, 100000);
+        EXPECT_EQ(modbus_write_bit(m.get(), 1, 1) == 1, line.answered);
+        EXPECT_EQ(sim.takeLog(), QStringList{line.answered ? "write-coil 2 1" : "write-coil 2 1 wrong-line"});
+        EXPECT_EQ(sim.stateValue("coils").startsWith("01"), line.answered);
+    }
 }
