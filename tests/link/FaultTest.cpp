@@ -93,7 +93,7 @@ TEST_F(Faults, EachFaultFailsOneExchangeCleanly) {
             QElapsedTimer clock;
             clock.start();
             EXPECT_FALSE(goodOrFailed(x));
-            EXPECT_LT(clock.elapsed(), 250); // an overall deadline, whatever arrives
+            EXPECT_LT(clock.elapsed(), 400); // an overall deadline, whatever arrives (about 75 ms here)
             // Exactly one request went out: no hidden retries.
             EXPECT_EQ(sim().takeLog(), QStringList{QString::fromLatin1(x.log) + fault.logSuffix});
             EXPECT_EQ(GetPort_Status(Port), MODBUS485_STATUS_OK); // a misbehaving module is no port fault
@@ -150,7 +150,7 @@ TEST_F(Faults, SilentStationIsDemotedAndComesBack) {
     EXPECT_EQ(Get_4X_UnD8(Port, Station, 1, words), F);
     EXPECT_EQ(Get_4X_UnD1(Port, Station, 9), F);
     EXPECT_EQ(Get_4X_D1(Port, Station, 256), F);
-    EXPECT_LT(clock.elapsed(), 150);
+    EXPECT_LT(clock.elapsed(), 300); // one time-out, about 60 ms; bench/link_bench measures it
     EXPECT_EQ(sim().takeLog(), QStringList{"read-inputs 1 16 silent"});
     // Writes always go out.
     EXPECT_EQ(Set_0X_Bit1(Port, Station, 1), F);
@@ -189,7 +189,7 @@ TEST_F(Faults, DeviceThatGoesAwayTurnsStatusNonZero) {
         clock.restart();
         for (const Exchange &x : exchanges())
             EXPECT_FALSE(goodOrFailed(x)) << x.name;
-        EXPECT_LT(clock.elapsed(), 100); // no hang
+        EXPECT_LT(clock.elapsed(), 500); // no hang, no time-outs
         EXPECT_EQ(ClosePort_Modbus(Port), 0);
         EXPECT_EQ(GetPort_Status(Port), MODBUS485_STATUS_NOT_OPEN);
         // The device is gone for good: opening it again fails cleanly.
