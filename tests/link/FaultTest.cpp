@@ -51,13 +51,15 @@ bool goodOrFailed(const Exchange &x) {
     const int32_t result = x.call(block.elements());
     EXPECT_TRUE(block.guardsIntact()) << x.name;
     if (result == F) {
-        if (x.blockSize)
+        if (x.blockSize) {
             EXPECT_EQ(block.values(), std::vector<int32_t>(x.blockSize, F)) << x.name;
+        }
         return false;
     }
     EXPECT_EQ(result, x.good) << x.name;
-    if (x.blockSize)
+    if (x.blockSize) {
         EXPECT_EQ(block.values(), x.goodElements) << x.name;
+    }
     return true;
 }
 
@@ -125,10 +127,7 @@ TEST_F(Faults, LateAnswerIsNeverTakenForTheNextRequest) {
             const int32_t result = Get_4X_UnD8(Port, Station, 2, next.elements());
             EXPECT_TRUE(next.guardsIntact());
             good = result != F;
-            if (good)
-                EXPECT_EQ(next.values(), shifted);
-            else
-                EXPECT_EQ(next.values(), std::vector<int32_t>(8, F));
+            EXPECT_EQ(next.values(), good ? shifted : std::vector<int32_t>(8, F));
             QThread::msleep(20);
         }
         EXPECT_TRUE(good);

@@ -328,11 +328,13 @@ TEST_F(Modbus485, ReopenAndCloseAreHarmlessAndLeakNothing) {
     const int before = openFileDescriptors();
     for (int i = 0; i < 1000; ++i) {
         ASSERT_EQ(OpenPort_Modbus(Port, i % 3, (i / 3) % 3), MODBUS485_OPEN_OK) << "cycle " << i;
-        if (i % 10 == 0) // reopening an open port
+        if (i % 10 == 0) { // reopening an open port
             ASSERT_EQ(OpenPort_Modbus(Port, 1, 0), MODBUS485_OPEN_OK) << "cycle " << i;
+        }
         ASSERT_EQ(ClosePort_Modbus(Port), 0);
-        if (i % 10 == 0)
+        if (i % 10 == 0) { // closing a closed port
             ASSERT_EQ(ClosePort_Modbus(Port), 0);
+        }
     }
     EXPECT_EQ(openFileDescriptors(), before - 1); // the port that was open at the start is closed now
     EXPECT_EQ(GetPort_Status(Port), MODBUS485_STATUS_NOT_OPEN);
