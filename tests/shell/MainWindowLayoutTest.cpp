@@ -346,6 +346,7 @@ TEST(MainWindowLook, ValueFieldsClockAndSpecialFontsAreAsDescribed) {
             if (look.border) {
                 EXPECT_EQ(label->frameShadow(), QFrame::Plain);
                 EXPECT_EQ(label->lineWidth(), 1);
+                EXPECT_EQ(label->indent(), 0); // text right inside the border, as the clock's height needs
             }
         }
     }
