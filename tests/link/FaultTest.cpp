@@ -3,8 +3,10 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <atomic>
 #include <csignal>
 #include <functional>
+#include <thread>
 
 // MODBUS485 when the line or the module misbehaves: failure marking, guard elements, late answers, demotion
 // of a silent station and its return, a device that goes away.
@@ -196,4 +198,21 @@ TEST_F(Faults, DeviceThatGoesAwayTurnsStatusNonZero) {
         EXPECT_EQ(GetPort_Status(Port), MODBUS485_STATUS_NOT_OPEN);
         m_sim.reset();
     }
+}
+
+TEST_F(Faults, OneProbeAtATimeAcrossThreads) {
+    startSim(moduleSetup);
+    sim().command("silent");
+    std::vector<std::thread> pollers;
+    std::atomic<int> failed{0};
+    for (int t = 0; t < 4; ++t)
+        pollers.emplace_back([&] {
+            int32_t words[8];
+            for (int i = 0; i < 3; ++i)
+                failed += Get_4X_UnD8(Port, Station, 1, words) == F;
+        });
+    for (std::thread &poller : pollers)
+        poller.join();
+    EXPECT_EQ(failed, 12);
+    EXPECT_EQ(sim().takeLog(), QStringList{"read-holding-registers 1 8 silent"});
 }
