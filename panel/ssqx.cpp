@@ -21,7 +21,8 @@ ssqx::ssqx(Modbus485 &link, QWidget *parent)
     : QWidget(parent)
     , m_link(link)
     , m_ui(std::make_unique<Ui::ssqx>())
-    , m_endProcess([] { std::exit(0); }) {
+    // "退出" ends the process at once: no destructors run, so nothing closes the port on the way out.
+    , m_endProcess([] { std::_Exit(0); }) {
     FontFallbacks::install();
     m_ui->setupUi(this);
     applyLayoutDetails();
