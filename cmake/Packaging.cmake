@@ -1,0 +1,47 @@
+# Installing and packaging.
+#
+# `cmake --install` lays out, under the prefix:
+#   bin/qm4107-panel, bin/qm4107-sim, lib/libMODBUS485.so (Windows: bin/MODBUS485.dll next to the program),
+#   share/applications/qm4107-panel.desktop, share/icons/hicolor/<size>/apps/qm4107.png (from shell/).
+# `cpack -G DEB` in the build folder makes qm4107-panel_<version>_<arch>.deb installing under /usr.
+
+# The panel loads MODBUS485 by name at run time, from its own folder first and then through the dynamic
+# loader's search. An installed program finds lib/ beside its bin/ through an rpath of $ORIGIN/../lib. It
+# has to be the old-style DT_RPATH: a DT_RUNPATH in the program is not consulted for a dlopen made by
+# QtCore, which is where QLibrary loads from.
+if(UNIX AND NOT APPLE)
+    set_target_properties(qm4107-panel PROPERTIES INSTALL_RPATH "\$ORIGIN/../lib")
+    target_link_options(qm4107-panel PRIVATE "LINKER:--disable-new-dtags")
+endif()
+
+if(TARGET MODBUS485)
+    install(TARGETS MODBUS485
+        LIBRARY DESTINATION lib
+        RUNTIME DESTINATION bin)
+endif()
+install(TARGETS qm4107-sim RUNTIME DESTINATION bin)
+
+set(CPACK_PACKAGE_NAME qm4107-panel)
+set(CPACK_PACKAGE_VENDOR "QM4107")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Commissioning panel for the QM4107 discrete I/O module (Modbus RTU, RS-485)")
+set(CPACK_PACKAGE_DESCRIPTION
+    "qm4107-panel watches and drives a QM4107 discrete I/O module (inputs X1-X10, outputs Y1-Y5, three pulse\n"
+    "counters, frequency measurement) over an RS-485 line as a Modbus RTU master, through its own MODBUS485\n"
+    "library. qm4107-sim, a simulated module on a pseudo-terminal or a serial device, is included.")
+set(CPACK_PACKAGE_CONTACT "QM4107 panel maintainers <qm4107-panel@localhost>")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_GENERATOR DEB)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# Qt 6, libmodbus and the C++ runtime come from dpkg-shlibdeps; the Song face for the Chinese captions is
+# not a linked library, so it is named here.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-arphic-uming")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "mbpoll")
+
+include(CPack)
