@@ -25,7 +25,7 @@ set(CPACK_PACKAGE_NAME qm4107-panel)
 set(CPACK_PACKAGE_VENDOR "QM4107")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Commissioning panel for the QM4107 discrete I/O module (Modbus RTU, RS-485)")
-set(CPACK_PACKAGE_DESCRIPTION
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "qm4107-panel watches and drives a QM4107 discrete I/O module (inputs X1-X10, outputs Y1-Y5, three pulse\n"
     "counters, frequency measurement) over an RS-485 line as a Modbus RTU master, through its own MODBUS485\n"
     "library. qm4107-sim, a simulated module on a pseudo-terminal or a serial device, is included.")
