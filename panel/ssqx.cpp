@@ -4,6 +4,7 @@
 #include "ui_ssqx.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -101,6 +102,6 @@ void ssqx::closeEvent(QCloseEvent *event) {
 }
 
 void ssqx::keyPressEvent(QKeyEvent *event) {
-    Form_KeyDown(0, 0);
+    Form_KeyDown(event->key(), static_cast<int>(event->modifiers()));
     QWidget::keyPressEvent(event);
 }
