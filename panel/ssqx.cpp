@@ -4,11 +4,11 @@
 #include "ui_ssqx.h"
 
 #include <QCloseEvent>
-#include <QKeyEvent>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
