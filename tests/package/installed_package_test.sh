@@ -6,9 +6,10 @@
 # simulated module has served the window's input and coil polls and the program has mapped the
 # libMODBUS485.so from the scratch root.
 #
-# Usage: installed_package_test.sh BUILD_DIR
+# Usage: installed_package_test.sh BUILD_DIR [CPACK]
 set -euo pipefail
 build=$(cd "$1" && pwd)
+cpack=${2:-cpack}
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/qm4107-package.XXXXXX")
 pids=()
@@ -29,7 +30,7 @@ fail() {
 }
 
 # The package.
-(cd "$work" && cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" >"$work/cpack.err" 2>&1) ||
+(cd "$work" && "$cpack" --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" >"$work/cpack.err" 2>&1) ||
     fail "cpack did not make the package"
 debs=("$work"/out/qm4107-panel_*.deb)
 [[ -f "${debs[0]}" ]] || fail "no qm4107-panel_*.deb"
