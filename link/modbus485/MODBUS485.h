@@ -16,8 +16,8 @@
  * is written past a block's elements. A call with a bad argument, or on a port that is not open, fails
  * without touching the line.
  *
- * A station that stops answering is demoted: after two exchanges in a row without an answer its reads fail
- * at once for MODBUS485_DEMOTION_MS, then one read goes out as a probe; writes always go out. */
+ * A station that stops answering is demoted: after an exchange without an answer its reads fail at once
+ * for MODBUS485_DEMOTION_MS, then the next read goes out as a probe; writes always go out. */
 #ifndef MODBUS485_H
 #define MODBUS485_H
 
