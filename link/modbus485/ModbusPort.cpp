@@ -124,24 +124,25 @@ void ModbusPort::drainLine() {
     // Discards whatever is on the line until it has been quiet long enough: a few characters normally, and
     // after an exchange that went wrong, long enough for that exchange's answer to have come in late. The
     // time since the failure counts, so a caller that comes back later pays nothing but reading what is
-    // pending.
+    // pending. Bytes drained inside that window do not end it: more than one answer can be on its way, each
+    // a module's turnaround behind the one before.
     const int fd = modbus_get_socket(m_modbus);
     const auto gap =
         duration_cast<Clock::duration>(duration<double>(std::max(0.002, 4 * m_characterSeconds)));
-    auto quietFrom = m_lineSuspect ? m_lineSuspectSince : Clock::now() - gap;
-    auto quietFor = m_lineSuspect ? m_lateWindow : gap;
-    const auto giveUp = Clock::now() + 2 * std::max<Clock::duration>(quietFor, milliseconds(50));
+    const auto windowEnd = m_lineSuspect ? m_lineSuspectSince + m_lateWindow : Clock::now();
+    auto quietFrom = Clock::now() - gap;
+    const auto giveUp =
+        std::max(windowEnd, Clock::now()) + 2 * std::max<Clock::duration>(gap, milliseconds(50));
     uint8_t discard[256];
     for (;;) {
         const auto now = Clock::now();
-        const auto remaining = std::max(Clock::duration::zero(), quietFrom + quietFor - now);
+        const auto remaining = std::max(Clock::duration::zero(), std::max(windowEnd, quietFrom + gap) - now);
         pollfd line{fd, POLLIN, 0};
         const int ready = ::poll(&line, 1, static_cast<int>(ceil<milliseconds>(remaining).count()));
         if (ready > 0) {
             if (!(line.revents & POLLIN) || ::read(fd, discard, sizeof discard) <= 0)
                 break; // hung up or failing: the exchange will say so
             quietFrom = m_lineQuietSince = Clock::now();
-            quietFor = gap;
         } else if (remaining == Clock::duration::zero()) {
             break;
         }
@@ -155,17 +156,21 @@ void ModbusPort::drainLine() {
     m_lineSuspect = false;
 }
 
-bool ModbusPort::answerFollows() {
+bool ModbusPort::answerFollows(Clock::duration window) {
 #ifndef _WIN32
+    // The right answer comes a module's turnaround after the old one, not on its last byte: watch for as
+    // long as this exchange may take.
     pollfd line{modbus_get_socket(m_modbus), POLLIN, 0};
-    const auto gap = duration<double>(std::max(0.002, 4 * m_characterSeconds));
-    if (::poll(&line, 1, static_cast<int>(ceil<milliseconds>(gap).count())) > 0 && (line.revents & POLLIN)) {
+    if (::poll(&line, 1, static_cast<int>(ceil<milliseconds>(window).count())) > 0 &&
+        (line.revents & POLLIN)) {
         m_lineSuspect = true;
         m_verifyNext = true;
         m_lineSuspectSince = Clock::now();
-        m_lateWindow = duration_cast<Clock::duration>(gap);
+        m_lateWindow = window; // and the answer to this request may still be behind it
         return true;
     }
+#else
+    (void)window;
 #endif
     return false;
 }
@@ -201,7 +206,7 @@ ModbusPort::Outcome ModbusPort::exchange(int station, bool isRead, int requestBy
         if (m_verifyNext) {
             m_verifyNext = false;
             // After a failure, an answer can be the old one coming in late with the right one on its heels.
-            if (answerFollows())
+            if (answerFollows(limit))
                 return Outcome::LineFault;
         }
         return Outcome::Done;

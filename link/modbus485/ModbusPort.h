@@ -46,8 +46,8 @@ private:
     Clock::duration deadline(int requestBytes, int answerBytes) const;
     void drainLine();
     bool deviceHungUp() const;
-    // True (and the line marked suspect) when more bytes arrive right after an answer.
-    bool answerFollows();
+    // True (and the line marked suspect) when more bytes arrive within `window` after an answer.
+    bool answerFollows(Clock::duration window);
     void closeLocked();
 
     const int m_number;

@@ -113,9 +113,16 @@ TEST_F(Faults, LateAnswerIsNeverTakenForTheNextRequest) {
     // Answers that come in while the library drains, during the next request, or long after.
     for (int lateMs : {90, 140, 150, 160, 250}) {
         SCOPED_TRACE(lateMs);
-        sim().command(QString("late %1 1").arg(lateMs));
-        GuardedBlock first(8);
-        EXPECT_EQ(Get_4X_UnD8(Port, Station, 1, first.elements()), F);
+        // A master held up between sending and listening can still be listening when a slightly late
+        // answer comes; that is its own request's answer, and the case is set up again.
+        bool firstFailed = false;
+        for (int attempt = 0; attempt < 3 && !firstFailed; ++attempt) {
+            sim().command(QString("late %1 1").arg(lateMs));
+            GuardedBlock first(8);
+            firstFailed = Get_4X_UnD8(Port, Station, 1, first.elements()) == F;
+            EXPECT_EQ(first.values(), firstFailed ? std::vector<int32_t>(8, F) : exchanges()[0].goodElements);
+        }
+        ASSERT_TRUE(firstFailed);
         // A write goes out at once, a read of the registers one further on later: neither may see the late
         // block of registers 1-8.
         const int32_t write = Set_4X_D1(Port, Station, 9, lateMs);
@@ -135,6 +142,42 @@ TEST_F(Faults, LateAnswerIsNeverTakenForTheNextRequest) {
         EXPECT_TRUE(good);
         sim().takeLog();
     }
+}
+
+TEST_F(Faults, LateAnswerMeetingALaterReadIsNotTakenWhenTheRightOneLags) {
+    // On a real line an answer that follows another comes a whole frame time behind it, not at once.
+    startSim(QStringList{"--wire"} + moduleSetup);
+    sim().command("late 200 1");
+    GuardedBlock first(8);
+    EXPECT_EQ(Get_4X_UnD8(Port, Station, 1, first.elements()), F);
+    // The module stalls before its late answer: a write goes unanswered and the station's demotion runs out.
+    const auto pid = static_cast<pid_t>(sim().processId());
+    ::kill(pid, SIGSTOP);
+    EXPECT_EQ(Set_4X_D1(Port, Station, 9, 77), F);
+    QThread::msleep(MODBUS485_DEMOTION_MS + 20);
+    // It comes back while the next read waits: the late block of registers 1-8 arrives first, with the
+    // write's answer and this read's own answer one frame time after another behind it.
+    std::thread resume([pid] {
+        QThread::msleep(15);
+        ::kill(pid, SIGCONT);
+    });
+    const std::vector<int32_t> shifted = {102, 103, 104, 105, 106, 107, 108, 77};
+    bool good = false;
+    QElapsedTimer clock;
+    clock.start();
+    while (!good && clock.elapsed() < 1500) {
+        GuardedBlock next(8);
+        const int32_t result = Get_4X_UnD8(Port, Station, 2, next.elements());
+        EXPECT_TRUE(next.guardsIntact());
+        good = result != F;
+        EXPECT_EQ(next.values(), good ? shifted : std::vector<int32_t>(8, F));
+        if (resume.joinable())
+            resume.join();
+        QThread::msleep(20);
+    }
+    if (resume.joinable())
+        resume.join();
+    EXPECT_TRUE(good);
 }
 
 TEST_F(Faults, SilentStationIsDemotedAndComesBack) {
