@@ -76,6 +76,25 @@ qint64 millisecondsUntilGood(const Exchange &x, int limitMs) {
     }
     return -1;
 }
+// Reads registers 2-9 until one read is good, for 1.5 s at most. Every read must be either failed in each
+// element or exactly `expected`: never the late block of registers 1-8. `afterRead` runs after each read.
+bool readRegisters2To9UntilGood(const std::vector<int32_t> &expected,
+                                const std::function<void()> &afterRead = {}) {
+    bool good = false;
+    QElapsedTimer clock;
+    clock.start();
+    while (!good && clock.elapsed() < 1500) {
+        GuardedBlock next(8);
+        const int32_t result = Get_4X_UnD8(1, 1, 2, next.elements());
+        EXPECT_TRUE(next.guardsIntact());
+        good = result != F;
+        EXPECT_EQ(next.values(), good ? expected : std::vector<int32_t>(8, F));
+        if (afterRead)
+            afterRead();
+        QThread::msleep(20);
+    }
+    return good;
+}
 } // namespace
 
 class Faults : public SimLinkTest {};
@@ -127,19 +146,7 @@ TEST_F(Faults, LateAnswerIsNeverTakenForTheNextRequest) {
         // block of registers 1-8.
         const int32_t write = Set_4X_D1(Port, Station, 9, lateMs);
         EXPECT_TRUE(write == 0 || write == F);
-        const std::vector<int32_t> shifted = {102, 103, 104, 105, 106, 107, 108, lateMs};
-        bool good = false;
-        QElapsedTimer clock;
-        clock.start();
-        while (!good && clock.elapsed() < 1500) {
-            GuardedBlock next(8);
-            const int32_t result = Get_4X_UnD8(Port, Station, 2, next.elements());
-            EXPECT_TRUE(next.guardsIntact());
-            good = result != F;
-            EXPECT_EQ(next.values(), good ? shifted : std::vector<int32_t>(8, F));
-            QThread::msleep(20);
-        }
-        EXPECT_TRUE(good);
+        EXPECT_TRUE(readRegisters2To9UntilGood({102, 103, 104, 105, 106, 107, 108, lateMs}));
         sim().takeLog();
     }
 }
@@ -161,20 +168,10 @@ TEST_F(Faults, LateAnswerMeetingALaterReadIsNotTakenWhenTheRightOneLags) {
         QThread::msleep(15);
         ::kill(pid, SIGCONT);
     });
-    const std::vector<int32_t> shifted = {102, 103, 104, 105, 106, 107, 108, 77};
-    bool good = false;
-    QElapsedTimer clock;
-    clock.start();
-    while (!good && clock.elapsed() < 1500) {
-        GuardedBlock next(8);
-        const int32_t result = Get_4X_UnD8(Port, Station, 2, next.elements());
-        EXPECT_TRUE(next.guardsIntact());
-        good = result != F;
-        EXPECT_EQ(next.values(), good ? shifted : std::vector<int32_t>(8, F));
+    const bool good = readRegisters2To9UntilGood({102, 103, 104, 105, 106, 107, 108, 77}, [&resume] {
         if (resume.joinable())
             resume.join();
-        QThread::msleep(20);
-    }
+    });
     if (resume.joinable())
         resume.join();
     EXPECT_TRUE(good);
