@@ -118,6 +118,8 @@ private:
                   int firstNumber, QRgb closedColour, QRgb openColour);
     // Restores a value label after its editor's command, and hides the shared clear-mode selectors.
     void closeEditor(int16_t index);
+    // Writes one holding register of the module into WriteStatus, once more if the library answers -8888.
+    void writeRegisterWithRetry(int32_t reg, int32_t value);
 
     Modbus485 &m_link;
     std::unique_ptr<Ui::ssqx> m_ui;

@@ -37,10 +37,7 @@ void ssqx::Command5_Click(int16_t index) {
             resumeNext([&] { PanelVars[15] = TextToNumber::toInt32(selector->currentText()); });
             value = PanelVars[15];
         }
-        const int32_t reg = index + 1;
-        resumeNext([&] { WriteStatus = m_link.Set_4X_D1(PanelVars[0], PanelVars[3], reg, value); });
-        if (WriteStatus == ModuleMap::Failed)
-            resumeNext([&] { WriteStatus = m_link.Set_4X_D1(PanelVars[0], PanelVars[3], reg, value); });
+        writeRegisterWithRetry(index + 1, value);
     }
     closeEditor(index);
 }
@@ -52,4 +49,10 @@ void ssqx::closeEditor(int16_t index) {
     Combo6->setVisible(false);
     Combo7->setVisible(false);
     Combo8->setVisible(false);
+}
+
+void ssqx::writeRegisterWithRetry(int32_t reg, int32_t value) {
+    resumeNext([&] { WriteStatus = m_link.Set_4X_D1(PanelVars[0], PanelVars[3], reg, value); });
+    if (WriteStatus == ModuleMap::Failed)
+        resumeNext([&] { WriteStatus = m_link.Set_4X_D1(PanelVars[0], PanelVars[3], reg, value); });
 }

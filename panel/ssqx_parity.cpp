@@ -9,12 +9,5 @@
 // The program's own port settings are not touched.
 void ssqx::Command4_Click() {
     resumeNext([&] { PanelVars[15] = TextToNumber::toInt32(Combo12->currentText()); });
-    resumeNext([&] {
-        WriteStatus = m_link.Set_4X_D1(PanelVars[0], PanelVars[3], ModuleMap::ParityRegister, PanelVars[15]);
-    });
-    if (WriteStatus == ModuleMap::Failed)
-        resumeNext([&] {
-            WriteStatus =
-                m_link.Set_4X_D1(PanelVars[0], PanelVars[3], ModuleMap::ParityRegister, PanelVars[15]);
-        });
+    writeRegisterWithRetry(ModuleMap::ParityRegister, PanelVars[15]);
 }
