@@ -55,6 +55,48 @@
 
 #define MODBUS485_DEMOTION_MS 400
 
+/* Entry points beyond the original eighteen: diagnostics for a person and for tools. Text comes back as
+ * UTF-8 in the caller's buffer of `size` bytes, cut to fit and always terminated. */
+
+/* Where port n's device name comes from (GetPort_Device's result). */
+#define MODBUS485_SOURCE_DEFAULT 0    /* /dev/ttyS<n-1>; \\.\COMn on Windows */
+#define MODBUS485_SOURCE_VARIABLE 1   /* the environment variable MODBUS485_PORT<n> */
+#define MODBUS485_SOURCE_USER_MAP 2   /* ${XDG_CONFIG_HOME:-$HOME/.config}/MODBUS485/ports.conf */
+#define MODBUS485_SOURCE_SYSTEM_MAP 3 /* /etc/MODBUS485/ports.conf */
+
+/* GetPort_Counters: what the port has seen since the operator's last open, one value per index. */
+#define MODBUS485_COUNTER_REQUESTS 0      /* requests sent */
+#define MODBUS485_COUNTER_GOOD 1          /* good answers */
+#define MODBUS485_COUNTER_NO_ANSWER 2     /* nothing came back in time */
+#define MODBUS485_COUNTER_GARBLED 3       /* bad CRC, framing, wrong length, garbage */
+#define MODBUS485_COUNTER_WRONG_STATION 4 /* a valid frame from another station */
+#define MODBUS485_COUNTER_EXCEPTIONS 5    /* exception replies, all codes */
+#define MODBUS485_COUNTER_STRAY 6         /* late or stray frames cleared from the line */
+#define MODBUS485_COUNTER_DEMOTED 7       /* reads refused at once while their station was demoted */
+#define MODBUS485_COUNTER_RTT_LAST_US 8   /* round trip of the last answered exchange, microseconds */
+#define MODBUS485_COUNTER_RTT_MEAN_US 9
+#define MODBUS485_COUNTER_RTT_MAX_US 10
+#define MODBUS485_COUNTER_TRACE_DROPPED 11 /* trace lines dropped because writing them would block */
+#define MODBUS485_COUNTER_EXCEPTION_CODE(code) (11 + (code)) /* exception replies with code 1-11 */
+#define MODBUS485_COUNTERS 23
+
+/* GetPort_LastRead: the outcome of the last exchange of one read. */
+#define MODBUS485_OUTCOME_NONE 0 /* no such read since the port was opened */
+#define MODBUS485_OUTCOME_GOOD 1
+#define MODBUS485_OUTCOME_NO_ANSWER 2
+#define MODBUS485_OUTCOME_GARBLED 3
+#define MODBUS485_OUTCOME_WRONG_STATION 4
+#define MODBUS485_OUTCOME_EXCEPTION 5
+#define MODBUS485_OUTCOME_LATE 6    /* an answer with another frame on its heels: taken for stale */
+#define MODBUS485_OUTCOME_DEMOTED 7 /* refused at once: the station had not answered just before */
+#define MODBUS485_OUTCOME_DEVICE_FAILED 8
+#define MODBUS485_OUTCOME_NOT_OPEN 9
+#define MODBUS485_LASTREAD_OUTCOME 0   /* a MODBUS485_OUTCOME_ code */
+#define MODBUS485_LASTREAD_EXCEPTION 1 /* the exception code of an exception reply, else 0 */
+#define MODBUS485_LASTREAD_RTT_US 2    /* round trip, or time waited for nothing, in microseconds */
+#define MODBUS485_LASTREAD_AGE_MS 3    /* milliseconds since that exchange ended */
+#define MODBUS485_LASTREAD_VALUES 4
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -87,6 +129,22 @@ MODBUS485_API int32_t MODBUS485_CALL Get_4X_UnD8(int32_t port, int32_t station, 
 MODBUS485_API int32_t MODBUS485_CALL Get_4X_D8(int32_t port, int32_t station, int32_t start,
                                                int32_t *elements);
 MODBUS485_API int32_t MODBUS485_CALL Set_4X_D1(int32_t port, int32_t station, int32_t reg, int32_t value);
+
+/* The device port n maps to, as its next open would use it, into buffer; a MODBUS485_SOURCE_ code, or -1
+ * for a bad port number or buffer. */
+MODBUS485_API int32_t MODBUS485_CALL GetPort_Device(int32_t port, char *buffer, int32_t size);
+/* For a person: the device and where its name comes from, then, after an open that failed, the reason in one
+ * line. Returns the bytes written without the terminator, or -1 for a bad port number or buffer. */
+MODBUS485_API int32_t MODBUS485_CALL GetPort_Info(int32_t port, char *buffer, int32_t size);
+/* Fills up to `count` MODBUS485_COUNTER_ values; returns how many, or -1 for a bad port number or buffer. */
+MODBUS485_API int32_t MODBUS485_CALL GetPort_Counters(int32_t port, int32_t *values, int32_t count);
+/* The last exchange of the read with Modbus function `function` (1-4) from `start` (numbered as the read
+ * calls number it) for `station`: fills up to `count` MODBUS485_LASTREAD_ values; returns how many, or -1. */
+MODBUS485_API int32_t MODBUS485_CALL GetPort_LastRead(int32_t port, int32_t station, int32_t function,
+                                                      int32_t start, int32_t *values, int32_t count);
+/* Time allowed for the module's turnaround on top of the frames' time on the wire, for an open port until it
+ * is closed or opened again (a scan uses a short one); 0 restores the default. 0, or 1 for a bad argument. */
+MODBUS485_API int32_t MODBUS485_CALL SetPort_Turnaround(int32_t port, int32_t milliseconds);
 
 #ifdef __cplusplus
 }
