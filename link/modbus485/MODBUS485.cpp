@@ -57,7 +57,7 @@ int32_t bitBlock(int32_t port, int32_t station, int32_t start, int32_t *elements
     int address = 0;
     uint8_t bits[BitBlock] = {};
     ModbusPort *p = target(port, station, start, BitBlock, address);
-    if (!p || p->readBits(station, coils, address, BitBlock, bits) != ModbusPort::Outcome::Done) {
+    if (!p || p->readBits(station, coils, address, BitBlock, bits) != ModbusPort::Outcome::Good) {
         elements[0] = elements[1] = Failed;
         return Failed;
     }
@@ -78,7 +78,7 @@ int32_t registerBlock(int32_t port, int32_t station, int32_t start, int32_t *ele
     uint16_t values[RegisterBlock] = {};
     ModbusPort *p = target(port, station, start, RegisterBlock, address);
     const bool ok =
-        p && p->readRegisters(station, input, address, RegisterBlock, values) == ModbusPort::Outcome::Done;
+        p && p->readRegisters(station, input, address, RegisterBlock, values) == ModbusPort::Outcome::Good;
     for (int i = 0; i < RegisterBlock; ++i)
         elements[i] = !ok ? Failed : isSigned ? int32_t{static_cast<int16_t>(values[i])} : int32_t{values[i]};
     return elements[0];
@@ -88,7 +88,7 @@ int32_t singleBit(int32_t port, int32_t station, int32_t number, bool coil) {
     int address = 0;
     uint8_t bit = 0;
     ModbusPort *p = target(port, station, number, 1, address);
-    if (!p || p->readBits(station, coil, address, 1, &bit) != ModbusPort::Outcome::Done)
+    if (!p || p->readBits(station, coil, address, 1, &bit) != ModbusPort::Outcome::Good)
         return Failed;
     return bit ? 1 : 0;
 }
@@ -97,7 +97,7 @@ int32_t singleRegister(int32_t port, int32_t station, int32_t number, bool input
     int address = 0;
     uint16_t value = 0;
     ModbusPort *p = target(port, station, number, 1, address);
-    if (!p || p->readRegisters(station, input, address, 1, &value) != ModbusPort::Outcome::Done)
+    if (!p || p->readRegisters(station, input, address, 1, &value) != ModbusPort::Outcome::Good)
         return Failed;
     return isSigned ? int32_t{static_cast<int16_t>(value)} : int32_t{value};
 }
@@ -105,7 +105,7 @@ int32_t singleRegister(int32_t port, int32_t station, int32_t number, bool input
 int32_t writeCoil(int32_t port, int32_t station, int32_t coil, bool on) {
     int address = 0;
     ModbusPort *p = target(port, station, coil, 1, address);
-    if (!p || p->writeCoil(station, address, on) != ModbusPort::Outcome::Done)
+    if (!p || p->writeCoil(station, address, on) != ModbusPort::Outcome::Good)
         return Failed;
     return 0;
 }
@@ -204,7 +204,7 @@ MODBUS485_API int32_t MODBUS485_CALL Set_4X_D1(int32_t port, int32_t station, in
         return Failed;
     int address = 0;
     ModbusPort *p = target(port, station, reg, 1, address);
-    if (!p || p->writeRegister(station, address, static_cast<uint16_t>(value)) != ModbusPort::Outcome::Done)
+    if (!p || p->writeRegister(station, address, static_cast<uint16_t>(value)) != ModbusPort::Outcome::Good)
         return Failed;
     return 0;
 }
