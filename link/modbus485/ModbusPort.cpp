@@ -1,7 +1,10 @@
 #include "ModbusPort.h"
 
+#include "Trace.h"
+
 #include <algorithm>
-#include <cstdlib>
+#include <cstdio>
+#include <ctime>
 #include <thread>
 
 #include <sys/stat.h>
@@ -32,28 +35,18 @@ ModbusPort::~ModbusPort() {
     close();
 }
 
-std::string ModbusPort::devicePath(int number) {
-    const std::string variable = "MODBUS485_PORT" + std::to_string(number);
-    if (const char *path = std::getenv(variable.c_str()); path && *path)
-        return path;
-#ifdef _WIN32
-    return "\\\\.\\COM" + std::to_string(number);
-#else
-    return "/dev/ttyS" + std::to_string(number - 1);
-#endif
-}
-
 int ModbusPort::open(int baud, char parity, bool protocolAddressing) {
     std::lock_guard lock(m_mutex);
     m_line.close();
     m_open = false;
-    m_device = devicePath(m_number);
+    m_mapping = modbus485::resolvePort(m_number);
     m_baud = baud;
     m_parity = parity;
     m_counters = {};
     m_roundTripSumUs = m_roundTrips = 0;
     m_reads.clear();
-    if (m_line.open(m_device, baud, parity).error != SerialLine::OpenError::None)
+    m_openResult = m_line.open(m_mapping.device, baud, parity);
+    if (m_openResult.error != SerialLine::OpenError::None)
         return MODBUS485_OPEN_DEVICE_ERROR;
     m_open = true;
     m_characterSeconds = (parity == 'N' ? 10.0 : 11.0) / baud;
@@ -93,15 +86,69 @@ bool ModbusPort::deviceFailedLocked() {
 bool ModbusPort::reopenLocked() {
     // An adapter plugged back in comes back under the same path; until then the path is gone or refuses.
     struct stat st {};
-    if (::stat(m_device.c_str(), &st) != 0)
+    if (::stat(m_mapping.device.c_str(), &st) != 0)
         return false;
     m_line.close();
-    if (m_line.open(m_device, m_baud, m_parity).error != SerialLine::OpenError::None)
+    if (m_line.open(m_mapping.device, m_baud, m_parity).error != SerialLine::OpenError::None)
         return false;
     m_deviceFailed = false;
     m_lineSuspect = false;
     m_verifyNext = false;
     return true;
+}
+
+std::string ModbusPort::info() {
+    std::lock_guard lock(m_mutex);
+    const modbus485::PortMapping mapping = m_open ? m_mapping : modbus485::resolvePort(m_number);
+    std::string text = "端口" + std::to_string(m_number) + "：" + mapping.device + "（";
+    switch (mapping.source) {
+    case MODBUS485_SOURCE_VARIABLE:
+        text += "环境变量 MODBUS485_PORT" + std::to_string(m_number);
+        break;
+    case MODBUS485_SOURCE_USER_MAP:
+        text += "用户映射 " + mapping.file;
+        break;
+    case MODBUS485_SOURCE_SYSTEM_MAP:
+        text += "系统映射 " + mapping.file;
+        break;
+    default:
+        text += "默认";
+    }
+    text += "）";
+    switch (mapping.passedOverState) {
+    case modbus485::MapFileState::Truncated:
+        text += "\n映射文件 " + mapping.passedOver + " 过长，只读了前 64 KiB";
+        break;
+    case modbus485::MapFileState::NotRegular:
+        text += "\n映射文件 " + mapping.passedOver + " 不是普通文件，已忽略";
+        break;
+    case modbus485::MapFileState::Unreadable:
+        text += "\n映射文件 " + mapping.passedOver + " 无法读取，已忽略";
+        break;
+    case modbus485::MapFileState::Binary:
+        text += "\n映射文件 " + mapping.passedOver + " 不是文本文件，已忽略";
+        break;
+    default:
+        break;
+    }
+    // The reason belongs to the device that failed; after a change of map it would mislead.
+    if (m_open || m_openResult.error == SerialLine::OpenError::None || mapping.device != m_mapping.device)
+        return text;
+    text += "\n打开失败：";
+    switch (m_openResult.error) {
+    case SerialLine::OpenError::Missing:
+        return text + "设备不存在";
+    case SerialLine::OpenError::Permission:
+        return text + "没有权限，请运行 sudo usermod -aG " + m_openResult.group + " " + m_openResult.user +
+               "，然后注销并重新登录";
+    case SerialLine::OpenError::Busy:
+        return text +
+               (m_openResult.holder.empty() ? "被其他程序占用" : "设备被占用（" + m_openResult.holder + "）");
+    case SerialLine::OpenError::NotSerial:
+        return text + "不是串口设备";
+    default:
+        return text + "无法设置串口";
+    }
 }
 
 bool ModbusPort::setTurnaround(int milliseconds) {
@@ -196,7 +243,7 @@ void ModbusPort::receive(Exchange &x, Clock::time_point deadline) {
         if (check != RtuAnswer::Incomplete) {
             if (x.answer.size() > frameSize) {
                 // Bytes behind a short exception reply: not part of it.
-                x.dropped.insert(x.dropped.end(), x.answer.begin() + frameSize, x.answer.end());
+                x.behind.insert(x.behind.end(), x.answer.begin() + frameSize, x.answer.end());
                 x.answer.resize(frameSize);
                 m_lineSuspect = true;
             }
@@ -225,6 +272,8 @@ ModbusPort::Outcome ModbusPort::exchange(Exchange &x, bool isRead) {
     count(x);
     if (isRead)
         remember(x);
+    if (x.sent && Trace::instance().enabled())
+        trace(x);
     return x.outcome;
 }
 
@@ -245,6 +294,7 @@ ModbusPort::Outcome ModbusPort::exchangeLocked(Exchange &x, bool isRead) {
     const auto answerSize = static_cast<int>(modbus485::rtuAnswerSize(x.request));
     const auto limit = deadline(static_cast<int>(x.request.size()), answerSize);
     ++m_counters[MODBUS485_COUNTER_REQUESTS];
+    x.sent = true;
     if (!m_line.write(x.request.data(), x.request.size())) {
         m_deviceFailed = true;
         return Outcome::DeviceFailed;
@@ -259,7 +309,7 @@ ModbusPort::Outcome ModbusPort::exchangeLocked(Exchange &x, bool isRead) {
         if (m_verifyNext) {
             m_verifyNext = false;
             // After a failure, an answer can be the old one coming in late with the right one on its heels.
-            if (answerFollows(limit, x.dropped))
+            if (answerFollows(limit, x.behind))
                 return Outcome::Late;
         }
         return Outcome::Good;
@@ -299,6 +349,8 @@ void ModbusPort::count(const Exchange &x) {
         ++m_counters[MODBUS485_COUNTER_EXCEPTION_CODE(x.answer[2])];
     if (!x.dropped.empty())
         ++m_counters[MODBUS485_COUNTER_STRAY];
+    if (!x.behind.empty())
+        ++m_counters[MODBUS485_COUNTER_STRAY];
     if (!x.answer.empty()) {
         ++m_roundTrips;
         m_roundTripSumUs += x.roundTripUs;
@@ -318,6 +370,52 @@ void ModbusPort::remember(const Exchange &x) {
     record.exception = x.outcome == Outcome::Exception ? x.answer[2] : 0;
     record.roundTripUs = x.roundTripUs;
     record.end = Clock::now();
+}
+
+void ModbusPort::trace(const Exchange &x) {
+    // 2026-12-07 13:02:11.482 port 1 /dev/ttyUSB0 station 1 | request 01 03 … | answer 01 03 … | good | 11.9
+    // ms
+    const auto now = system_clock::now();
+    const std::time_t seconds = system_clock::to_time_t(now);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+#else
+    localtime_r(&seconds, &local);
+#endif
+    char stamp[48];
+    const auto size = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    std::snprintf(stamp + size, sizeof stamp - size, ".%03d",
+                  static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000));
+    std::string line = std::string(stamp) + " port " + std::to_string(m_number) + " " + m_mapping.device +
+                       " station " + std::to_string(x.request[0]);
+    auto bytes = [&line](const char *label, const uint8_t *data, std::size_t size) {
+        static const char digits[] = "0123456789ABCDEF";
+        line += " | ";
+        line += label;
+        for (std::size_t i = 0; i < size; ++i) {
+            line += ' ';
+            line += digits[data[i] >> 4];
+            line += digits[data[i] & 15];
+        }
+    };
+    if (!x.dropped.empty())
+        bytes("dropped", x.dropped.data(), std::min<std::size_t>(x.dropped.size(), MaxFrame));
+    bytes("request", x.request.data(), x.request.size());
+    bytes("answer", x.answer.data(), x.answer.size());
+    if (!x.behind.empty())
+        bytes("dropped behind", x.behind.data(), std::min<std::size_t>(x.behind.size(), MaxFrame));
+    static const char *const words[] = {"none",      "good", "no answer", "garbled",       "wrong station",
+                                        "exception", "late", "demoted",   "device failed", "not open"};
+    line += " | ";
+    line += words[static_cast<int>(x.outcome)];
+    if (x.outcome == Outcome::Exception)
+        line += " " + std::to_string(x.answer[2]);
+    char roundTrip[32];
+    std::snprintf(roundTrip, sizeof roundTrip, " | %.1f ms\n", static_cast<double>(x.roundTripUs) / 1000);
+    line += roundTrip;
+    if (!Trace::instance().write(line))
+        ++m_counters[MODBUS485_COUNTER_TRACE_DROPPED];
 }
 
 ModbusPort::Outcome ModbusPort::readBits(int station, bool coils, int address, int count, uint8_t *bits) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MODBUS485.h"
+#include "PortMap.h"
 #include "RtuFrame.h"
 #include "SerialLine.h"
 
@@ -55,12 +56,12 @@ public:
     int counters(int32_t *values, int count);
     // Up to `count` MODBUS485_LASTREAD_ values for the read with `function` from `address`; how many.
     int lastRead(int station, int function, int address, int32_t *values, int count);
+    // For a person, in the window's language: the device and where its name comes from, a map file passed
+    // over on the way, and after an open that failed, the reason.
+    std::string info();
     // Turnaround allowed on top of the frames' wire time until the next open; 0 for the default. False when
     // the port is not open.
     bool setTurnaround(int milliseconds);
-
-    // Device path for port n: MODBUS485_PORT<n>, else the platform's own name for it.
-    static std::string devicePath(int number);
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -76,8 +77,10 @@ private:
     // One exchange's request and what came back, for the counters and the last-read records.
     struct Exchange {
         modbus485::RtuRequest request{};
-        std::vector<uint8_t> dropped; // cleared from the line before the request, or found behind the answer
+        std::vector<uint8_t> dropped; // cleared from the line before the request
         std::vector<uint8_t> answer;
+        std::vector<uint8_t> behind; // found on the heels of the answer, and taken off the line
+        bool sent = false;
         Outcome outcome = Outcome::None;
         int64_t roundTripUs = 0;
     };
@@ -87,6 +90,7 @@ private:
     void receive(Exchange &x, Clock::time_point deadline);
     void count(const Exchange &x);
     void remember(const Exchange &x);
+    void trace(const Exchange &x);
     Clock::duration deadline(int requestBytes, int answerBytes) const;
     void drainLine(std::vector<uint8_t> &dropped);
     bool answerFollows(Clock::duration window, std::vector<uint8_t> &dropped);
@@ -97,8 +101,9 @@ private:
     const int m_number;
     std::mutex m_mutex;
     SerialLine m_line;
-    bool m_open = false; // opened by the operator and not closed since
-    std::string m_device;
+    bool m_open = false;              // opened by the operator and not closed since
+    modbus485::PortMapping m_mapping; // as resolved at the operator's last open
+    SerialLine::OpenResult m_openResult;
     int m_baud = 9600;
     char m_parity = 'N';
     double m_characterSeconds = 0;

@@ -18,7 +18,8 @@ public:
     struct OpenResult {
         OpenError error = OpenError::None;
         std::string holder; // Busy: "NAME PID" of the process that has the device, when it can be seen
-        std::string group;  // Permission: the device's group, for the fix
+        std::string group;  // Permission: the device's group and this process's user, for the fix
+        std::string user;
     };
 
     SerialLine() = default;

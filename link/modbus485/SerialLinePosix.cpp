@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -98,8 +99,11 @@ SerialLine::OpenResult SerialLine::open(const std::string &device, int baud, cha
     const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         result.error = openError(errno);
-        if (result.error == OpenError::Permission)
+        if (result.error == OpenError::Permission) {
             result.group = groupOf(device);
+            const passwd *user = ::getpwuid(::geteuid());
+            result.user = user ? user->pw_name : std::to_string(::geteuid());
+        }
         if (result.error == OpenError::Busy) { // another program set TIOCEXCL
             struct stat st {};
             if (::stat(device.c_str(), &st) == 0)
