@@ -10,19 +10,48 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
 using namespace std::chrono;
 
 namespace {
-// "NAME PID" of a process other than ours with `device` open, as far as /proc lets this user see; else empty.
-std::string holderOf(dev_t device) {
+std::string processName(const std::string &pid) {
+    std::string name;
+    std::getline(std::ifstream("/proc/" + pid + "/comm"), name);
+    return (name.empty() ? "?" : name) + " " + pid;
+}
+
+// The process whose flock is on the device file, from /proc/locks ("1: FLOCK ADVISORY WRITE PID MAJ:MIN:INODE
+// ..."); else empty.
+std::string lockHolder(const struct stat &file) {
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        char kind[16] = {}, pid[16] = {};
+        unsigned major = 0, minor = 0;
+        unsigned long long inode = 0;
+        if (std::sscanf(line.c_str(), "%*s %15s %*s %*s %15s %x:%x:%llu", kind, pid, &major, &minor,
+                        &inode) == 5 &&
+            std::string(kind) == "FLOCK" && inode == file.st_ino && major == ::major(file.st_dev) &&
+            minor == ::minor(file.st_dev))
+            return processName(pid);
+    }
+    return {};
+}
+
+// "NAME PID" of the process that holds the device: the one with its lock, else the first other process seen
+// with it open, as far as /proc lets this user see; else empty.
+std::string holderOf(const struct stat &file) {
+    if (std::string holder = lockHolder(file); !holder.empty())
+        return holder;
     std::string found;
     DIR *proc = ::opendir("/proc");
     if (!proc)
@@ -38,12 +67,9 @@ std::string holderOf(dev_t device) {
             continue;
         while (dirent *fd = ::readdir(fds)) {
             struct stat st {};
-            if (fd->d_name[0] == '.' || ::stat((fdDir + "/" + fd->d_name).c_str(), &st) != 0)
-                continue;
-            if (S_ISCHR(st.st_mode) && st.st_rdev == device) {
-                std::string name;
-                std::getline(std::ifstream("/proc/" + pid + "/comm"), name);
-                found = (name.empty() ? "?" : name) + " " + pid;
+            if (fd->d_name[0] != '.' && ::stat((fdDir + "/" + fd->d_name).c_str(), &st) == 0 &&
+                S_ISCHR(st.st_mode) && st.st_rdev == file.st_rdev) {
+                found = processName(pid);
                 break;
             }
         }
@@ -107,7 +133,7 @@ SerialLine::OpenResult SerialLine::open(const std::string &device, int baud, cha
         if (result.error == OpenError::Busy) { // another program set TIOCEXCL
             struct stat st {};
             if (::stat(device.c_str(), &st) == 0)
-                result.holder = holderOf(st.st_rdev);
+                result.holder = holderOf(st);
         }
         return result;
     }
@@ -123,7 +149,7 @@ SerialLine::OpenResult SerialLine::open(const std::string &device, int baud, cha
         ::close(fd);
         result.error = errno == EWOULDBLOCK ? OpenError::Busy : OpenError::Failed;
         if (result.error == OpenError::Busy)
-            result.holder = holderOf(st.st_rdev);
+            result.holder = holderOf(st);
         return result;
     }
     modbus_t *ctx = modbus_new_rtu(device.c_str(), baud, parity, 8, 1);
