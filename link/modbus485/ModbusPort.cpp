@@ -393,6 +393,8 @@ void ModbusPort::trace(const Exchange &x) {
         static const char digits[] = "0123456789ABCDEF";
         line += " | ";
         line += label;
+        if (size == 0)
+            line += " -";
         for (std::size_t i = 0; i < size; ++i) {
             line += ' ';
             line += digits[data[i] >> 4];
