@@ -7,7 +7,9 @@
 #include <ctime>
 #include <thread>
 
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 using namespace std::chrono;
 using modbus485::RtuAnswer;
@@ -85,9 +87,11 @@ bool ModbusPort::deviceFailedLocked() {
 
 bool ModbusPort::reopenLocked() {
     // An adapter plugged back in comes back under the same path; until then the path is gone or refuses.
+#ifndef _WIN32
     struct stat st {};
     if (::stat(m_mapping.device.c_str(), &st) != 0)
         return false;
+#endif
     m_line.close();
     if (m_line.open(m_mapping.device, m_baud, m_parity).error != SerialLine::OpenError::None)
         return false;

@@ -4,10 +4,11 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <fcntl.h>
+
 #ifdef _WIN32
 #include <io.h>
 #else
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
