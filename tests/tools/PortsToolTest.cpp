@@ -3,12 +3,15 @@
 #include "SimProcess.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 namespace {
 
@@ -34,12 +37,17 @@ protected:
                 environment.remove(name);
     }
 
-    ToolRun run(const QStringList &args) {
-        QProcess tool;
+    void start(QProcess &tool, const QStringList &args) {
         tool.setProcessEnvironment(environment);
-        tool.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         tool.start(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("qm4107-ports")),
                    args);
+        tool.waitForStarted();
+    }
+
+    ToolRun run(const QStringList &args) {
+        QProcess tool;
+        tool.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        start(tool, args);
         ToolRun result;
         if (!tool.waitForFinished(HangBoundMs)) {
             tool.kill();
@@ -203,6 +211,26 @@ TEST_F(PortsToolTest, ScanFindsTheModuleOrSaysNothingAnswered) {
                       0);
         }
     }
+}
+
+TEST_F(PortsToolTest, InterruptedScanReleasesThePort) {
+    SimProcess sim({"-c", "silent"});
+    environment.insert(QStringLiteral("MODBUS485_PORT5"), sim.devicePath());
+    QProcess tool;
+    start(tool, {"scan", "5"});
+    // Ctrl-C once the scan is on its second line setting.
+    QByteArray progress;
+    tool.setReadChannel(QProcess::StandardError);
+    const QDeadlineTimer deadline(HangBoundMs);
+    while (!progress.contains("奇校验") && !deadline.hasExpired() && tool.state() == QProcess::Running)
+        if (tool.waitForReadyRead(1000))
+            progress += tool.readAllStandardError();
+    ASSERT_TRUE(progress.contains("奇校验")) << progress.toStdString();
+    ::kill(static_cast<pid_t>(tool.processId()), SIGINT);
+    ASSERT_TRUE(tool.waitForFinished(HangBoundMs));
+    EXPECT_EQ(tool.exitCode(), 130);
+    EXPECT_TRUE(tool.readAllStandardOutput().contains("port 5: scan interrupted, port released"));
+    EXPECT_EQ(QProcess::execute(QStringLiteral("flock"), {"--nonblock", sim.devicePath(), "true"}), 0);
 }
 
 } // namespace

@@ -276,6 +276,12 @@ int scan(int onlyPort) {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
+    // A parent may have started us with these blocked; Ctrl-C has to reach the scan all the same.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&stopSignals, signal);
+    sigprocmask(SIG_UNBLOCK, &stopSignals, nullptr);
 
     if (onlyPort)
         return scanPort(onlyPort);
