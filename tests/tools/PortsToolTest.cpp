@@ -140,6 +140,11 @@ TEST_F(PortsToolTest, ListingShowsUsbFieldsPortsAccessAndHolders) {
         from = at < 0 ? from : at;
     }
     EXPECT_FALSE(listing.out.contains(QStringLiteral("ttyS1"))) << listing.out.toStdString();
+
+    // A system map that is a directory is named as such rather than silently mapping nothing.
+    environment.insert(QStringLiteral("MODBUS485_SYSTEM_MAP"), sysfs.path());
+    EXPECT_TRUE(run({}).out.startsWith("Warning: the port map " + sysfs.path() +
+                                       " is not a regular file and is passed over.\n"));
 }
 
 TEST_F(PortsToolTest, MapAndUnmapEditOnlyThePortsLine) {

@@ -125,6 +125,33 @@ bool brlttyOrModemManager(std::string &which) {
     return false;
 }
 
+// A map file that the library passes over, said once at the top rather than as a missing port later.
+void warnAboutMapFiles() {
+    for (const std::string &path : {modbus485::userPortMapPath(), modbus485::systemPortMapPath()}) {
+        std::string text;
+        const char *problem = nullptr;
+        switch (modbus485::readPortMapFile(path, text)) {
+        case modbus485::MapFileState::Absent:
+        case modbus485::MapFileState::Read:
+            break;
+        case modbus485::MapFileState::Truncated:
+            problem = "is larger than 64 KiB; only its beginning is read";
+            break;
+        case modbus485::MapFileState::NotRegular:
+            problem = "is not a regular file and is passed over";
+            break;
+        case modbus485::MapFileState::Unreadable:
+            problem = "cannot be read and is passed over";
+            break;
+        case modbus485::MapFileState::Binary:
+            problem = "is not text and is passed over";
+            break;
+        }
+        if (problem)
+            std::printf("Warning: the port map %s %s.\n\n", path.c_str(), problem);
+    }
+}
+
 void printField(const char *name, const std::string &value) {
     std::printf("  %-10s %s\n", name, value.c_str());
 }
@@ -180,6 +207,7 @@ int list() {
         if (!known)
             devices.push_back(finder.describe(mapping.device));
     }
+    warnAboutMapFiles();
     std::string grabber;
     if (brlttyOrModemManager(grabber))
         std::printf("Warning: %s is installed and may take USB serial adapters for itself; remove it or make "
