@@ -52,6 +52,9 @@ std::optional<QString> ssqx::toolTipText(QObject *watched) {
         return lastReadText(ReadCoils, ModuleMap::CoilBlockStart);
     if (watched == Frame3)
         return lastReadText(ReadInputRegisters, ModuleMap::FrequencyBlockStart);
+    // X3's clear mode is read on its own, after the counter block.
+    if (D_3R.indexOf(watched) == 8)
+        return lastReadText(ReadHoldingRegisters, ModuleMap::ClearModeX3Register);
     if (Frame4.indexOf(watched) >= 0)
         return lastReadText(ReadHoldingRegisters, ModuleMap::CounterBlockStart);
     if (D_4WRW.indexOf(watched) >= 0)

@@ -3,6 +3,7 @@
 #include "LockHolder.h"
 #include "Modbus485Library.h"
 #include "SimProcess.h"
+#include "ToolTipHover.h"
 #include "ssqx.h"
 
 #include <QComboBox>
@@ -19,17 +20,6 @@
 #include <memory>
 
 namespace {
-
-QString hover(QWidget *control) {
-    // A tooltip fades out rather than vanishing at once: the last one must be gone before the next hover.
-    QToolTip::hideText();
-    if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 10000))
-        ADD_FAILURE() << "the last tooltip stays";
-    const QPoint inside(control->width() / 2, control->height() / 2);
-    QHelpEvent event(QEvent::ToolTip, inside, control->mapToGlobal(inside));
-    QApplication::sendEvent(control, &event);
-    return QToolTip::isVisible() ? QToolTip::text() : QString();
-}
 
 // Each case uses its own port number, so the library's per-port state never carries over.
 class ToolTipEndToEndTest : public ::testing::Test {

@@ -1,6 +1,7 @@
 // The tooltips of the port selector, the link status and the polled frames, on a recording fake link.
 #include "MODBUS485.h"
 #include "PanelFixture.h"
+#include "ToolTipHover.h"
 
 #include <QGroupBox>
 #include <QHelpEvent>
@@ -9,18 +10,6 @@
 #include <functional>
 
 namespace {
-
-// Hovers a control as the operator does and gives the tooltip it shows, empty for none.
-QString hover(QWidget *control) {
-    // A tooltip fades out rather than vanishing at once: the last one must be gone before the next hover.
-    QToolTip::hideText();
-    if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 10000))
-        ADD_FAILURE() << "the last tooltip stays";
-    const QPoint inside(control->width() / 2, control->height() / 2);
-    QHelpEvent event(QEvent::ToolTip, inside, control->mapToGlobal(inside));
-    QApplication::sendEvent(control, &event);
-    return QToolTip::isVisible() ? QToolTip::text() : QString();
-}
 
 class ToolTipTest : public PanelFixture {
 protected:
@@ -70,6 +59,10 @@ TEST_F(ToolTipTest, EachPolledFrameTellsItsReadsLastOutcome) {
          {MODBUS485_OUTCOME_DEMOTED, 0, 0},
          "GetPort_LastRead(3,5,3,1)",
          "站号5无应答，暂停读取"},
+        {[](ssqx &w) { return w.D_3R(8); },
+         {MODBUS485_OUTCOME_GOOD, 0, 8000},
+         "GetPort_LastRead(3,5,3,9)",
+         "站号5正常（8 ms）"},
         {[](ssqx &w) { return w.Frame4(2); },
          {MODBUS485_OUTCOME_DEVICE_FAILED, 0, 0},
          "GetPort_LastRead(3,5,3,1)",
