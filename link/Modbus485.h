@@ -23,4 +23,11 @@ public:
     virtual int32_t Get_4X_UnD1(int32_t port, int32_t station, int32_t reg) = 0;
     virtual int32_t Get_4X_D1(int32_t port, int32_t station, int32_t reg) = 0;
     virtual int32_t Set_4X_D1(int32_t port, int32_t station, int32_t reg, int32_t value) = 0;
+
+    // Diagnostics for the tooltips: the port's device and open failure as UTF-8 text, its counters, and the
+    // outcome of one read's last exchange.
+    virtual int32_t GetPort_Info(int32_t port, char *buffer, int32_t size) = 0;
+    virtual int32_t GetPort_Counters(int32_t port, int32_t *values, int32_t count) = 0;
+    virtual int32_t GetPort_LastRead(int32_t port, int32_t station, int32_t function, int32_t start,
+                                     int32_t *values, int32_t count) = 0;
 };

@@ -21,6 +21,9 @@ enum Entry {
     UnsignedHoldingRegister,
     SignedHoldingRegister,
     WriteHoldingRegister,
+    PortInfo,
+    PortCounters,
+    PortLastRead,
     EntryCount
 };
 } // namespace
@@ -102,4 +105,18 @@ int32_t Modbus485Library::Get_4X_D1(int32_t port, int32_t station, int32_t reg) 
 
 int32_t Modbus485Library::Set_4X_D1(int32_t port, int32_t station, int32_t reg, int32_t value) {
     return function<decltype(::Set_4X_D1)>(WriteHoldingRegister, "Set_4X_D1")(port, station, reg, value);
+}
+
+int32_t Modbus485Library::GetPort_Info(int32_t port, char *buffer, int32_t size) {
+    return function<decltype(::GetPort_Info)>(PortInfo, "GetPort_Info")(port, buffer, size);
+}
+
+int32_t Modbus485Library::GetPort_Counters(int32_t port, int32_t *values, int32_t count) {
+    return function<decltype(::GetPort_Counters)>(PortCounters, "GetPort_Counters")(port, values, count);
+}
+
+int32_t Modbus485Library::GetPort_LastRead(int32_t port, int32_t station, int32_t function, int32_t start,
+                                           int32_t *values, int32_t count) {
+    return this->function<decltype(::GetPort_LastRead)>(PortLastRead, "GetPort_LastRead")(
+        port, station, function, start, values, count);
 }

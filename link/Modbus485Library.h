@@ -27,6 +27,10 @@ public:
     int32_t Get_4X_UnD1(int32_t port, int32_t station, int32_t reg) override;
     int32_t Get_4X_D1(int32_t port, int32_t station, int32_t reg) override;
     int32_t Set_4X_D1(int32_t port, int32_t station, int32_t reg, int32_t value) override;
+    int32_t GetPort_Info(int32_t port, char *buffer, int32_t size) override;
+    int32_t GetPort_Counters(int32_t port, int32_t *values, int32_t count) override;
+    int32_t GetPort_LastRead(int32_t port, int32_t station, int32_t function, int32_t start, int32_t *values,
+                             int32_t count) override;
 
 private:
     // The named entry point, loading the library first if need be; raises LinkError when either is missing.

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QComboBox;
 class QGroupBox;
@@ -120,6 +121,15 @@ private:
     void closeEditor(int16_t index);
     // Writes one holding register of the module into WriteStatus, once more if the library answers -8888.
     void writeRegisterWithRetry(int32_t reg, int32_t value);
+
+    // Tooltips on the port, the link status and the polled frames (ssqx_tooltips.cpp).
+    void installToolTips();
+    // The tooltip of a control, made now; empty when the library has nothing to say, none for a control
+    // without a tooltip.
+    std::optional<QString> toolTipText(QObject *watched);
+    QString portInfoText(int32_t port);
+    QString portCountersText(int32_t port);
+    QString lastReadText(int32_t function, int32_t start);
 
     Modbus485 &m_link;
     std::unique_ptr<Ui::ssqx> m_ui;

@@ -1,10 +1,12 @@
 #include "ssqx.h"
 
 #include <QEvent>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
+#include <QToolTip>
 
 void ssqx::connectHandlers() {
     connect(Command9, &QPushButton::clicked, this, [this] { Command9_Click(); });
@@ -26,11 +28,23 @@ void ssqx::connectHandlers() {
     for (const int i : D_3R.indexes())
         D_3R(i)->installEventFilter(this);
 
+    installToolTips();
+
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
     connect(Timer2, &QTimer::timeout, this, [this] { Timer2_Timer(); });
 }
 
 bool ssqx::eventFilter(QObject *watched, QEvent *event) {
+    if (event->type() == QEvent::ToolTip) {
+        if (const std::optional<QString> text = toolTipText(watched)) {
+            if (text->isEmpty())
+                QToolTip::hideText();
+            else
+                QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(), *text,
+                                   static_cast<QWidget *>(watched));
+            return true;
+        }
+    }
     // A click is a left-button release over the label that was pressed.
     if (event->type() == QEvent::MouseButtonRelease) {
         const int index = D_3R.indexOf(watched);

@@ -10,6 +10,7 @@ struct SimOptions {
     char parity = 'N'; // 'N', 'O' or 'E'
     bool wire = false;
     bool protocolAddressing = false;
+    bool logFrames = false;            // a "frame" line in hex for each frame received
     std::string linkPath;              // symlink to the pseudo-terminal, if any
     std::string devicePath;            // a real serial device instead of a pseudo-terminal
     std::vector<std::string> commands; // run before the first request, as if typed on standard input

@@ -2,6 +2,7 @@
 
 #include <modbus/modbus.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -69,6 +70,31 @@ bool parseInt(const std::string &text, long &value) {
     errno = 0;
     value = std::strtol(text.c_str(), &end, 0);
     return !text.empty() && errno == 0 && *end == '\0';
+}
+
+// The length of a request frame as its header gives it, for a frame that libmodbus read but did not accept
+// (bad CRC, another station): what libmodbus reads for it, at most `available`.
+int requestFrameLength(const uint8_t *frame, int available) {
+    if (available < 2)
+        return available;
+    int length = 4; // station, function, CRC
+    switch (frame[1]) {
+    case 0x01:
+    case 0x02:
+    case 0x03:
+    case 0x04:
+    case 0x05:
+    case 0x06:
+        length = 8;
+        break;
+    case 0x0F:
+    case 0x10:
+        length = available > 6 ? 9 + frame[6] : 7;
+        break;
+    default:
+        break;
+    }
+    return std::min(length, available);
 }
 
 void writeAll(int fd, const uint8_t *data, size_t length) {
@@ -264,16 +290,25 @@ void Simulator::drainUntilQuiet() {
 
 void Simulator::serveOne() {
     uint8_t request[MODBUS_RTU_MAX_ADU_LENGTH];
+    std::memset(request, 0, sizeof request);
     const int length = modbus_receive(m_modbus, request);
     const auto received = Clock::now();
     if (length < 0) {
-        if (errno == EIO || errno == EBADF)
+        if (errno == EIO || errno == EBADF) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        else
+        } else {
+            ++m_counters.received;
+            ++m_counters.badFrames;
             drainUntilQuiet(); // a broken frame: resynchronise on the next silence
+            // Logged once the module listens again, so a master that sees the line may send the next frame.
+            logFrame(request, requestFrameLength(request, MODBUS_RTU_MAX_ADU_LENGTH));
+        }
         return;
     }
+    ++m_counters.received;
+    logFrame(request, length > 0 ? length : requestFrameLength(request, MODBUS_RTU_MAX_ADU_LENGTH));
     if (length == 0) {
+        ++m_counters.otherStation;
         // A request for another station: libmodbus now takes the next frame as that station's answer. Waiting
         // for it here, briefly, keeps our next request from being swallowed when no such station answers.
         modbus_receive(m_modbus, request);
@@ -287,6 +322,7 @@ void Simulator::serveOne() {
         ModuleState saved = m_state;
         handle(request, length, ignored, log);
         m_state = saved;
+        ++m_counters.wrongLine;
         std::printf("%s wrong-line\n", log.c_str());
         std::fflush(stdout);
         return;
@@ -332,6 +368,8 @@ void Simulator::takeFaultTurn() {
 
 void Simulator::reply(std::vector<uint8_t> frame, int requestLength, Clock::time_point received,
                       std::string &log) {
+    if (m_fault != Fault::None)
+        ++m_counters.faults;
     if (m_fault == Fault::Silent) {
         std::printf("%s\n", log.c_str());
         std::fflush(stdout);
@@ -385,6 +423,9 @@ void Simulator::reply(std::vector<uint8_t> frame, int requestLength, Clock::time
     std::this_thread::sleep_until(due);
     writeAll(m_fd, frame.data(), frame.size());
     m_lastAnswerEnd = Clock::now();
+    ++m_counters.answered;
+    if (frame.size() >= 2 && (frame[1] & 0x80) && m_fault != Fault::Garbage)
+        ++m_counters.exceptions;
 }
 
 void Simulator::handle(const uint8_t *request, int length, std::vector<uint8_t> &reply, std::string &log) {
@@ -493,7 +534,7 @@ bool Simulator::command(const std::string &line) {
     std::vector<long> numbers;
     for (size_t i = 1; i < words.size(); ++i) {
         long value = 0;
-        if (name == "inputs" || name == "pulses")
+        if (name == "inputs" || name == "pulses" || name == "frames")
             break; // parsed below
         if (!parseInt(words[i], value)) {
             std::fprintf(stderr, "qm4107-sim: bad command \"%s\"\n", line.c_str());
@@ -553,11 +594,15 @@ bool Simulator::command(const std::string &line) {
         closeLine();
         ok = true;
     } else if (name == "state" && arity(0, 0)) {
-        std::printf("state %s fault=%s\n", m_state.dump().c_str(),
+        std::printf("state %s fault=%s%s\n", m_state.dump().c_str(),
                     m_fault == Fault::None ? "none"
                     : m_faultRequests > 0  ? "pending"
-                                           : "on");
+                                           : "on",
+                    counterFields().c_str());
         std::fflush(stdout);
+        ok = true;
+    } else if (name == "frames" && words.size() == 2 && (words[1] == "on" || words[1] == "off")) {
+        m_options.logFrames = words[1] == "on";
         ok = true;
     } else if (name == "quit" && arity(0, 0)) {
         m_quit = true;
@@ -566,4 +611,25 @@ bool Simulator::command(const std::string &line) {
     if (!ok)
         std::fprintf(stderr, "qm4107-sim: bad command \"%s\"\n", line.c_str());
     return ok;
+}
+
+void Simulator::logFrame(const uint8_t *frame, int length) {
+    if (!m_options.logFrames)
+        return;
+    std::string line = "frame";
+    char hex[4];
+    for (int i = 0; i < length; ++i) {
+        std::snprintf(hex, sizeof hex, " %02X", frame[i]);
+        line += hex;
+    }
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+std::string Simulator::counterFields() const {
+    const Counters &c = m_counters;
+    return " received=" + std::to_string(c.received) + " answered=" + std::to_string(c.answered) +
+           " bad-frames=" + std::to_string(c.badFrames) + " other-station=" + std::to_string(c.otherStation) +
+           " exceptions=" + std::to_string(c.exceptions) + " faults=" + std::to_string(c.faults) +
+           " wrong-line=" + std::to_string(c.wrongLine);
 }

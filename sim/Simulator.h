@@ -42,6 +42,21 @@ private:
     bool masterLineMatches() const;
     double characterSeconds() const;
     int toItem(int address) const { return m_options.protocolAddressing ? address : address + 1; }
+    // What reached the module: one "frame" line in hex per frame when frame logging is on.
+    void logFrame(const uint8_t *frame, int length);
+    // The module's own counters as " key=value" fields for the state line.
+    std::string counterFields() const;
+
+    // What the module has seen since it started.
+    struct Counters {
+        long received = 0;     // frames heard, whole or not
+        long answered = 0;     // answers put on the line
+        long badFrames = 0;    // bad CRC or a frame that broke off
+        long otherStation = 0; // requests for another station
+        long exceptions = 0;   // exception replies sent
+        long faults = 0;       // requests a fault command acted on
+        long wrongLine = 0;    // requests heard from a master at another baud or parity
+    };
 
     SimOptions m_options;
     ModuleState m_state;
@@ -58,4 +73,5 @@ private:
     int m_lateMs = 0;
     int m_exceptionCode = 4;
     uint32_t m_garbageSeed = 12345;
+    Counters m_counters;
 };

@@ -2,7 +2,8 @@
 // device.
 //
 // Usage: qm4107-sim [--station N] [--baud 4800|9600|19200] [--parity none|odd|even] [--wire]
-//                   [--addressing reference|protocol] [--link PATH] [--device PATH] [-c COMMAND]...
+//                   [--addressing reference|protocol] [--link PATH] [--device PATH] [--log-frames]
+//                   [-c COMMAND]...
 //
 // Standard output: the first line is the device path to open (the --link path if given, else the
 // pseudo-terminal's /dev/pts/N, or the --device path). Then one line per request served for our station:
@@ -22,7 +23,12 @@
 // " wrong-line" (the master's pseudo-terminal is set to another baud or parity than --baud/--parity: a real
 // module would hear noise, so no answer and nothing changed).
 // The "state" command prints one line: "state coils=<16 bits> inputs=<16 bits> input-registers=a,b,..
-// holding-registers=r1,..,r9 parity=P pulses=f1,f2,f3 fault=none|on|pending".
+// holding-registers=r1,..,r9 parity=P pulses=f1,f2,f3 fault=none|on|pending received=N answered=N
+// bad-frames=N other-station=N exceptions=N faults=N wrong-line=N", the counters since the start: frames
+// heard, answers sent, frames with a bad CRC or broken off, requests for another station, exception replies,
+// requests a fault acted on, requests from a master at another baud or parity.
+// With --log-frames (or the command "frames on") each frame received is also printed before its request
+// line, as "frame" and its bytes in hex, CRC included: "frame 01 02 00 00 00 10 79 C6".
 //
 // Commands on standard input, one a line (also with -c before the first request):
 //     input N 0|1          discrete input N (X1-X10; 1-16 exist), 1 = closed
@@ -40,6 +46,7 @@
 //     normal               no more faults
 //     close-device         close the line as a pulled-out adapter would
 //     state                print the state line
+//     frames on|off        print each frame received in hex
 //     quit                 stop
 // SIGTERM, SIGINT and SIGHUP stop it too; the pseudo-terminal and the --link symlink go with it.
 // Items: coils 1-16 readable (1-5 writable), inputs 1-16, input registers 1-8, holding registers 1-9 and 256
@@ -64,17 +71,20 @@ const char usage[] =
     "  --addressing A         reference (item 1 = protocol address 0, default) or protocol\n"
     "  --link PATH            also make PATH a symbolic link to the pseudo-terminal\n"
     "  --device PATH          serve a real serial device instead of a pseudo-terminal\n"
+    "  --log-frames           print each frame received in hex: \"frame 01 02 00 00 00 10 79 C6\"\n"
     "  -c, --command LINE     run a command line before serving (repeatable)\n"
     "Commands on standard input, one a line:\n"
     "  input N 0|1 | inputs BITS | coil N 0|1 | pulses N HZ | frequency N VALUE | register N VALUE\n"
     "  silent [K] | late MS [K] | corrupt-crc [K] | wrong-station [K] | exception [CODE [K]] | garbage [K]\n"
-    "  normal | close-device | state | quit\n"
+    "  normal | close-device | state | frames on|off | quit\n"
     "  (a fault with K applies to the next K requests only)\n"
     "Output after the first line: one line per request, e.g. \"read-coils 1 16\", \"write-coil 3 1\",\n"
     "\"write-register 256 1\", \"read-input-registers 1 8 exception 2\", \"read-inputs 1 16 silent\";\n"
     "a master at another baud or parity than the module's gets no answer (\"... wrong-line\");\n"
     "\"state\" prints \"state coils=... inputs=... input-registers=... holding-registers=... parity=... "
-    "pulses=... fault=...\".\n";
+    "pulses=... fault=...\"\n"
+    "and the counters \"received=N answered=N bad-frames=N other-station=N exceptions=N faults=N "
+    "wrong-line=N\".\n";
 
 bool number(const char *text, int low, int high, int &value) {
     char *end = nullptr;
@@ -100,6 +110,9 @@ int main(int argc, char *argv[]) {
             return 0;
         } else if (arg == "--wire") {
             options.wire = true;
+            continue;
+        } else if (arg == "--log-frames") {
+            options.logFrames = true;
             continue;
         } else if (!value) {
             return bad();

@@ -48,6 +48,17 @@ public:
     int32_t Set_4X_D1(int32_t port, int32_t station, int32_t reg, int32_t value) override {
         return count(m_target.Set_4X_D1(port, station, reg, value));
     }
+    // Diagnostics are passed on without counting: they make no exchange.
+    int32_t GetPort_Info(int32_t port, char *buffer, int32_t size) override {
+        return m_target.GetPort_Info(port, buffer, size);
+    }
+    int32_t GetPort_Counters(int32_t port, int32_t *values, int32_t count) override {
+        return m_target.GetPort_Counters(port, values, count);
+    }
+    int32_t GetPort_LastRead(int32_t port, int32_t station, int32_t function, int32_t start, int32_t *values,
+                             int32_t count) override {
+        return m_target.GetPort_LastRead(port, station, function, start, values, count);
+    }
 
 private:
     // Port operations fail with any non-zero code; exchanges with the module fail with -8888.

@@ -69,5 +69,11 @@ TEST(LoaderMissing, EntryPointMissingRaisesLinkErrorEachTime) {
     EXPECT_THROW(link.OpenPort_Modbus(1, 1, 0), LinkError);
     EXPECT_THROW(link.OpenPort_Modbus(1, 1, 0), LinkError);
     EXPECT_THROW(link.Set_4X_D1(1, 1, 256, 0), LinkError);
+    // A library older than the diagnostics: the panel resumes past these and shows no text.
+    char text[64];
+    int32_t values[MODBUS485_COUNTERS];
+    EXPECT_THROW(link.GetPort_Info(1, text, sizeof text), LinkError);
+    EXPECT_THROW(link.GetPort_Counters(1, values, MODBUS485_COUNTERS), LinkError);
+    EXPECT_THROW(link.GetPort_LastRead(1, 1, 2, 1, values, MODBUS485_LASTREAD_VALUES), LinkError);
     EXPECT_EQ(link.GetPort_Status(4), 704);
 }

@@ -290,3 +290,46 @@ TEST(Simulator, MasterAtAnotherBaudOrParityIsNotAnswered) {
         EXPECT_EQ(sim.stateValue("coils").startsWith("01"), line.answered);
     }
 }
+
+TEST(Simulator, CountsAndLogsEveryFrameThatReachedIt) {
+    SimProcess sim({"--log-frames"});
+    Master m = connectTo(sim.devicePath());
+    ASSERT_TRUE(m);
+    modbus_set_response_timeout(m.get(), 0, 100000);
+    const auto hex = [](const std::vector<uint8_t> &frame) {
+        QString text = QStringLiteral("frame");
+        for (const uint8_t byte : frame)
+            text += QStringLiteral(" %1").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
+        return text;
+    };
+    uint8_t bits[16];
+    const std::vector<uint8_t> good = withCrc({1, 2, 0, 0, 0, 16});
+    std::vector<uint8_t> badCrc = good;
+    badCrc.back() ^= 0x5A;
+    const std::vector<uint8_t> otherStation = withCrc({2, 2, 0, 0, 0, 16});
+
+    EXPECT_EQ(modbus_read_input_bits(m.get(), 0, 16, bits), 16);
+    ASSERT_EQ(::write(modbus_get_socket(m.get()), badCrc.data(), badCrc.size()),
+              static_cast<ssize_t>(badCrc.size()));
+    ASSERT_TRUE(sim.waitForLog(hex(badCrc), 5000));
+    modbus_set_slave(m.get(), 2);
+    EXPECT_EQ(outcome(modbus_read_input_bits(m.get(), 0, 16, bits)), -1);
+    modbus_set_slave(m.get(), 1);
+    sim.command("exception 2 1");
+    EXPECT_EQ(outcome(modbus_read_input_bits(m.get(), 0, 16, bits)), 2);
+    sim.command("silent 1");
+    EXPECT_EQ(outcome(modbus_read_input_bits(m.get(), 0, 16, bits)), -1);
+
+    EXPECT_EQ(sim.takeLog(),
+              (QStringList{hex(good), "read-inputs 1 16", hex(badCrc), hex(otherStation), hex(good),
+                           "read-inputs 1 16 exception 2", hex(good), "read-inputs 1 16 silent"}));
+    const QStringList counters{"received=5",   "answered=2", "bad-frames=1", "other-station=1",
+                               "exceptions=1", "faults=2",   "wrong-line=0"};
+    const QString state = sim.state();
+    for (const QString &counter : counters)
+        EXPECT_TRUE(state.contains(u' ' + counter)) << state.toStdString();
+    sim.command("frames off");
+    EXPECT_EQ(modbus_read_input_bits(m.get(), 0, 16, bits), 16);
+    EXPECT_TRUE(sim.waitForLog("read-inputs 1 16", 5000));
+    EXPECT_EQ(sim.takeLog(), QStringList{"read-inputs 1 16"});
+}

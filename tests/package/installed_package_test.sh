@@ -45,7 +45,7 @@ done
 
 root="$work/root"
 dpkg -x "$deb" "$root"
-for f in usr/bin/qm4107-panel usr/bin/qm4107-sim usr/lib/libMODBUS485.so \
+for f in usr/bin/qm4107-panel usr/bin/qm4107-sim usr/bin/qm4107-ports usr/lib/libMODBUS485.so \
     usr/share/applications/qm4107-panel.desktop \
     usr/share/icons/hicolor/16x16/apps/qm4107.png usr/share/icons/hicolor/48x48/apps/qm4107.png \
     usr/share/icons/hicolor/256x256/apps/qm4107.png; do
@@ -63,6 +63,12 @@ for _ in $(seq 100); do
 done
 device=$(head -n1 "$work/sim.out")
 [[ -n "$device" ]] || fail "the installed qm4107-sim did not start"
+
+# The installed port tool runs on the installed library and lists the simulator's line as port 1.
+MODBUS485_PORT1="$device" "$root/usr/bin/qm4107-ports" >"$work/ports.out" 2>&1 ||
+    fail "the installed qm4107-ports failed: $(cat "$work/ports.out")"
+grep -q "^  port  *1 (COM1) from the variable MODBUS485_PORT1$" "$work/ports.out" ||
+    fail "qm4107-ports does not list port 1: $(cat "$work/ports.out")"
 
 # A virtual display on the first free display number.
 Xvfb -displayfd 3 -screen 0 1024x600x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &

@@ -51,6 +51,17 @@ public:
     int32_t Set_4X_D1(int32_t port, int32_t station, int32_t reg, int32_t value) override {
         return after(QStringLiteral("Set_4X_D1"), m_target.Set_4X_D1(port, station, reg, value));
     }
+    int32_t GetPort_Info(int32_t port, char *buffer, int32_t size) override {
+        return after(QStringLiteral("GetPort_Info"), m_target.GetPort_Info(port, buffer, size));
+    }
+    int32_t GetPort_Counters(int32_t port, int32_t *values, int32_t count) override {
+        return after(QStringLiteral("GetPort_Counters"), m_target.GetPort_Counters(port, values, count));
+    }
+    int32_t GetPort_LastRead(int32_t port, int32_t station, int32_t function, int32_t start, int32_t *values,
+                             int32_t count) override {
+        return after(QStringLiteral("GetPort_LastRead"),
+                     m_target.GetPort_LastRead(port, station, function, start, values, count));
+    }
 
 private:
     int32_t after(const QString &operation, int32_t result) {

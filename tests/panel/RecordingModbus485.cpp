@@ -93,3 +93,30 @@ int32_t RecordingModbus485::Get_4X_D1(int32_t port, int32_t station, int32_t reg
 int32_t RecordingModbus485::Set_4X_D1(int32_t port, int32_t station, int32_t reg, int32_t value) {
     return call(QStringLiteral("Set_4X_D1"), {port, station, reg, value});
 }
+
+int32_t RecordingModbus485::diagnostic(const QString &operation, std::initializer_list<int32_t> args,
+                                       const std::vector<int32_t> &source, int32_t *values, int32_t count) {
+    if (diagnosticsMissing)
+        throw LinkError("no entry point " + operation.toStdString());
+    call(operation, args);
+    for (int32_t i = 0; i < count; ++i)
+        values[i] = static_cast<std::size_t>(i) < source.size() ? source[i] : 0;
+    return count;
+}
+int32_t RecordingModbus485::GetPort_Info(int32_t port, char *buffer, int32_t size) {
+    if (diagnosticsMissing)
+        throw LinkError("no entry point GetPort_Info");
+    call(QStringLiteral("GetPort_Info"), {port});
+    const int32_t length = std::min<int32_t>(static_cast<int32_t>(info.size()), size - 1);
+    std::copy_n(info.constData(), length, buffer);
+    buffer[length] = '\0';
+    return length;
+}
+int32_t RecordingModbus485::GetPort_Counters(int32_t port, int32_t *values, int32_t count) {
+    return diagnostic(QStringLiteral("GetPort_Counters"), {port}, counters, values, count);
+}
+int32_t RecordingModbus485::GetPort_LastRead(int32_t port, int32_t station, int32_t function, int32_t start,
+                                             int32_t *values, int32_t count) {
+    return diagnostic(QStringLiteral("GetPort_LastRead"), {port, station, function, start}, lastRead, values,
+                      count);
+}

@@ -2,6 +2,7 @@
 
 #include "Modbus485.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -12,12 +13,19 @@
 
 // A Modbus485 that records every call as "Name(arg,arg,...)" (a block read's receiving area left out),
 // returns scripted results and fills block reads with scripted contents. In "library missing" mode every
-// call raises LinkError, as the loader does when MODBUS485 cannot be found.
+// call raises LinkError, as the loader does when MODBUS485 cannot be found; in "diagnostics missing" mode
+// only the diagnostic entry points do, as with a library that predates them.
 class RecordingModbus485 : public Modbus485 {
 public:
     // The calls so far, in order.
     QStringList calls;
     bool libraryMissing = false;
+    bool diagnosticsMissing = false;
+    // What the diagnostic entry points hand back: GetPort_Info's text, GetPort_Counters' and
+    // GetPort_LastRead's values (as many as the caller asks for, zeros past the end).
+    QByteArray info;
+    std::vector<int32_t> counters;
+    std::vector<int32_t> lastRead;
     // Runs after a call has been recorded, before it returns: lets a test act in the middle of a handler.
     std::function<void(const QString &call)> onCall;
 
@@ -46,8 +54,14 @@ public:
     int32_t Get_4X_UnD1(int32_t port, int32_t station, int32_t reg) override;
     int32_t Get_4X_D1(int32_t port, int32_t station, int32_t reg) override;
     int32_t Set_4X_D1(int32_t port, int32_t station, int32_t reg, int32_t value) override;
+    int32_t GetPort_Info(int32_t port, char *buffer, int32_t size) override;
+    int32_t GetPort_Counters(int32_t port, int32_t *values, int32_t count) override;
+    int32_t GetPort_LastRead(int32_t port, int32_t station, int32_t function, int32_t start, int32_t *values,
+                             int32_t count) override;
 
 private:
+    int32_t diagnostic(const QString &operation, std::initializer_list<int32_t> args,
+                       const std::vector<int32_t> &source, int32_t *values, int32_t count);
     int32_t call(const QString &operation, std::initializer_list<int32_t> args, int32_t *elements = nullptr,
                  std::size_t elementCount = 0);
 

@@ -1,0 +1,102 @@
+// The tooltips with the real window offscreen, the real MODBUS485 and qm4107-sim: what happened on the line,
+// and why an open failed.
+#include "LockHolder.h"
+#include "Modbus485Library.h"
+#include "SimProcess.h"
+#include "ToolTipHover.h"
+#include "ssqx.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHelpEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolTip>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+// Each case uses its own port number, so the library's per-port state never carries over.
+class ToolTipEndToEndTest : public ::testing::Test {
+protected:
+    void open(int port, const QString &device) {
+        qputenv(qPrintable(QStringLiteral("MODBUS485_PORT%1").arg(port)), device.toLocal8Bit());
+        window = std::make_unique<ssqx>(library);
+        window->setProcessEnd([] {});
+        window->show();
+        window->Combo1->setCurrentText(QString::number(port) + u' ');
+        QTest::mouseClick(window->Command9, Qt::LeftButton);
+    }
+
+    void TearDown() override {
+        if (window) {
+            window->Command10_Click();
+            window->KeepOpen = 0;
+        }
+        window.reset();
+    }
+
+    Modbus485Library library;
+    std::unique_ptr<ssqx> window;
+};
+
+TEST_F(ToolTipEndToEndTest, FramesTellASilentModuleFromAGarbledLine) {
+    struct Case {
+        int port;
+        const char *fault;
+        QString text; // what each frame's tooltip starts with
+    };
+    const Case cases[] = {{14, "silent", QStringLiteral("站号1无应答")},
+                          {15, "corrupt-crc", QStringLiteral("校验错误：检查波特率和校验方式")}};
+    for (const Case &c : cases) {
+        SimProcess sim({"-c", c.fault});
+        open(c.port, sim.devicePath());
+        for (QWidget *frame :
+             {static_cast<QWidget *>(window->Frame1(0)), static_cast<QWidget *>(window->Frame1(1)),
+              static_cast<QWidget *>(window->Frame3), static_cast<QWidget *>(window->Frame4(2)),
+              static_cast<QWidget *>(window->D_4WRW(21))}) {
+            QString shown;
+            EXPECT_TRUE(QTest::qWaitFor([&] { return (shown = hover(frame)).startsWith(c.text); }, 20000))
+                << c.fault << " " << frame->objectName().toStdString() << ": " << shown.toStdString();
+        }
+        TearDown();
+    }
+}
+
+TEST_F(ToolTipEndToEndTest, PortTellsAMissingAndABusyDevice) {
+    SimProcess sim;
+    LockHolder holder(sim.devicePath());
+    struct Case {
+        int port;
+        QString device;
+        QStringList anyOf; // the reason names the holder, by name or PID, or says it is held
+    };
+    const QString missing = QStringLiteral("/dev/ttyUSB-qm4107-missing");
+    const Case cases[] = {
+        {16, missing, {}},
+        {17,
+         sim.devicePath(),
+         {QStringLiteral("flock"), QStringLiteral("sleep"), QString::number(holder.processId())}}};
+    for (const Case &c : cases) {
+        open(c.port, c.device);
+        EXPECT_EQ(window->PanelVars[20], 2);
+        for (QWidget *control :
+             {static_cast<QWidget *>(window->Combo1), static_cast<QWidget *>(window->Label5)}) {
+            const QString text = hover(control);
+            EXPECT_TRUE(text.contains(c.device)) << text.toStdString();
+            EXPECT_GE(text.count(u'\n'), 1) << "no reason line: " << text.toStdString();
+            bool named = c.anyOf.isEmpty();
+            for (const QString &name : c.anyOf)
+                named = named || text.contains(name);
+            EXPECT_TRUE(named) << text.toStdString();
+        }
+        TearDown();
+    }
+}
+
+} // namespace

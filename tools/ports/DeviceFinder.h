@@ -1,0 +1,29 @@
+#pragma once
+
+#include "SerialDevice.h"
+
+#include <string>
+#include <vector>
+
+// Finds the serial devices present: real UARTs among ttyS*, and every ttyUSB* and ttyACM*, from sysfs, with
+// their USB strings and by-id names. Both roots can be moved for tests: QM4107_SYSFS (default /sys) and
+// QM4107_BY_ID (default /dev/serial/by-id).
+class DeviceFinder {
+public:
+    DeviceFinder();
+
+    std::vector<SerialDevice> present() const;
+    // The device at `path` (any name of it, by-id included) with what sysfs knows of it.
+    SerialDevice describe(const std::string &path) const;
+    // The first by-id name of the device at `path`, or empty.
+    std::string byIdName(const std::string &path) const;
+
+    const std::string &sysfsRoot() const { return m_sysfs; }
+    const std::string &byIdRoot() const { return m_byId; }
+
+private:
+    void fill(SerialDevice &device, const std::string &kernelName) const;
+
+    std::string m_sysfs;
+    std::string m_byId;
+};

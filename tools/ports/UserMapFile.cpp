@@ -1,0 +1,84 @@
+#include "UserMapFile.h"
+
+#include "PortMap.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sstream>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+UserMapFile::UserMapFile()
+    : m_path(modbus485::userPortMapPath()) {}
+
+bool UserMapFile::readOthers(int port, std::string &kept, bool &found, std::string &error) const {
+    found = false;
+    kept.clear();
+    if (m_path.empty()) {
+        error = "neither XDG_CONFIG_HOME nor HOME is set: no place for your map";
+        return false;
+    }
+    std::string content;
+    switch (modbus485::readPortMapFile(m_path, content)) {
+    case modbus485::MapFileState::Absent:
+    case modbus485::MapFileState::Read:
+        break;
+    case modbus485::MapFileState::Truncated:
+    case modbus485::MapFileState::Binary:
+        error = m_path + ": not a port map (binary, or larger than 64 KiB); fix or remove it";
+        return false;
+    case modbus485::MapFileState::NotRegular:
+        error = m_path + ": not a regular file";
+        return false;
+    case modbus485::MapFileState::Unreadable:
+        error = m_path + ": cannot be read";
+        return false;
+    }
+    // Lines are kept as they are; only those that set this port go, read as the library reads them.
+    std::istringstream in(content);
+    for (std::string line; std::getline(in, line);) {
+        if (modbus485::parsePortMap(line).count(port))
+            found = true;
+        else
+            kept += line + "\n";
+    }
+    return true;
+}
+
+bool UserMapFile::write(const std::string &content, std::string &error) const {
+    std::error_code fsError;
+    fs::create_directories(fs::path(m_path).parent_path(), fsError);
+    const std::string temporary = m_path + ".new" + std::to_string(getpid());
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        error = temporary + ": " + std::strerror(errno);
+        return false;
+    }
+    const bool written = ::write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
+    const bool closed = ::close(fd) == 0;
+    if (!written || !closed || ::rename(temporary.c_str(), m_path.c_str()) != 0) {
+        error = m_path + ": " + std::strerror(errno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool UserMapFile::set(int port, const std::string &device, std::string &error) {
+    std::string content;
+    bool found = false;
+    if (!readOthers(port, content, found, error))
+        return false;
+    content += "COM" + std::to_string(port) + "=" + device + "\n";
+    return write(content, error);
+}
+
+bool UserMapFile::remove(int port, bool &removed, std::string &error) {
+    std::string content;
+    if (!readOthers(port, content, removed, error))
+        return false;
+    return !removed || write(content, error);
+}
