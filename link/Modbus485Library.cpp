@@ -1,7 +1,7 @@
 #include "Modbus485Library.h"
 
 #include "MODBUS485.h"
-#include "RuntimeError.h"
+#include "LinkError.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -2,7 +2,7 @@
 #include "Modbus485Library.h"
 #include "ModuleMap.h"
 #include "QStringPrinter.h"
-#include "RuntimeError.h"
+#include "LinkError.h"
 #include "SimProcess.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "RecordingModbus485.h"
 
-#include "RuntimeError.h"
+#include "LinkError.h"
 
 #include <algorithm>
 

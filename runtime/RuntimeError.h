@@ -10,12 +10,6 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The MODBUS485 library or one of its entry points could not be found.
-class LinkError : public RuntimeError {
-public:
-    using RuntimeError::RuntimeError;
-};
-
 // A number outside the signed 32-bit range.
 class OverflowError : public RuntimeError {
 public:
