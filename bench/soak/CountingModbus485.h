@@ -26,17 +26,17 @@ public:
     int32_t Rst_0X_Bit1(int32_t port, int32_t station, int32_t coil) override {
         return count(m_target.Rst_0X_Bit1(port, station, coil));
     }
-    int32_t Get_0X_B16(int32_t port, int32_t station, int32_t start, int32_t *elements) override {
+    int32_t Get_0X_B16(int32_t port, int32_t station, int32_t start, BitBlock elements) override {
         return count(m_target.Get_0X_B16(port, station, start, elements));
     }
-    int32_t Get_1X_B16(int32_t port, int32_t station, int32_t start, int32_t *elements) override {
+    int32_t Get_1X_B16(int32_t port, int32_t station, int32_t start, BitBlock elements) override {
         ++m_inputReads;
         return count(m_target.Get_1X_B16(port, station, start, elements));
     }
-    int32_t Get_3X_UnD8(int32_t port, int32_t station, int32_t start, int32_t *elements) override {
+    int32_t Get_3X_UnD8(int32_t port, int32_t station, int32_t start, RegisterBlock elements) override {
         return count(m_target.Get_3X_UnD8(port, station, start, elements));
     }
-    int32_t Get_4X_UnD8(int32_t port, int32_t station, int32_t start, int32_t *elements) override {
+    int32_t Get_4X_UnD8(int32_t port, int32_t station, int32_t start, RegisterBlock elements) override {
         return count(m_target.Get_4X_UnD8(port, station, start, elements));
     }
     int32_t Get_4X_UnD1(int32_t port, int32_t station, int32_t reg) override {
