@@ -1,9 +1,9 @@
 // The real window offscreen, the real MODBUS485 library and qm4107-sim on a pseudo-terminal.
+#include "CountingModbus485.h"
 #include "Modbus485Library.h"
-#include "ObservedModbus485.h"
 #include "SimProcess.h"
 #include "ValueField.h"
-#include "ssqx.h"
+#include "WindowFixture.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -20,31 +20,22 @@
 namespace {
 
 // Each test uses its own port number, so the library's per-port state never carries over between tests.
-class PanelEndToEndTest : public ::testing::Test {
+class PanelEndToEndTest : public WindowFixture {
 protected:
     void start(int port) {
         ASSERT_FALSE(sim.devicePath().isEmpty());
         qputenv(qPrintable(QStringLiteral("MODBUS485_PORT%1").arg(port)), sim.devicePath().toLocal8Bit());
-        window = std::make_unique<ssqx>(observed);
-        window->setProcessEnd([this] {
-            ++processEnds;
-            window->Timer1->stop();
-            window->Timer2->stop();
-        });
+        makeWindow(observed);
         window->show();
         window->Combo1->setCurrentText(QString::number(port) + u' ');
         click(window->Command9);
     }
 
     void TearDown() override {
-        if (window) {
+        if (window)
             window->Command10_Click();
-            window->KeepOpen = 0;
-        }
-        window.reset();
+        WindowFixture::TearDown();
     }
-
-    void click(QWidget *control) { QTest::mouseClick(control, Qt::LeftButton); }
 
     bool waitForText(QLabel *label, const QString &text, int timeoutMs = 3000) {
         return QTest::qWaitFor([&] { return label->text() == text; }, timeoutMs);
@@ -57,9 +48,7 @@ protected:
 
     SimProcess sim;
     Modbus485Library library;
-    ObservedModbus485 observed{library};
-    std::unique_ptr<ssqx> window;
-    int processEnds = 0;
+    CountingModbus485 observed{library};
 };
 
 TEST_F(PanelEndToEndTest, InputsOutputsSilenceAndClose) {
