@@ -23,8 +23,7 @@ public:
 };
 
 // Runs one handler statement; if it raises a run-time error the statement is abandoned silently.
-template <class Statement> void resumeNext(Statement &&statement)
-{
+template <class Statement> void resumeNext(Statement &&statement) {
     try {
         statement();
     } catch (const RuntimeError &) {
