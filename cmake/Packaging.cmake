@@ -1,25 +1,33 @@
 # Installing and packaging.
 #
 # `cmake --install` lays out, under the prefix:
-#   bin/qm4107-panel, bin/qm4107-sim, lib/libMODBUS485.so (Windows: bin/MODBUS485.dll next to the program),
-#   share/applications/qm4107-panel.desktop, share/icons/hicolor/<size>/apps/qm4107.png (from shell/).
+#   bin/qm4107-panel, bin/qm4107-sim, bin/qm4107-ports, lib/qm4107/libMODBUS485.so (Windows: bin/MODBUS485.dll next to the
+#   program), share/applications/qm4107-panel.desktop, share/icons/hicolor/<size>/apps/qm4107.png (from
+#   shell/).
 # `cpack -G DEB` in the build folder makes qm4107-panel_<version>_<arch>.deb installing under /usr.
 
+# MODBUS485 is the program's private library, unversioned and loaded by name: it goes where Debian keeps a
+# package's private libraries, /usr/lib/<package>, not onto the system's library path.
+set(QM4107_PRIVATE_LIBDIR lib/qm4107)
+
 # The panel loads MODBUS485 by name at run time, from its own folder first and then through the dynamic
-# loader's search. An installed program finds lib/ beside its bin/ through an rpath of $ORIGIN/../lib. It
-# has to be the old-style DT_RPATH: a DT_RUNPATH in the program is not consulted for a dlopen made by
-# QtCore, which is where QLibrary loads from.
+# loader's search. An installed program finds lib/qm4107 beside its bin/ through an rpath of
+# $ORIGIN/../lib/qm4107. It has to be the old-style DT_RPATH: a DT_RUNPATH in the program is not consulted
+# for a dlopen made by QtCore, which is where QLibrary loads from.
 if(UNIX AND NOT APPLE)
-    set_target_properties(qm4107-panel PROPERTIES INSTALL_RPATH "\$ORIGIN/../lib")
+    file(RELATIVE_PATH bin_to_private /${CMAKE_INSTALL_BINDIR} /${QM4107_PRIVATE_LIBDIR})
+    set_target_properties(qm4107-panel PROPERTIES INSTALL_RPATH "\$ORIGIN/${bin_to_private}")
     target_link_options(qm4107-panel PRIVATE "LINKER:--disable-new-dtags")
+    # qm4107-ports links MODBUS485 at build time, so the dynamic loader finds it through the same rpath.
+    set_target_properties(qm4107-ports PROPERTIES INSTALL_RPATH "\$ORIGIN/${bin_to_private}")
 endif()
 
 if(TARGET MODBUS485)
     install(TARGETS MODBUS485
-        LIBRARY DESTINATION lib
-        RUNTIME DESTINATION bin)
+        LIBRARY DESTINATION ${QM4107_PRIVATE_LIBDIR}
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
-install(TARGETS qm4107-sim RUNTIME DESTINATION bin)
+install(TARGETS qm4107-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 set(CPACK_PACKAGE_NAME qm4107-panel)
 set(CPACK_PACKAGE_VENDOR "QM4107")

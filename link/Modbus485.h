@@ -1,12 +1,17 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 // The MODBUS485 operations the panel calls, one virtual function each, same names and argument order as
-// the library's C API. Block reads fill consecutive 32-bit receiving elements starting at `elements`.
-// Any call may raise LinkError when the library or the entry point is missing.
+// the library's C API. A block read fills exactly its receiving elements: two for a 16-bit block (a byte
+// each), eight for a block of eight registers. Any call may raise LinkError when the library or the entry
+// point is missing.
 class Modbus485 {
 public:
+    using BitBlock = std::span<int32_t, 2>;
+    using RegisterBlock = std::span<int32_t, 8>;
+
     virtual ~Modbus485() = default;
 
     virtual int32_t OpenPort_Modbus(int32_t port, int32_t baudCode, int32_t parityCode) = 0;
@@ -15,11 +20,11 @@ public:
 
     virtual int32_t Set_0X_Bit1(int32_t port, int32_t station, int32_t coil) = 0;
     virtual int32_t Rst_0X_Bit1(int32_t port, int32_t station, int32_t coil) = 0;
-    virtual int32_t Get_0X_B16(int32_t port, int32_t station, int32_t start, int32_t *elements) = 0;
-    virtual int32_t Get_1X_B16(int32_t port, int32_t station, int32_t start, int32_t *elements) = 0;
+    virtual int32_t Get_0X_B16(int32_t port, int32_t station, int32_t start, BitBlock elements) = 0;
+    virtual int32_t Get_1X_B16(int32_t port, int32_t station, int32_t start, BitBlock elements) = 0;
 
-    virtual int32_t Get_3X_UnD8(int32_t port, int32_t station, int32_t start, int32_t *elements) = 0;
-    virtual int32_t Get_4X_UnD8(int32_t port, int32_t station, int32_t start, int32_t *elements) = 0;
+    virtual int32_t Get_3X_UnD8(int32_t port, int32_t station, int32_t start, RegisterBlock elements) = 0;
+    virtual int32_t Get_4X_UnD8(int32_t port, int32_t station, int32_t start, RegisterBlock elements) = 0;
     virtual int32_t Get_4X_UnD1(int32_t port, int32_t station, int32_t reg) = 0;
     virtual int32_t Get_4X_D1(int32_t port, int32_t station, int32_t reg) = 0;
     virtual int32_t Set_4X_D1(int32_t port, int32_t station, int32_t reg, int32_t value) = 0;

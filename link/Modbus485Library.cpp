@@ -1,7 +1,7 @@
 #include "Modbus485Library.h"
 
+#include "LinkError.h"
 #include "MODBUS485.h"
-#include "RuntimeError.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -77,22 +77,22 @@ int32_t Modbus485Library::Rst_0X_Bit1(int32_t port, int32_t station, int32_t coi
     return function<decltype(::Rst_0X_Bit1)>(ResetCoil, "Rst_0X_Bit1")(port, station, coil);
 }
 
-int32_t Modbus485Library::Get_0X_B16(int32_t port, int32_t station, int32_t start, int32_t *elements) {
-    return function<decltype(::Get_0X_B16)>(CoilBlock, "Get_0X_B16")(port, station, start, elements);
+int32_t Modbus485Library::Get_0X_B16(int32_t port, int32_t station, int32_t start, BitBlock elements) {
+    return function<decltype(::Get_0X_B16)>(CoilBlock, "Get_0X_B16")(port, station, start, elements.data());
 }
 
-int32_t Modbus485Library::Get_1X_B16(int32_t port, int32_t station, int32_t start, int32_t *elements) {
-    return function<decltype(::Get_1X_B16)>(InputBlock, "Get_1X_B16")(port, station, start, elements);
+int32_t Modbus485Library::Get_1X_B16(int32_t port, int32_t station, int32_t start, BitBlock elements) {
+    return function<decltype(::Get_1X_B16)>(InputBlock, "Get_1X_B16")(port, station, start, elements.data());
 }
 
-int32_t Modbus485Library::Get_3X_UnD8(int32_t port, int32_t station, int32_t start, int32_t *elements) {
+int32_t Modbus485Library::Get_3X_UnD8(int32_t port, int32_t station, int32_t start, RegisterBlock elements) {
     return function<decltype(::Get_3X_UnD8)>(InputRegisterBlock, "Get_3X_UnD8")(port, station, start,
-                                                                                elements);
+                                                                                elements.data());
 }
 
-int32_t Modbus485Library::Get_4X_UnD8(int32_t port, int32_t station, int32_t start, int32_t *elements) {
+int32_t Modbus485Library::Get_4X_UnD8(int32_t port, int32_t station, int32_t start, RegisterBlock elements) {
     return function<decltype(::Get_4X_UnD8)>(HoldingRegisterBlock, "Get_4X_UnD8")(port, station, start,
-                                                                                  elements);
+                                                                                  elements.data());
 }
 
 int32_t Modbus485Library::Get_4X_UnD1(int32_t port, int32_t station, int32_t reg) {

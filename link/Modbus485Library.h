@@ -20,10 +20,10 @@ public:
     int32_t GetPort_Status(int32_t port) override;
     int32_t Set_0X_Bit1(int32_t port, int32_t station, int32_t coil) override;
     int32_t Rst_0X_Bit1(int32_t port, int32_t station, int32_t coil) override;
-    int32_t Get_0X_B16(int32_t port, int32_t station, int32_t start, int32_t *elements) override;
-    int32_t Get_1X_B16(int32_t port, int32_t station, int32_t start, int32_t *elements) override;
-    int32_t Get_3X_UnD8(int32_t port, int32_t station, int32_t start, int32_t *elements) override;
-    int32_t Get_4X_UnD8(int32_t port, int32_t station, int32_t start, int32_t *elements) override;
+    int32_t Get_0X_B16(int32_t port, int32_t station, int32_t start, BitBlock elements) override;
+    int32_t Get_1X_B16(int32_t port, int32_t station, int32_t start, BitBlock elements) override;
+    int32_t Get_3X_UnD8(int32_t port, int32_t station, int32_t start, RegisterBlock elements) override;
+    int32_t Get_4X_UnD8(int32_t port, int32_t station, int32_t start, RegisterBlock elements) override;
     int32_t Get_4X_UnD1(int32_t port, int32_t station, int32_t reg) override;
     int32_t Get_4X_D1(int32_t port, int32_t station, int32_t reg) override;
     int32_t Set_4X_D1(int32_t port, int32_t station, int32_t reg, int32_t value) override;

@@ -8,8 +8,7 @@
 // A value field's look: its caption, and its background as the palette's window colour.
 
 // Writes the caption first, then the background colour.
-inline void setField(QLabel *field, const QString &caption, QRgb colour)
-{
+inline void setField(QLabel *field, const QString &caption, QRgb colour) {
     field->setText(caption);
     QPalette palette = field->palette();
     palette.setColor(QPalette::Window, QColor::fromRgb(colour));
@@ -17,4 +16,6 @@ inline void setField(QLabel *field, const QString &caption, QRgb colour)
     field->setAutoFillBackground(true);
 }
 
-inline QRgb fieldColour(const QLabel *field) { return field->palette().color(QPalette::Window).rgb() & 0xFFFFFF; }
+inline QRgb fieldColour(const QLabel *field) {
+    return field->palette().color(QPalette::Window).rgb() & 0xFFFFFF;
+}

@@ -3,6 +3,7 @@
 #include "CheckedArray.h"
 #include "ControlArray.h"
 #include "Modbus485.h"
+#include "PanelVar.h"
 
 #include <QRgb>
 #include <QWidget>
@@ -64,7 +65,7 @@ public:
     // Ends the process; replaced in tests so that "退出" can be observed without ending the test run.
     void setProcessEnd(std::function<void()> end) { m_endProcess = std::move(end); }
 
-    // Shared values.
+    // Shared values; PanelVar names the elements in use.
     CheckedArray<0, 500> PanelVars;
     int32_t WriteStatus = 0;
     int16_t KeepOpen = 0; // 16-bit Boolean: 0 False, -1 True

@@ -43,19 +43,22 @@ void ssqx::Form_Load() {
 }
 
 void ssqx::Command9_Click() {
-    resumeNext([&] { PanelVars[0] = TextToNumber::toInt32(Combo1->currentText()); });
+    resumeNext([&] { PanelVars[PanelVar::Port] = TextToNumber::toInt32(Combo1->currentText()); });
     for (int i = 0; i <= 2; ++i)
         resumeNext([&] {
             if (Option1(i)->isChecked())
-                PanelVars[1] = i;
+                PanelVars[PanelVar::BaudCode] = i;
         });
     for (int i = 0; i <= 2; ++i)
         resumeNext([&] {
             if (Option2(i)->isChecked())
-                PanelVars[2] = i;
+                PanelVars[PanelVar::ParityCode] = i;
         });
-    resumeNext([&] { PanelVars[3] = TextToNumber::toInt32(Combo2->currentText()); });
-    resumeNext([&] { PanelVars[20] = m_link.OpenPort_Modbus(PanelVars[0], PanelVars[1], PanelVars[2]); });
+    resumeNext([&] { PanelVars[PanelVar::Station] = TextToNumber::toInt32(Combo2->currentText()); });
+    resumeNext([&] {
+        PanelVars[PanelVar::OpenResult] = m_link.OpenPort_Modbus(
+            PanelVars[PanelVar::Port], PanelVars[PanelVar::BaudCode], PanelVars[PanelVar::ParityCode]);
+    });
     // Enabling a running timer leaves its rhythm alone, as re-enabling does on the original platform.
     if (!Timer1->isActive())
         Timer1->start();
@@ -64,7 +67,7 @@ void ssqx::Command9_Click() {
 }
 
 void ssqx::Command10_Click() {
-    resumeNext([&] { m_link.ClosePort_Modbus(PanelVars[0]); });
+    resumeNext([&] { m_link.ClosePort_Modbus(PanelVars[PanelVar::Port]); });
     Timer1->stop();
     Timer2->stop();
     blankLamps();

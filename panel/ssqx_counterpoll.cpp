@@ -25,8 +25,8 @@ void ssqx::Timer2_Timer() {
     } running{m_counterPollRunning};
 
     resumeNext([&] {
-        const int32_t first =
-            m_link.Get_3X_UnD8(PanelVars[0], PanelVars[3], ModuleMap::FrequencyBlockStart, FreqRegs.at(0));
+        const int32_t first = m_link.Get_3X_UnD8(PanelVars[PanelVar::Port], PanelVars[PanelVar::Station],
+                                                 ModuleMap::FrequencyBlockStart, FreqRegs.block<8>(0));
         FreqRegs[0] = first;
     });
     QCoreApplication::processEvents();
@@ -36,8 +36,8 @@ void ssqx::Timer2_Timer() {
         resumeNext([&] { D_4R(i)->setText(QString::number(FreqRegs[i])); });
 
     resumeNext([&] {
-        const int32_t first =
-            m_link.Get_4X_UnD8(PanelVars[0], PanelVars[3], ModuleMap::CounterBlockStart, CounterRegs.at(0));
+        const int32_t first = m_link.Get_4X_UnD8(PanelVars[PanelVar::Port], PanelVars[PanelVar::Station],
+                                                 ModuleMap::CounterBlockStart, CounterRegs.block<8>(0));
         CounterRegs[0] = first;
     });
     QCoreApplication::processEvents();
@@ -49,13 +49,14 @@ void ssqx::Timer2_Timer() {
     resumeNext([&] { D_3R(7)->setText(clearModeCaption(CounterRegs[7])); });
 
     resumeNext([&] {
-        CounterRegs[8] = m_link.Get_4X_UnD1(PanelVars[0], PanelVars[3], ModuleMap::ClearModeX3Register);
+        CounterRegs[8] = m_link.Get_4X_UnD1(PanelVars[PanelVar::Port], PanelVars[PanelVar::Station],
+                                            ModuleMap::ClearModeX3Register);
     });
     resumeNext([&] { D_3R(8)->setText(clearModeCaption(CounterRegs[8])); });
 
     resumeNext([&] {
-        CounterRegs[ModuleMap::ParityRegister] =
-            m_link.Get_4X_D1(PanelVars[0], PanelVars[3], ModuleMap::ParityRegister);
+        CounterRegs[ModuleMap::ParityRegister] = m_link.Get_4X_D1(
+            PanelVars[PanelVar::Port], PanelVars[PanelVar::Station], ModuleMap::ParityRegister);
     });
     const int32_t parity = CounterRegs[ModuleMap::ParityRegister];
     QString caption;

@@ -30,12 +30,13 @@ void ssqx::Command5_Click(int16_t index) {
             // The range is judged on the number as typed, before rounding: 65535.4 is refused.
             if (number > ModuleMap::PresetMax || number < ModuleMap::PresetMin)
                 return;
-            resumeNext([&] { PanelVars[15] = TextToNumber::toInt32(number); });
-            value = PanelVars[15];
+            resumeNext([&] { PanelVars[PanelVar::WriteValue] = TextToNumber::toInt32(number); });
+            value = PanelVars[PanelVar::WriteValue];
         } else if (index >= 6) {
             QComboBox *selector = index == 6 ? Combo6 : index == 7 ? Combo7 : Combo8;
-            resumeNext([&] { PanelVars[15] = TextToNumber::toInt32(selector->currentText()); });
-            value = PanelVars[15];
+            resumeNext(
+                [&] { PanelVars[PanelVar::WriteValue] = TextToNumber::toInt32(selector->currentText()); });
+            value = PanelVars[PanelVar::WriteValue];
         }
         writeRegisterWithRetry(index + 1, value);
     }
@@ -52,7 +53,12 @@ void ssqx::closeEditor(int16_t index) {
 }
 
 void ssqx::writeRegisterWithRetry(int32_t reg, int32_t value) {
-    resumeNext([&] { WriteStatus = m_link.Set_4X_D1(PanelVars[0], PanelVars[3], reg, value); });
+    resumeNext([&] {
+        WriteStatus = m_link.Set_4X_D1(PanelVars[PanelVar::Port], PanelVars[PanelVar::Station], reg, value);
+    });
     if (WriteStatus == ModuleMap::Failed)
-        resumeNext([&] { WriteStatus = m_link.Set_4X_D1(PanelVars[0], PanelVars[3], reg, value); });
+        resumeNext([&] {
+            WriteStatus =
+                m_link.Set_4X_D1(PanelVars[PanelVar::Port], PanelVars[PanelVar::Station], reg, value);
+        });
 }

@@ -21,17 +21,21 @@ void ssqx::Timer1_Timer() {
     resumeNext([&] { Label2(9)->setText(QDate::currentDate().toString(QStringLiteral("MM-dd-yyyy"))); });
     resumeNext([&] { Label2(10)->setText(QTime::currentTime().toString(QStringLiteral("HH:mm:ss"))); });
 
-    resumeNext(
-        [&] { m_link.Get_1X_B16(PanelVars[0], PanelVars[3], ModuleMap::InputBlockStart, InputWords.at(0)); });
+    resumeNext([&] {
+        m_link.Get_1X_B16(PanelVars[PanelVar::Port], PanelVars[PanelVar::Station], ModuleMap::InputBlockStart,
+                          InputWords.block<2>(0));
+    });
     showBits(B_2R, 0, 8, InputWords[0], QStringLiteral("输入X"), 1, InputClosed, InputOpen);
     showBits(B_2R, 8, 2, InputWords[1], QStringLiteral("输入X"), 9, InputClosed, InputOpen);
 
-    resumeNext(
-        [&] { m_link.Get_0X_B16(PanelVars[0], PanelVars[3], ModuleMap::CoilBlockStart, CoilWords.at(0)); });
+    resumeNext([&] {
+        m_link.Get_0X_B16(PanelVars[PanelVar::Port], PanelVars[PanelVar::Station], ModuleMap::CoilBlockStart,
+                          CoilWords.block<2>(0));
+    });
     showBits(B_1RW, 0, ModuleMap::OutputCount, CoilWords[0], QStringLiteral("输出Y"), 1, OutputClosed,
              OutputOpen);
 
-    resumeNext([&] { LinkStatus = m_link.GetPort_Status(PanelVars[0]); });
+    resumeNext([&] { LinkStatus = m_link.GetPort_Status(PanelVars[PanelVar::Port]); });
     resumeNext([&] { Label5->setText(QString::number(LinkStatus)); });
     if (LinkStatus != 0)
         blankLamps();

@@ -1,5 +1,7 @@
 #include "Simulator.h"
 
+#include "Crc16.h"
+
 #include <modbus/modbus.h>
 
 #include <algorithm>
@@ -23,16 +25,6 @@ void onStopSignal(int) {
     g_stop = 1;
 }
 
-uint16_t crc16(const uint8_t *data, size_t length) {
-    uint16_t crc = 0xFFFF;
-    for (size_t i = 0; i < length; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
-    }
-    return crc;
-}
-
 int word(const uint8_t *p) {
     return (p[0] << 8) | p[1];
 }
@@ -52,17 +44,19 @@ void packBits(std::vector<uint8_t> &frame, const std::vector<bool> &bits) {
     }
 }
 
+struct Speed {
+    int baud;
+    speed_t code;
+};
+constexpr Speed Speeds[] = {{1200, B1200},   {2400, B2400},   {4800, B4800},   {9600, B9600},
+                            {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200}};
+
+// The line setting for a rate that runsAtBaud accepted.
 speed_t speedOf(int baud) {
-    switch (baud) {
-    case 4800:
-        return B4800;
-    case 19200:
-        return B19200;
-    case 38400:
-        return B38400;
-    default:
-        return B9600;
-    }
+    for (const Speed &s : Speeds)
+        if (s.baud == baud)
+            return s.code;
+    return B9600;
 }
 
 bool parseInt(const std::string &text, long &value) {
@@ -109,6 +103,13 @@ void writeAll(int fd, const uint8_t *data, size_t length) {
     }
 }
 } // namespace
+
+bool Simulator::runsAtBaud(int baud) {
+    for (const Speed &s : Speeds)
+        if (s.baud == baud)
+            return true;
+    return false;
+}
 
 Simulator::Simulator(SimOptions options)
     : m_options(std::move(options)) {}
@@ -394,7 +395,7 @@ void Simulator::reply(std::vector<uint8_t> frame, int requestLength, Clock::time
         break;
     }
     if (m_fault != Fault::Garbage) {
-        const uint16_t crc = crc16(frame.data(), frame.size());
+        const uint16_t crc = modbus485::crc16(frame.data(), frame.size());
         frame.push_back(static_cast<uint8_t>(crc & 0xFF));
         frame.push_back(static_cast<uint8_t>(crc >> 8));
         if (m_fault == Fault::CorruptCrc) {

@@ -17,6 +17,9 @@ public:
     explicit Simulator(SimOptions options);
     ~Simulator();
 
+    // True for the baud rates the simulator can set on its line: 1200 to 115200, the standard steps.
+    static bool runsAtBaud(int baud);
+
     // Opens the line and prints its device path; false (with a message on stderr) when that fails.
     bool open();
     // Serves until SIGTERM/SIGINT/SIGHUP or the "quit" command; returns the exit status.

@@ -1,7 +1,7 @@
 // qm4107-sim: a simulated QM4107 discrete I/O module, a Modbus RTU slave on a pseudo-terminal or a serial
 // device.
 //
-// Usage: qm4107-sim [--station N] [--baud 4800|9600|19200] [--parity none|odd|even] [--wire]
+// Usage: qm4107-sim [--station N] [--baud 1200..115200] [--parity none|odd|even] [--wire]
 //                   [--addressing reference|protocol] [--link PATH] [--device PATH] [--log-frames]
 //                   [-c COMMAND]...
 //
@@ -65,7 +65,7 @@ const char usage[] =
     "A simulated QM4107 module (Modbus RTU slave). First output line: the device path to open.\n"
     "Options:\n"
     "  --station N            station address, 1-247 (1)\n"
-    "  --baud B               4800, 9600 or 19200 (9600)\n"
+    "  --baud B               1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200 (9600)\n"
     "  --parity P             none, odd or even (none)\n"
     "  --wire                 take the time the frames would take on a real line at that baud\n"
     "  --addressing A         reference (item 1 = protocol address 0, default) or protocol\n"
@@ -120,8 +120,15 @@ int main(int argc, char *argv[]) {
             if (!number(value, 1, 247, options.station))
                 return bad();
         } else if (arg == "--baud") {
-            if (!number(value, 1200, 115200, options.baud))
+            if (!number(value, 1, 4000000, options.baud))
                 return bad();
+            if (!Simulator::runsAtBaud(options.baud)) {
+                std::fprintf(stderr,
+                             "qm4107-sim: cannot run at %d baud; it runs at 1200, 2400, 4800, 9600, 19200, "
+                             "38400, 57600 or 115200\n",
+                             options.baud);
+                return 2;
+            }
         } else if (arg == "--parity") {
             const std::string p = value;
             if (p != "none" && p != "odd" && p != "even")

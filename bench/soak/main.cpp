@@ -10,6 +10,7 @@
 // repainted in every ten-second stretch.
 #include "CountingModbus485.h"
 #include "Modbus485Library.h"
+#include "OpenDescriptors.h"
 #include "PaintCounter.h"
 #include "SimProcess.h"
 #include "ssqx.h"
@@ -40,11 +41,6 @@ long residentKb() {
         if (line.startsWith("VmRSS:"))
             return line.mid(6).trimmed().split(' ').value(0).toLong();
     return -1;
-}
-
-int openDescriptors() {
-    return static_cast<int>(
-        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size());
 }
 
 int parseDuration(const char *text) {
@@ -183,10 +179,10 @@ void Soak::sample() {
         ++m_buckets;
         if (m_paintCounter->paints() == m_paintsAtBucket)
             ++m_bucketsWithoutPaint;
-        if (m_counting.inputReads() == m_pollsAtBucket)
+        if (m_counting.callsOf(QStringLiteral("Get_1X_B16")) == m_pollsAtBucket)
             ++m_bucketsWithoutPoll;
         m_paintsAtBucket = m_paintCounter->paints();
-        m_pollsAtBucket = m_counting.inputReads();
+        m_pollsAtBucket = m_counting.callsOf(QStringLiteral("Get_1X_B16"));
         m_bucketEndMs += 10000;
     }
     if (now >= m_nextReportMs) {

@@ -3,8 +3,7 @@
 #include <gtest/gtest.h>
 
 // GoogleTest's main with a QApplication, so tests can create windows on the offscreen platform.
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

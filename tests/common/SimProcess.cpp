@@ -48,7 +48,7 @@ qint64 SimProcess::processId() const {
 void SimProcess::command(const QString &line) {
     m_process.write(line.toUtf8() + '\n');
     // On its way into the pipe before the caller's next request goes out on the line.
-    m_process.waitForBytesWritten(2000);
+    m_process.waitForBytesWritten(30000);
 }
 
 QStringList SimProcess::takeLog() {
@@ -57,6 +57,11 @@ QStringList SimProcess::takeLog() {
     lines.swap(m_log);
     m_waitCursor = 0;
     return lines;
+}
+
+QStringList SimProcess::takeSettledLog() {
+    state();
+    return takeLog();
 }
 
 bool SimProcess::waitForLog(const QString &contains, int timeoutMs) {
@@ -78,7 +83,7 @@ QString SimProcess::state() {
     readLines();
     m_stateLines.clear();
     command(QStringLiteral("state"));
-    const QDeadlineTimer deadline(3000);
+    const QDeadlineTimer deadline(30000);
     while (m_stateLines.isEmpty() && !deadline.hasExpired())
         if (!waitForOutput(static_cast<int>(deadline.remainingTime())))
             break;

@@ -24,6 +24,9 @@ public:
     void command(const QString &line);
     // Request log lines served since the last take.
     QStringList takeLog();
+    // The same, once every line the simulator has written so far is in: its answer to "state" comes after
+    // them. For a test that asserts that nothing more went out.
+    QStringList takeSettledLog();
     // True once a log line containing `contains` has arrived; each line satisfies one wait, so two waits for
     // "write-coil 3 1" need two such requests. Lines stay in the log for takeLog.
     bool waitForLog(const QString &contains, int timeoutMs);

@@ -96,12 +96,14 @@ TEST_F(CountersAndTrace, EachFaultHasItsCounterAndItsWords) {
         while (Get_4X_UnD8(Port, Station, 1, block) != 101 && clock.elapsed() < 30000)
             QThread::msleep(20);
         const std::vector<int32_t> counted = counters();
-        if (c.exactlyOnce)
+        if (c.exactlyOnce) {
             EXPECT_EQ(counted[c.counter], 1);
-        else
+        } else {
             EXPECT_GE(counted[c.counter], 1);
-        if (c.exception)
+        }
+        if (c.exception) {
             EXPECT_EQ(counted[MODBUS485_COUNTER_EXCEPTIONS], 1);
+        }
         EXPECT_EQ(counted[MODBUS485_COUNTER_GOOD], 1);
         const QStringList traced = lines(trace);
         EXPECT_EQ(traced.size(), counted[MODBUS485_COUNTER_REQUESTS]);
@@ -160,11 +162,12 @@ TEST_F(CountersAndTrace, TraceThatCannotBeWrittenCostsNothing) {
         const std::vector<int32_t> counted = counters();
         EXPECT_EQ(counted[MODBUS485_COUNTER_GOOD], 60);
         EXPECT_EQ(counted[MODBUS485_COUNTER_TRACE_DROPPED] > 0, c.drops);
-        if (c.lines >= 0)
+        if (c.lines >= 0) {
             EXPECT_EQ(lines(c.variable).size(), c.lines);
-        else if (c.variable != fifo && c.variable != leftPipe)
+        } else if (c.variable != fifo && c.variable != leftPipe) {
             EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
                       before);
+        }
         QFile::remove(m_dir.filePath("trace.log"));
         QDir::setCurrent(startFolder);
     }

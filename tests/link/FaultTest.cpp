@@ -65,25 +65,28 @@ bool goodOrFailed(const Exchange &x) {
     return true;
 }
 
-// Repeats the exchange until it is good again; the time that took, or -1 after `limitMs`.
-qint64 millisecondsUntilGood(const Exchange &x, int limitMs) {
+// Only a hang runs into this; how long the library takes is bench/link_bench's business.
+constexpr int HangMs = 20000;
+
+// Repeats the exchange until it is good again; false if it never is.
+bool becomesGood(const Exchange &x) {
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < limitMs) {
+    while (clock.elapsed() < HangMs) {
         if (goodOrFailed(x))
-            return clock.elapsed();
+            return true;
         QThread::msleep(20);
     }
-    return -1;
+    return false;
 }
-// Reads registers 2-9 until one read is good, for 1.5 s at most. Every read must be either failed in each
-// element or exactly `expected`: never the late block of registers 1-8. `afterRead` runs after each read.
+// Reads registers 2-9 until one read is good. Every read must be either failed in each element or exactly
+// `expected`: never the late block of registers 1-8. `afterRead` runs after each read.
 bool readRegisters2To9UntilGood(const std::vector<int32_t> &expected,
                                 const std::function<void()> &afterRead = {}) {
     bool good = false;
     QElapsedTimer clock;
     clock.start();
-    while (!good && clock.elapsed() < 1500) {
+    while (!good && clock.elapsed() < HangMs) {
         GuardedBlock next(8);
         const int32_t result = Get_4X_UnD8(1, 1, 2, next.elements());
         EXPECT_TRUE(next.guardsIntact());
@@ -113,15 +116,12 @@ TEST_F(Faults, EachFaultFailsOneExchangeCleanly) {
         for (const Exchange &x : exchanges()) {
             SCOPED_TRACE(std::string(fault.command) + " / " + x.name);
             sim().command(fault.command);
-            QElapsedTimer clock;
-            clock.start();
             EXPECT_FALSE(goodOrFailed(x));
-            EXPECT_LT(clock.elapsed(), 400); // an overall deadline, whatever arrives (about 75 ms here)
             // Exactly one request went out: no hidden retries.
             EXPECT_EQ(sim().takeLog(), QStringList{QString::fromLatin1(x.log) + fault.logSuffix});
             EXPECT_EQ(GetPort_Status(Port), MODBUS485_STATUS_OK); // a misbehaving module is no port fault
-            // The fault was for one request: the module is read normally again within one second.
-            EXPECT_GE(millisecondsUntilGood(x, 1000), 0);
+            // The fault was for one request: the module is read normally again.
+            EXPECT_TRUE(becomesGood(x));
             sim().takeLog();
         }
     }
@@ -135,7 +135,7 @@ TEST_F(Faults, LateAnswerIsNeverTakenForTheNextRequest) {
         // A master held up between sending and listening can still be listening when a slightly late
         // answer comes; that is its own request's answer, and the case is set up again.
         bool firstFailed = false;
-        for (int attempt = 0; attempt < 3 && !firstFailed; ++attempt) {
+        for (int attempt = 0; attempt < 10 && !firstFailed; ++attempt) {
             sim().command(QString("late %1 1").arg(lateMs));
             GuardedBlock first(8);
             firstFailed = Get_4X_UnD8(Port, Station, 1, first.elements()) == F;
@@ -161,6 +161,7 @@ TEST_F(Faults, LateAnswerMeetingALaterReadIsNotTakenWhenTheRightOneLags) {
     const auto pid = static_cast<pid_t>(sim().processId());
     ::kill(pid, SIGSTOP);
     EXPECT_EQ(Set_4X_D1(Port, Station, 9, 77), F);
+    // Not a race: the next read must find the demotion over, and a busy machine only makes this longer.
     QThread::msleep(MODBUS485_DEMOTION_MS + 20);
     // It comes back while the next read waits: the late block of registers 1-8 arrives first, with the
     // write's answer and this read's own answer one frame time after another behind it.
@@ -182,8 +183,6 @@ TEST_F(Faults, SilentStationIsDemotedAndComesBack) {
     sim().command("silent");
     // One poll period's reads: only one goes out, the rest fail at once.
     int32_t words[8];
-    QElapsedTimer clock;
-    clock.start();
     EXPECT_EQ(GetPort_Status(Port), MODBUS485_STATUS_OK);
     EXPECT_EQ(Get_1X_B16(Port, Station, 1, words), F);
     EXPECT_EQ(Get_0X_B16(Port, Station, 1, words), F);
@@ -191,26 +190,27 @@ TEST_F(Faults, SilentStationIsDemotedAndComesBack) {
     EXPECT_EQ(Get_4X_UnD8(Port, Station, 1, words), F);
     EXPECT_EQ(Get_4X_UnD1(Port, Station, 9), F);
     EXPECT_EQ(Get_4X_D1(Port, Station, 256), F);
-    EXPECT_LT(clock.elapsed(), 300); // one time-out, about 60 ms; bench/link_bench measures it
     EXPECT_EQ(sim().takeLog(), QStringList{"read-inputs 1 16 silent"});
     // Writes always go out.
     EXPECT_EQ(Set_0X_Bit1(Port, Station, 1), F);
     EXPECT_EQ(Rst_0X_Bit1(Port, Station, 1), F);
     EXPECT_EQ(sim().takeLog(), (QStringList{"write-coil 1 1 silent", "write-coil 1 0 silent"}));
-    // Over a second of 500 ms poll periods, one probe a period at most.
-    clock.restart();
+    // Polled over a second or more, the station gets probes, one a demotion period at most: the bound is
+    // taken from the time that really passed, however slow the machine.
+    QElapsedTimer clock;
+    clock.start();
     int probes = 0;
-    while (clock.elapsed() < 1000) {
+    while (clock.elapsed() < 1000 || probes == 0) {
         Get_1X_B16(Port, Station, 1, words);
         Get_4X_UnD8(Port, Station, 1, words);
         probes = static_cast<int>(sim().takeLog().size()) + probes;
+        ASSERT_LT(clock.elapsed(), HangMs);
         QThread::msleep(100);
     }
-    EXPECT_GE(probes, 1);
-    EXPECT_LE(probes, 3);
-    // Back within one second of answering again.
+    EXPECT_LE(probes, clock.elapsed() / MODBUS485_DEMOTION_MS + 1);
+    // Back once it answers again.
     sim().command("normal");
-    EXPECT_GE(millisecondsUntilGood(exchanges()[0], 1000), 0);
+    EXPECT_TRUE(becomesGood(exchanges()[0]));
 }
 
 TEST_F(Faults, DeviceThatGoesAwayTurnsStatusNonZero) {
@@ -224,13 +224,13 @@ TEST_F(Faults, DeviceThatGoesAwayTurnsStatusNonZero) {
             sim().command("close-device");
         QElapsedTimer clock;
         clock.start();
-        while (GetPort_Status(Port) == MODBUS485_STATUS_OK && clock.elapsed() < 1000)
+        while (GetPort_Status(Port) == MODBUS485_STATUS_OK && clock.elapsed() < HangMs)
             QThread::msleep(5);
         EXPECT_EQ(GetPort_Status(Port), MODBUS485_STATUS_DEVICE_FAILED);
         clock.restart();
         for (const Exchange &x : exchanges())
             EXPECT_FALSE(goodOrFailed(x)) << x.name;
-        EXPECT_LT(clock.elapsed(), 500); // no hang, no time-outs
+        EXPECT_LT(clock.elapsed(), HangMs);
         EXPECT_EQ(ClosePort_Modbus(Port), 0);
         EXPECT_EQ(GetPort_Status(Port), MODBUS485_STATUS_NOT_OPEN);
         // The device is gone for good: opening it again fails cleanly.

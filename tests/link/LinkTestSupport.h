@@ -1,11 +1,11 @@
 #pragma once
 
 #include "MODBUS485.h"
+#include "OpenDescriptors.h"
 #include "QStringPrinter.h"
 #include "SimProcess.h"
 
 #include <QByteArray>
-#include <QDir>
 
 #include <gtest/gtest.h>
 
@@ -33,11 +33,6 @@ private:
     int m_size;
     std::array<int32_t, 16> m_storage{};
 };
-
-inline int openFileDescriptors() {
-    return static_cast<int>(
-        QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size());
-}
 
 // MODBUS485 port 1 on a fresh qm4107-sim.
 class SimLinkTest : public ::testing::Test {

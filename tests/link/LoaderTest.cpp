@@ -1,8 +1,8 @@
+#include "LinkError.h"
 #include "MODBUS485.h"
 #include "Modbus485Library.h"
 #include "ModuleMap.h"
 #include "QStringPrinter.h"
-#include "RuntimeError.h"
 #include "SimProcess.h"
 
 #include <QCoreApplication>
@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <memory>
 
 #include <unistd.h>
@@ -27,12 +28,13 @@ TEST(Loader, EveryOperationReachesTheModuleInOrder) {
     EXPECT_EQ(link.GetPort_Status(P), MODBUS485_STATUS_OK);
     EXPECT_EQ(link.Set_0X_Bit1(P, S, ModuleMap::outputCoil(4)), 0);
     EXPECT_EQ(link.Rst_0X_Bit1(P, S, ModuleMap::outputCoil(2)), 0);
-    int32_t words[101] = {};
-    link.Get_0X_B16(P, S, ModuleMap::CoilBlockStart, words);
-    EXPECT_EQ(words[0], 8);
-    link.Get_1X_B16(P, S, ModuleMap::InputBlockStart, words);
-    EXPECT_EQ(words[0], 0);
-    EXPECT_EQ(words[1], 3);
+    std::array<int32_t, 2> bits{};
+    std::array<int32_t, 8> words{};
+    link.Get_0X_B16(P, S, ModuleMap::CoilBlockStart, bits);
+    EXPECT_EQ(bits[0], 8);
+    link.Get_1X_B16(P, S, ModuleMap::InputBlockStart, bits);
+    EXPECT_EQ(bits[0], 0);
+    EXPECT_EQ(bits[1], 3);
     EXPECT_EQ(link.Get_3X_UnD8(P, S, ModuleMap::FrequencyBlockStart, words), 7);
     EXPECT_EQ(link.Set_4X_D1(P, S, ModuleMap::presetRegister(2), 500), 0);
     EXPECT_EQ(link.Get_4X_UnD8(P, S, ModuleMap::CounterBlockStart, words), 0);

@@ -18,10 +18,10 @@ struct MbpollRun {
 
 QString runMbpoll(const QString &device, const QStringList &options, const QStringList &values) {
     QProcess mbpoll;
-    QStringList args = {"-m", "rtu", "-b", "9600", "-P", "none", "-a", "1", "-1", "-o", "0.5"};
+    QStringList args = {"-m", "rtu", "-b", "9600", "-P", "none", "-a", "1", "-1", "-o", "5"};
     args << options << device << values;
     mbpoll.start(QStringLiteral("mbpoll"), args);
-    mbpoll.waitForFinished(10000);
+    mbpoll.waitForFinished(60000);
     return QString::fromLocal8Bit(mbpoll.readAllStandardOutput() + mbpoll.readAllStandardError());
 }
 } // namespace

@@ -325,7 +325,7 @@ TEST_F(Modbus485, BadArgumentsFailCleanlyOffTheLine) {
 
 TEST_F(Modbus485, ReopenAndCloseAreHarmlessAndLeakNothing) {
     startSim();
-    const int before = openFileDescriptors();
+    const int before = openDescriptors();
     for (int i = 0; i < 1000; ++i) {
         ASSERT_EQ(OpenPort_Modbus(Port, i % 3, (i / 3) % 3), MODBUS485_OPEN_OK) << "cycle " << i;
         if (i % 10 == 0) { // reopening an open port
@@ -336,11 +336,11 @@ TEST_F(Modbus485, ReopenAndCloseAreHarmlessAndLeakNothing) {
             ASSERT_EQ(ClosePort_Modbus(Port), 0);
         }
     }
-    EXPECT_LT(openFileDescriptors(), before); // the port that was open at the start is closed now
+    EXPECT_LT(openDescriptors(), before); // the port that was open at the start is closed now
     EXPECT_EQ(GetPort_Status(Port), MODBUS485_STATUS_NOT_OPEN);
     EXPECT_EQ(Get_4X_UnD1(Port, Station, 1), F);
     ASSERT_EQ(OpenPort_Modbus(Port, 1, 0), MODBUS485_OPEN_OK);
-    EXPECT_EQ(openFileDescriptors(), before);
+    EXPECT_EQ(openDescriptors(), before);
     EXPECT_EQ(GetPort_Status(Port), MODBUS485_STATUS_OK);
     EXPECT_EQ(Set_0X_Bit1(Port, Station, 1), 0);
     EXPECT_EQ(sim().takeLog(), QStringList{"write-coil 1 1"});

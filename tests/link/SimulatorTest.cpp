@@ -1,9 +1,12 @@
+#include "Crc16.h"
 #include "QStringPrinter.h"
 #include "SimProcess.h"
 
 #include <modbus/modbus.h>
 
+#include <QCoreApplication>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -29,12 +32,15 @@ struct ModbusDeleter {
 };
 using Master = std::unique_ptr<modbus_t, ModbusDeleter>;
 
+constexpr int AnswerTimeoutS = 10;
+
 Master connectTo(const QString &device, int station = 1) {
     Master ctx(modbus_new_rtu(device.toLocal8Bit().constData(), 9600, 'N', 8, 1));
     if (!ctx || modbus_connect(ctx.get()) != 0)
         return nullptr;
     modbus_set_slave(ctx.get(), station);
-    modbus_set_response_timeout(ctx.get(), 0, 300000);
+    // Long enough for a loaded machine: a test that expects no answer sets a short time-out for that request.
+    modbus_set_response_timeout(ctx.get(), AnswerTimeoutS, 0);
     return ctx;
 }
 
@@ -117,9 +123,13 @@ TEST(Simulator, InputsPulsesAndCountClearing) {
     uint16_t regs[8];
     ASSERT_EQ(modbus_read_input_registers(m.get(), 0, 8, regs), 8);
     EXPECT_EQ(regs[1], 1000);
-    QThread::msleep(50);
-    ASSERT_EQ(modbus_read_registers(m.get(), 1, 1, regs), 1);
-    EXPECT_GE(regs[0], 20);
+    // The count of X2 rises with the pulses.
+    QElapsedTimer clock;
+    clock.start();
+    do {
+        ASSERT_EQ(modbus_read_registers(m.get(), 1, 1, regs), 1);
+        ASSERT_LT(clock.elapsed(), 20000);
+    } while (regs[0] < 20);
     sim.command("pulses 2 0");
     ASSERT_EQ(modbus_write_register(m.get(), 1, 0), 1);
     ASSERT_EQ(modbus_read_registers(m.get(), 0, 3, regs), 3);
@@ -140,6 +150,7 @@ TEST(Simulator, ProtocolAddressingAndOtherStations) {
     modbus_set_response_timeout(m.get(), 0, 50000);
     uint8_t bits[16];
     EXPECT_EQ(outcome(modbus_read_bits(m.get(), 1, 16, bits)), -1);
+    modbus_set_response_timeout(m.get(), AnswerTimeoutS, 0);
     modbus_set_slave(m.get(), 7);
     EXPECT_EQ(modbus_read_bits(m.get(), 1, 16, bits), 16);
     EXPECT_EQ(bits[2], 1);
@@ -160,7 +171,7 @@ TEST(Simulator, LinkIsReplacedAndRemoved) {
             ASSERT_TRUE(m);
             uint8_t bits[16];
             EXPECT_EQ(modbus_read_bits(m.get(), 0, 16, bits), 16);
-            EXPECT_TRUE(second.waitForLog("read-coils 1 16", 1000));
+            EXPECT_TRUE(second.waitForLog("read-coils 1 16", 20000));
             EXPECT_TRUE(first.takeLog().isEmpty());
         }
         // The second took the name; the first leaves it alone, and the second removed its own.
@@ -171,18 +182,8 @@ TEST(Simulator, LinkIsReplacedAndRemoved) {
 }
 
 namespace {
-uint16_t crc16(const std::vector<uint8_t> &frame) {
-    uint16_t crc = 0xFFFF;
-    for (uint8_t byte : frame) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
-    }
-    return crc;
-}
-
 std::vector<uint8_t> withCrc(std::vector<uint8_t> frame) {
-    const uint16_t crc = crc16(frame);
+    const uint16_t crc = modbus485::crc16(frame.data(), frame.size());
     frame.push_back(static_cast<uint8_t>(crc & 0xFF));
     frame.push_back(static_cast<uint8_t>(crc >> 8));
     return frame;
@@ -201,11 +202,11 @@ TEST(Simulator, ServesARealDeviceGivenByPath) {
         ASSERT_EQ(sim.devicePath(), device);
         const std::vector<uint8_t> request = withCrc({5, 1, 0, 0, 0, 16});
         ASSERT_EQ(::write(master, request.data(), request.size()), static_cast<ssize_t>(request.size()));
-        ASSERT_TRUE(sim.waitForLog("read-coils 1 16", 2000));
+        ASSERT_TRUE(sim.waitForLog("read-coils 1 16", 20000));
         std::vector<uint8_t> answer(7);
         size_t got = 0;
         pollfd fd{master, POLLIN, 0};
-        while (got < answer.size() && ::poll(&fd, 1, 1000) > 0)
+        while (got < answer.size() && ::poll(&fd, 1, 20000) > 0)
             got += static_cast<size_t>(
                 std::max<ssize_t>(0, ::read(master, answer.data() + got, answer.size() - got)));
         EXPECT_EQ(answer, withCrc({5, 1, 2, 0x01, 0x01}));
@@ -218,6 +219,7 @@ TEST(Simulator, WireTakesTheFramesTimeAtTheBaud) {
     Master m(modbus_new_rtu(sim.devicePath().toLocal8Bit().constData(), 4800, 'N', 8, 1));
     ASSERT_EQ(modbus_connect(m.get()), 0);
     modbus_set_slave(m.get(), 1);
+    modbus_set_response_timeout(m.get(), AnswerTimeoutS, 0);
     uint16_t regs[8];
     QElapsedTimer clock;
     clock.start();
@@ -225,14 +227,14 @@ TEST(Simulator, WireTakesTheFramesTimeAtTheBaud) {
     // 8-byte request, 3.5 characters of silence, 21-byte answer; 10 bits a character at 4800.
     const double wireMs = (8 + 3.5 + 21) * 10 * 1000.0 / 4800;
     EXPECT_GE(clock.elapsed(), static_cast<qint64>(wireMs));
-    EXPECT_LT(clock.elapsed(), static_cast<qint64>(wireMs) + 150);
+    // Only a hang; bench/link_bench measures the figure.
+    EXPECT_LT(clock.elapsed(), static_cast<qint64>(wireMs) * 30);
 }
 
 TEST(Simulator, FaultsForSomeRequestsThenNormal) {
     SimProcess sim({"-c", "register 256 1"});
     Master m = connectTo(sim.devicePath());
     ASSERT_TRUE(m);
-    modbus_set_response_timeout(m.get(), 0, 100000);
     uint16_t value = 0;
     sim.command("exception 6 2");
     EXPECT_EQ(sim.stateValue("fault"), "pending");
@@ -242,7 +244,9 @@ TEST(Simulator, FaultsForSomeRequestsThenNormal) {
     EXPECT_EQ(value, 1); // the refused write changed nothing
     sim.command("silent");
     EXPECT_EQ(sim.stateValue("fault"), "on");
+    modbus_set_response_timeout(m.get(), 0, 100000);
     EXPECT_EQ(outcome(modbus_read_registers(m.get(), 255, 1, &value)), -1);
+    modbus_set_response_timeout(m.get(), AnswerTimeoutS, 0);
     sim.command("normal");
     sim.command("no such command"); // reported on stderr, ignored
     EXPECT_EQ(modbus_read_registers(m.get(), 255, 1, &value), 1);
@@ -273,18 +277,22 @@ TEST(Simulator, KilledSimulatorsLinkIsTakenOverByTheNext) {
 }
 
 TEST(Simulator, MasterAtAnotherBaudOrParityIsNotAnswered) {
-    SimProcess sim({"--baud", "19200", "--parity", "even"});
     struct Line {
+        const char *simBaud;
         int baud;
         char parity;
         bool answered;
-    } lines[] = {{9600, 'E', false}, {19200, 'N', false}, {19200, 'O', false}, {19200, 'E', true}};
+    } lines[] = {{"19200", 9600, 'E', false}, {"19200", 19200, 'N', false}, {"19200", 19200, 'O', false},
+                 {"19200", 19200, 'E', true}, {"115200", 9600, 'E', false}, {"115200", 115200, 'E', true},
+                 {"1200", 1200, 'E', true}};
     for (const Line &line : lines) {
-        SCOPED_TRACE(line.baud);
+        SCOPED_TRACE(std::string(line.simBaud) + " " + std::to_string(line.baud) + line.parity);
+        SimProcess sim({"--baud", line.simBaud, "--parity", "even"});
         Master m(modbus_new_rtu(sim.devicePath().toLocal8Bit().constData(), line.baud, line.parity, 8, 1));
         ASSERT_EQ(modbus_connect(m.get()), 0);
         modbus_set_slave(m.get(), 1);
-        modbus_set_response_timeout(m.get(), 0, 100000);
+        // No answer is expected on a wrong line, so only a right one needs time to spare.
+        modbus_set_response_timeout(m.get(), line.answered ? AnswerTimeoutS : 0, line.answered ? 0 : 100000);
         EXPECT_EQ(modbus_write_bit(m.get(), 1, 1) == 1, line.answered);
         EXPECT_EQ(sim.takeLog(), QStringList{line.answered ? "write-coil 2 1" : "write-coil 2 1 wrong-line"});
         EXPECT_EQ(sim.stateValue("coils").startsWith("01"), line.answered);
@@ -332,4 +340,19 @@ TEST(Simulator, CountsAndLogsEveryFrameThatReachedIt) {
     EXPECT_EQ(modbus_read_input_bits(m.get(), 0, 16, bits), 16);
     EXPECT_TRUE(sim.waitForLog("read-inputs 1 16", 5000));
     EXPECT_EQ(sim.takeLog(), QStringList{"read-inputs 1 16"});
+}
+
+// A rate the simulator cannot set on its line is refused, never run at another rate.
+TEST(Simulator, RefusesABaudRateItCannotRun) {
+    for (const char *baud : {"300", "14400", "250000"}) {
+        SCOPED_TRACE(baud);
+        QProcess sim;
+        sim.start(QCoreApplication::applicationDirPath() + "/qm4107-sim", {"--baud", baud});
+        ASSERT_TRUE(sim.waitForFinished(30000));
+        EXPECT_EQ(sim.exitCode(), 2);
+        EXPECT_TRUE(sim.readAllStandardOutput().isEmpty());
+        const QString error = QString::fromLocal8Bit(sim.readAllStandardError());
+        EXPECT_TRUE(error.startsWith(QStringLiteral("qm4107-sim: ")) && error.contains(baud))
+            << error.toStdString();
+    }
 }

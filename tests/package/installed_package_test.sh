@@ -45,7 +45,7 @@ done
 
 root="$work/root"
 dpkg -x "$deb" "$root"
-for f in usr/bin/qm4107-panel usr/bin/qm4107-sim usr/bin/qm4107-ports usr/lib/libMODBUS485.so \
+for f in usr/bin/qm4107-panel usr/bin/qm4107-sim usr/bin/qm4107-ports usr/lib/qm4107/libMODBUS485.so \
     usr/share/applications/qm4107-panel.desktop \
     usr/share/icons/hicolor/16x16/apps/qm4107.png usr/share/icons/hicolor/48x48/apps/qm4107.png \
     usr/share/icons/hicolor/256x256/apps/qm4107.png; do
@@ -114,6 +114,6 @@ done
 [[ -n "$polled" ]] || fail "the installed panel made no good poll of the simulated module"
 echo "served: $(($(wc -l <"$work/sim.out") - 1)) requests"
 
-grep -q " $root/usr/lib/libMODBUS485.so\$" "/proc/$panel/maps" ||
+grep -q " $root/usr/lib/qm4107/libMODBUS485.so\$" "/proc/$panel/maps" ||
     fail "the panel did not load the packaged libMODBUS485.so: $(grep -o '/[^ ]*MODBUS485[^ ]*' "/proc/$panel/maps" | sort -u)"
-echo "the installed qm4107-panel polled the installed qm4107-sim through $root/usr/lib/libMODBUS485.so"
+echo "the installed qm4107-panel polled the installed qm4107-sim through $root/usr/lib/qm4107/libMODBUS485.so"

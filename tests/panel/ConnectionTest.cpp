@@ -69,8 +69,8 @@ TEST_F(ConnectionTest, OpenReadsTheSettingsAndStartsBothPolls) {
         link.scriptResults(QStringLiteral("OpenPort_Modbus"), {-77});
         click(window->Command9);
         EXPECT_EQ(link.calls, QStringList{QString::fromUtf8(c.expectedOpen)});
-        EXPECT_EQ(window->PanelVars[3], c.expectedStation);
-        EXPECT_EQ(window->PanelVars[20], -77);
+        EXPECT_EQ(window->PanelVars[PanelVar::Station], c.expectedStation);
+        EXPECT_EQ(window->PanelVars[PanelVar::OpenResult], -77);
         EXPECT_TRUE(window->Timer1->isActive());
         EXPECT_TRUE(window->Timer2->isActive());
         EXPECT_EQ(window->Timer1->interval(), 500);
@@ -123,10 +123,10 @@ TEST_F(ConnectionTest, OnlyExitClosesTheWindowAndItNeverClosesThePort) {
 
 TEST_F(ConnectionTest, LibraryMissingStillStartsAndStopsThePolls) {
     link.libraryMissing = true;
-    window->PanelVars[20] = 5;
+    window->PanelVars[PanelVar::OpenResult] = 5;
     click(window->Command9);
-    EXPECT_EQ(window->PanelVars[20], 5);
-    EXPECT_EQ(window->PanelVars[0], 1);
+    EXPECT_EQ(window->PanelVars[PanelVar::OpenResult], 5);
+    EXPECT_EQ(window->PanelVars[PanelVar::Port], 1);
     EXPECT_TRUE(window->Timer1->isActive());
     EXPECT_TRUE(window->Timer2->isActive());
 
@@ -173,19 +173,19 @@ TEST_F(ConnectionTest, GarbageInPortAndAddressBoxes) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text.left(16).toStdString());
-        window->PanelVars[0] = 6;
-        window->PanelVars[3] = 9;
+        window->PanelVars[PanelVar::Port] = 6;
+        window->PanelVars[PanelVar::Station] = 9;
         window->Combo1->setCurrentText(c.text);
         window->Combo2->setCurrentText(c.text);
         link.calls.clear();
         click(window->Command9);
         const int32_t expected0 = c.overflows ? 6 : c.value;
         const int32_t expected3 = c.overflows ? 9 : c.value;
-        EXPECT_EQ(window->PanelVars[0], expected0);
-        EXPECT_EQ(window->PanelVars[3], expected3);
+        EXPECT_EQ(window->PanelVars[PanelVar::Port], expected0);
+        EXPECT_EQ(window->PanelVars[PanelVar::Station], expected3);
         EXPECT_EQ(link.calls, QStringList{QStringLiteral("OpenPort_Modbus(%1,1,0)").arg(expected0)});
-        EXPECT_EQ(window->PanelVars[1], 1);
-        EXPECT_EQ(window->PanelVars[2], 0);
+        EXPECT_EQ(window->PanelVars[PanelVar::BaudCode], 1);
+        EXPECT_EQ(window->PanelVars[PanelVar::ParityCode], 0);
         EXPECT_TRUE(window->Timer1->isActive());
         EXPECT_EQ(window->Combo1->currentText(), c.text);
     }
@@ -228,7 +228,7 @@ TEST_F(ConnectionTest, TypingIntoPortAndAddressBoxes) {
         link.calls.clear();
         click(window->Command9);
         EXPECT_EQ(link.calls, QStringList{QStringLiteral("OpenPort_Modbus(%1,1,0)").arg(c.value)});
-        EXPECT_EQ(window->PanelVars[3], c.value);
+        EXPECT_EQ(window->PanelVars[PanelVar::Station], c.value);
         EXPECT_EQ(window->Combo1->count(), 19);
         EXPECT_EQ(window->Combo2->count(), 16);
     }

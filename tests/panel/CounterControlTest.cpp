@@ -114,18 +114,18 @@ TEST_F(CounterControlTest, PresetTable) {
         for (const auto &c : cases) {
             SCOPED_TRACE(std::string(c.text) + " in D_3RW_" + std::to_string(index));
             link.calls.clear();
-            window->PanelVars[15] = -42;
+            window->PanelVars[PanelVar::WriteValue] = -42;
             click(window->D_3R(index));
             window->D_3RW(index)->setText(QString::fromUtf8(c.text));
             click(window->Command5(index));
             if (c.written) {
                 EXPECT_EQ(link.calls,
                           QStringList{QStringLiteral("Set_4X_D1(0,0,%1,%2)").arg(index + 1).arg(c.value)});
-                EXPECT_EQ(window->PanelVars[15], c.value);
+                EXPECT_EQ(window->PanelVars[PanelVar::WriteValue], c.value);
                 EXPECT_TRUE(visibleEditors().isEmpty());
             } else {
                 EXPECT_TRUE(link.calls.isEmpty());
-                EXPECT_EQ(window->PanelVars[15], -42);
+                EXPECT_EQ(window->PanelVars[PanelVar::WriteValue], -42);
                 EXPECT_EQ(visibleEditors(),
                           (QStringList{QStringLiteral("D_3R_%1 hidden").arg(index),
                                        QStringLiteral("Command5_%1").arg(index),
@@ -163,13 +163,14 @@ TEST_F(CounterControlTest, ClearModeWritesTheSelectorsNumber) {
                 other->setCurrentText(QStringLiteral("9"));
         click(window->Command5(c.index));
         EXPECT_EQ(link.calls, QStringList{QString::fromUtf8(c.call)});
-        EXPECT_EQ(window->PanelVars[15], QString::fromUtf8(c.call).section(u',', 3).chopped(1).toInt());
+        EXPECT_EQ(window->PanelVars[PanelVar::WriteValue],
+                  QString::fromUtf8(c.call).section(u',', 3).chopped(1).toInt());
         EXPECT_TRUE(visibleEditors().isEmpty());
     }
 
-    // A selector text beyond 32 bits leaves PanelVars[15] and writes what it held.
+    // A selector text beyond 32 bits leaves PanelVars[PanelVar::WriteValue] and writes what it held.
     link.calls.clear();
-    window->PanelVars[15] = 3;
+    window->PanelVars[PanelVar::WriteValue] = 3;
     window->Combo6->setCurrentText(QStringLiteral("1e30"));
     window->Command5_Click(6);
     EXPECT_EQ(link.calls, QStringList{"Set_4X_D1(0,0,7,3)"});
@@ -210,7 +211,7 @@ TEST_F(CounterControlTest, LibraryMissingStillClosesTheEditor) {
     window->D_3RW(5)->setText(QStringLiteral("100"));
     click(window->Command5(5));
     EXPECT_TRUE(visibleEditors().isEmpty());
-    EXPECT_EQ(window->PanelVars[15], 100);
+    EXPECT_EQ(window->PanelVars[PanelVar::WriteValue], 100);
     click(window->Command4);
 }
 
@@ -242,7 +243,7 @@ TEST_F(ParityTest, ModifyWritesTheChosenCodeIntoRegister256) {
         click(window->Command4);
         click(window->Command4);
         EXPECT_EQ(link.calls, (QStringList{c.call, c.call}));
-        EXPECT_EQ(window->PanelVars[15], c.item);
+        EXPECT_EQ(window->PanelVars[PanelVar::WriteValue], c.item);
     }
     window->Combo12->setCurrentText(QStringLiteral("奇"));
     link.calls.clear();
@@ -250,7 +251,7 @@ TEST_F(ParityTest, ModifyWritesTheChosenCodeIntoRegister256) {
     EXPECT_EQ(link.calls, QStringList{"Set_4X_D1(2,6,256,0)"});
     // The program's own line settings are not touched.
     EXPECT_TRUE(window->Option2(0)->isChecked());
-    EXPECT_EQ(window->PanelVars[2], 0);
+    EXPECT_EQ(window->PanelVars[PanelVar::ParityCode], 0);
     EXPECT_TRUE(window->Timer1->isActive());
 }
 

@@ -111,7 +111,7 @@ TEST_F(CounterPollTest, ExitDuringAYieldMakesNoFurtherCall) {
                   QString::fromLatin1(yieldAfter) == QStringLiteral("Get_3X_UnD8") ? 1 : 2);
         EXPECT_EQ(link.callsOf(QStringLiteral("ClosePort_Modbus")).size(), 0);
         EXPECT_FALSE(window->isVisible());
-        QTest::qWait(20);
+        QCoreApplication::processEvents();
         TearDown();
         processEnds = 0;
         link.calls.clear();
@@ -122,7 +122,7 @@ TEST_F(CounterPollTest, TimerTicksRunThePoll) {
     link.setResult(QStringLiteral("Get_4X_D1"), 2);
     openWithDefaults();
     EXPECT_TRUE(
-        QTest::qWaitFor([&] { return window->D_4WRW(21)->text() == QStringLiteral("偶校验"); }, 3000));
+        QTest::qWaitFor([&] { return window->D_4WRW(21)->text() == QStringLiteral("偶校验"); }, 20000));
 }
 
 } // namespace

@@ -119,7 +119,7 @@ TEST_F(IoPollTest, TimerTicksRunThePoll) {
     link.setBlock(QStringLiteral("Get_1X_B16"), {1, 0});
     openWithDefaults();
     EXPECT_TRUE(
-        QTest::qWaitFor([&] { return window->B_2R(0)->text() == QStringLiteral("输入X1闭合"); }, 3000));
+        QTest::qWaitFor([&] { return window->B_2R(0)->text() == QStringLiteral("输入X1闭合"); }, 20000));
 }
 
 using OutputsTest = PanelFixture;

@@ -1,9 +1,9 @@
 // The real window offscreen, the real MODBUS485 library and qm4107-sim on a pseudo-terminal.
+#include "CountingModbus485.h"
 #include "Modbus485Library.h"
-#include "ObservedModbus485.h"
 #include "SimProcess.h"
 #include "ValueField.h"
-#include "ssqx.h"
+#include "WindowFixture.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -20,57 +20,49 @@
 namespace {
 
 // Each test uses its own port number, so the library's per-port state never carries over between tests.
-class PanelEndToEndTest : public ::testing::Test {
+class PanelEndToEndTest : public WindowFixture {
 protected:
     void start(int port) {
         ASSERT_FALSE(sim.devicePath().isEmpty());
         qputenv(qPrintable(QStringLiteral("MODBUS485_PORT%1").arg(port)), sim.devicePath().toLocal8Bit());
-        window = std::make_unique<ssqx>(observed);
-        window->setProcessEnd([this] {
-            ++processEnds;
-            window->Timer1->stop();
-            window->Timer2->stop();
-        });
+        makeWindow(observed);
         window->show();
         window->Combo1->setCurrentText(QString::number(port) + u' ');
         click(window->Command9);
     }
 
     void TearDown() override {
-        if (window) {
+        if (window)
             window->Command10_Click();
-            window->KeepOpen = 0;
-        }
-        window.reset();
+        WindowFixture::TearDown();
     }
 
-    void click(QWidget *control) { QTest::mouseClick(control, Qt::LeftButton); }
+    // Generous: the polls run every 500 ms, and only a fault takes anything near this long.
+    static constexpr int DeadlineMs = 20000;
 
-    bool waitForText(QLabel *label, const QString &text, int timeoutMs = 3000) {
-        return QTest::qWaitFor([&] { return label->text() == text; }, timeoutMs);
+    bool waitForText(QLabel *label, const QString &text) {
+        return QTest::qWaitFor([&] { return label->text() == text; }, DeadlineMs);
     }
 
     // Waits for a request in the simulator's log while the window goes on running its timers.
-    bool seen(const QString &request, int timeoutMs) {
-        return QTest::qWaitFor([&] { return sim.waitForLog(request, 0); }, timeoutMs);
+    bool seen(const QString &request) {
+        return QTest::qWaitFor([&] { return sim.waitForLog(request, 0); }, DeadlineMs);
     }
 
     SimProcess sim;
     Modbus485Library library;
-    ObservedModbus485 observed{library};
-    std::unique_ptr<ssqx> window;
-    int processEnds = 0;
+    CountingModbus485 observed{library};
 };
 
 TEST_F(PanelEndToEndTest, InputsOutputsSilenceAndClose) {
     start(11);
-    EXPECT_TRUE(seen(QStringLiteral("read-inputs 1 16"), 3000));
+    EXPECT_TRUE(seen(QStringLiteral("read-inputs 1 16")));
     EXPECT_EQ(window->Label5->text(), QStringLiteral("0"));
 
     // All eight of X1-X8 closed is a valid answer, shown within two ticks.
     sim.command(QStringLiteral("inputs 1111111101"));
-    EXPECT_TRUE(waitForText(window->B_2R(7), QStringLiteral("输入X8闭合"), 1500));
-    EXPECT_TRUE(waitForText(window->B_2R(9), QStringLiteral("输入X10闭合"), 1500));
+    EXPECT_TRUE(waitForText(window->B_2R(7), QStringLiteral("输入X8闭合")));
+    EXPECT_TRUE(waitForText(window->B_2R(9), QStringLiteral("输入X10闭合")));
     EXPECT_EQ(window->B_2R(0)->text(), QStringLiteral("输入X1闭合"));
     EXPECT_EQ(fieldColour(window->B_2R(0)), 0x00FF00u);
     EXPECT_EQ(window->B_2R(8)->text(), QStringLiteral("输入X9断开"));
@@ -78,30 +70,32 @@ TEST_F(PanelEndToEndTest, InputsOutputsSilenceAndClose) {
 
     sim.takeLog();
     click(window->Command2(2));
-    EXPECT_TRUE(seen(QStringLiteral("write-coil 3 1"), 2000));
+    EXPECT_TRUE(seen(QStringLiteral("write-coil 3 1")));
     EXPECT_EQ(sim.takeLog().filter(QStringLiteral("write-coil")),
               QStringList{QStringLiteral("write-coil 3 1")});
-    EXPECT_TRUE(waitForText(window->B_1RW(2), QStringLiteral("输出Y3闭合"), 1500));
+    EXPECT_TRUE(waitForText(window->B_1RW(2), QStringLiteral("输出Y3闭合")));
     EXPECT_EQ(fieldColour(window->B_1RW(2)), 0xFFC0C0u);
     EXPECT_EQ(window->B_1RW(1)->text(), QStringLiteral("输出Y2断开"));
 
     // A silent module shows as failed reads and recovers when it answers again.
     sim.command(QStringLiteral("silent"));
-    EXPECT_TRUE(waitForText(window->B_2R(0), QStringLiteral("通讯失败"), 4000));
-    EXPECT_TRUE(waitForText(window->B_1RW(4), QStringLiteral("通讯失败"), 2000));
+    EXPECT_TRUE(waitForText(window->B_2R(0), QStringLiteral("通讯失败")));
+    EXPECT_TRUE(waitForText(window->B_1RW(4), QStringLiteral("通讯失败")));
     EXPECT_EQ(fieldColour(window->B_2R(0)), 0xFF8080u);
     sim.command(QStringLiteral("normal"));
-    EXPECT_TRUE(waitForText(window->B_2R(0), QStringLiteral("输入X1闭合"), 6000));
-    EXPECT_TRUE(waitForText(window->B_1RW(2), QStringLiteral("输出Y3闭合"), 2000));
+    EXPECT_TRUE(waitForText(window->B_2R(0), QStringLiteral("输入X1闭合")));
+    EXPECT_TRUE(waitForText(window->B_1RW(2), QStringLiteral("输出Y3闭合")));
 
-    // "关闭" blanks the lamps and nothing more goes out on the line.
+    // "关闭" blanks the lamps and stops both polls: nothing more goes out on the line.
+    sim.takeSettledLog();
     click(window->Command10);
     for (int i = 0; i <= 9; ++i)
         EXPECT_EQ(window->B_2R(i)->text(), QStringLiteral(" "));
     EXPECT_EQ(fieldColour(window->B_1RW(2)), 0xFFFFC0u);
-    sim.takeLog();
-    QTest::qWait(1200);
-    EXPECT_EQ(sim.takeLog(), QStringList{});
+    EXPECT_FALSE(window->Timer1->isActive());
+    EXPECT_FALSE(window->Timer2->isActive());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(sim.takeSettledLog(), QStringList{});
 }
 
 TEST_F(PanelEndToEndTest, CountersPresetsClearModesAndParity) {
@@ -110,10 +104,10 @@ TEST_F(PanelEndToEndTest, CountersPresetsClearModesAndParity) {
     start(12);
 
     // Pulses on X1: a frequency and a rising count.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return window->D_4R(0)->text() == QStringLiteral("50"); }, 3000));
+    EXPECT_TRUE(waitForText(window->D_4R(0), QStringLiteral("50")));
     EXPECT_TRUE(waitForText(window->D_3R(1), QStringLiteral("55")));
     const int firstCount = window->D_3R(0)->text().toInt();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return window->D_3R(0)->text().toInt() > firstCount; }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->D_3R(0)->text().toInt() > firstCount; }, DeadlineMs));
     EXPECT_EQ(window->D_3R(8)->text(), QStringLiteral("软件清零"));
     EXPECT_EQ(window->D_4WRW(21)->text(), QStringLiteral("无校验"));
 
@@ -121,8 +115,8 @@ TEST_F(PanelEndToEndTest, CountersPresetsClearModesAndParity) {
     sim.takeLog();
     click(window->D_3R(1));
     click(window->Command5(1));
-    EXPECT_TRUE(seen(QStringLiteral("write-register 2 0"), 2000));
-    EXPECT_TRUE(waitForText(window->D_3R(1), QStringLiteral("0"), 1500));
+    EXPECT_TRUE(seen(QStringLiteral("write-register 2 0")));
+    EXPECT_TRUE(waitForText(window->D_3R(1), QStringLiteral("0")));
 
     // Preset 1234 on X1, clear mode "1:硬件清零 " on X3.
     click(window->D_3R(3));
@@ -131,21 +125,21 @@ TEST_F(PanelEndToEndTest, CountersPresetsClearModesAndParity) {
     click(window->D_3R(8));
     window->Combo8->setCurrentIndex(1);
     click(window->Command5(8));
-    EXPECT_TRUE(seen(QStringLiteral("write-register 4 1234"), 2000));
-    EXPECT_TRUE(seen(QStringLiteral("write-register 9 1"), 2000));
+    EXPECT_TRUE(seen(QStringLiteral("write-register 4 1234")));
+    EXPECT_TRUE(seen(QStringLiteral("write-register 9 1")));
     const QStringList holding = sim.stateValue(QStringLiteral("holding-registers")).split(u',');
     ASSERT_EQ(holding.size(), 9);
     EXPECT_EQ(holding[3], QStringLiteral("1234"));
     EXPECT_EQ(holding[8], QStringLiteral("1"));
-    EXPECT_TRUE(waitForText(window->D_3R(3), QStringLiteral("1234"), 1500));
-    EXPECT_TRUE(waitForText(window->D_3R(8), QStringLiteral("硬件清零"), 1500));
+    EXPECT_TRUE(waitForText(window->D_3R(3), QStringLiteral("1234")));
+    EXPECT_TRUE(waitForText(window->D_3R(8), QStringLiteral("硬件清零")));
 
     // The module's own parity.
     window->Combo12->setCurrentIndex(1);
     click(window->Command4);
-    EXPECT_TRUE(seen(QStringLiteral("write-register 256 1"), 2000));
+    EXPECT_TRUE(seen(QStringLiteral("write-register 256 1")));
     EXPECT_EQ(sim.stateValue(QStringLiteral("parity")), QStringLiteral("1"));
-    EXPECT_TRUE(waitForText(window->D_4WRW(21), QStringLiteral("奇校验"), 1500));
+    EXPECT_TRUE(waitForText(window->D_4WRW(21), QStringLiteral("奇校验")));
     EXPECT_TRUE(window->Option2(0)->isChecked());
 }
 
@@ -155,8 +149,7 @@ TEST_F(PanelEndToEndTest, CommandsInterleaveWithTheCounterPoll) {
     start(13);
     window->Timer1->stop();
     window->Timer2->stop();
-    QTest::qWait(100);
-    sim.takeLog();
+    sim.takeSettledLog();
 
     observed.afterCall = [&](const QString &operation) {
         if (operation == QStringLiteral("Get_3X_UnD8"))
@@ -166,9 +159,8 @@ TEST_F(PanelEndToEndTest, CommandsInterleaveWithTheCounterPoll) {
     };
     window->Timer2_Timer();
     observed.afterCall = nullptr;
-    EXPECT_TRUE(seen(QStringLiteral("read-holding-registers 1 8"), 2000));
-    QTest::qWait(100);
-    const QStringList traffic = sim.takeLog();
+    EXPECT_TRUE(seen(QStringLiteral("read-holding-registers 1 8")));
+    const QStringList traffic = sim.takeSettledLog();
     ASSERT_GE(traffic.size(), 3);
     EXPECT_TRUE(traffic[0].startsWith(QStringLiteral("read-input-registers 1 8")));
     EXPECT_EQ(traffic[1], QStringLiteral("write-coil 5 1"));
@@ -179,8 +171,7 @@ TEST_F(PanelEndToEndTest, CommandsInterleaveWithTheCounterPoll) {
     click(window->Command9);
     window->Timer1->stop();
     window->Timer2->stop();
-    QTest::qWait(100);
-    sim.takeLog();
+    sim.takeSettledLog();
     observed.afterCall = [&](const QString &operation) {
         if (operation == QStringLiteral("Get_3X_UnD8"))
             QTimer::singleShot(0, window.get(), [&] { click(window->Command1); });
@@ -188,8 +179,8 @@ TEST_F(PanelEndToEndTest, CommandsInterleaveWithTheCounterPoll) {
     window->Timer2_Timer();
     observed.afterCall = nullptr;
     EXPECT_EQ(processEnds, 1);
-    QTest::qWait(300);
-    const QStringList afterExit = sim.takeLog();
+    QCoreApplication::processEvents();
+    const QStringList afterExit = sim.takeSettledLog();
     ASSERT_EQ(afterExit.size(), 1) << afterExit.join(u'\n').toStdString();
     EXPECT_TRUE(afterExit[0].startsWith(QStringLiteral("read-input-registers 1 8")));
 }

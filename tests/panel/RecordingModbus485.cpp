@@ -1,6 +1,6 @@
 #include "RecordingModbus485.h"
 
-#include "RuntimeError.h"
+#include "LinkError.h"
 
 #include <algorithm>
 
@@ -22,7 +22,7 @@ QStringList RecordingModbus485::callsOf(const QString &operation) const {
 }
 
 int32_t RecordingModbus485::call(const QString &operation, std::initializer_list<int32_t> args,
-                                 int32_t *elements, std::size_t elementCount) {
+                                 std::span<int32_t> elements) {
     if (libraryMissing)
         throw LinkError("MODBUS485 missing");
     QStringList text;
@@ -31,7 +31,7 @@ int32_t RecordingModbus485::call(const QString &operation, std::initializer_list
     const QString record = operation + u'(' + text.join(u',') + u')';
     calls << record;
 
-    if (elements) {
+    if (!elements.empty()) {
         const std::vector<int32_t> *block = nullptr;
         std::vector<int32_t> next;
         if (auto it = m_blocks.find(operation); it != m_blocks.end() && !it->second.empty()) {
@@ -42,7 +42,7 @@ int32_t RecordingModbus485::call(const QString &operation, std::initializer_list
             block = &standing->second;
         }
         if (block)
-            std::copy_n(block->begin(), std::min(block->size(), elementCount), elements);
+            std::copy_n(block->begin(), std::min(block->size(), elements.size()), elements.begin());
     }
 
     int32_t result = 0;
@@ -72,17 +72,19 @@ int32_t RecordingModbus485::Set_0X_Bit1(int32_t port, int32_t station, int32_t c
 int32_t RecordingModbus485::Rst_0X_Bit1(int32_t port, int32_t station, int32_t coil) {
     return call(QStringLiteral("Rst_0X_Bit1"), {port, station, coil});
 }
-int32_t RecordingModbus485::Get_0X_B16(int32_t port, int32_t station, int32_t start, int32_t *elements) {
-    return call(QStringLiteral("Get_0X_B16"), {port, station, start}, elements, 2);
+int32_t RecordingModbus485::Get_0X_B16(int32_t port, int32_t station, int32_t start, BitBlock elements) {
+    return call(QStringLiteral("Get_0X_B16"), {port, station, start}, elements);
 }
-int32_t RecordingModbus485::Get_1X_B16(int32_t port, int32_t station, int32_t start, int32_t *elements) {
-    return call(QStringLiteral("Get_1X_B16"), {port, station, start}, elements, 2);
+int32_t RecordingModbus485::Get_1X_B16(int32_t port, int32_t station, int32_t start, BitBlock elements) {
+    return call(QStringLiteral("Get_1X_B16"), {port, station, start}, elements);
 }
-int32_t RecordingModbus485::Get_3X_UnD8(int32_t port, int32_t station, int32_t start, int32_t *elements) {
-    return call(QStringLiteral("Get_3X_UnD8"), {port, station, start}, elements, 8);
+int32_t RecordingModbus485::Get_3X_UnD8(int32_t port, int32_t station, int32_t start,
+                                        RegisterBlock elements) {
+    return call(QStringLiteral("Get_3X_UnD8"), {port, station, start}, elements);
 }
-int32_t RecordingModbus485::Get_4X_UnD8(int32_t port, int32_t station, int32_t start, int32_t *elements) {
-    return call(QStringLiteral("Get_4X_UnD8"), {port, station, start}, elements, 8);
+int32_t RecordingModbus485::Get_4X_UnD8(int32_t port, int32_t station, int32_t start,
+                                        RegisterBlock elements) {
+    return call(QStringLiteral("Get_4X_UnD8"), {port, station, start}, elements);
 }
 int32_t RecordingModbus485::Get_4X_UnD1(int32_t port, int32_t station, int32_t reg) {
     return call(QStringLiteral("Get_4X_UnD1"), {port, station, reg});

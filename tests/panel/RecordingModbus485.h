@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <span>
 #include <vector>
 
 // A Modbus485 that records every call as "Name(arg,arg,...)" (a block read's receiving area left out),
@@ -47,10 +48,10 @@ public:
     int32_t GetPort_Status(int32_t port) override;
     int32_t Set_0X_Bit1(int32_t port, int32_t station, int32_t coil) override;
     int32_t Rst_0X_Bit1(int32_t port, int32_t station, int32_t coil) override;
-    int32_t Get_0X_B16(int32_t port, int32_t station, int32_t start, int32_t *elements) override;
-    int32_t Get_1X_B16(int32_t port, int32_t station, int32_t start, int32_t *elements) override;
-    int32_t Get_3X_UnD8(int32_t port, int32_t station, int32_t start, int32_t *elements) override;
-    int32_t Get_4X_UnD8(int32_t port, int32_t station, int32_t start, int32_t *elements) override;
+    int32_t Get_0X_B16(int32_t port, int32_t station, int32_t start, BitBlock elements) override;
+    int32_t Get_1X_B16(int32_t port, int32_t station, int32_t start, BitBlock elements) override;
+    int32_t Get_3X_UnD8(int32_t port, int32_t station, int32_t start, RegisterBlock elements) override;
+    int32_t Get_4X_UnD8(int32_t port, int32_t station, int32_t start, RegisterBlock elements) override;
     int32_t Get_4X_UnD1(int32_t port, int32_t station, int32_t reg) override;
     int32_t Get_4X_D1(int32_t port, int32_t station, int32_t reg) override;
     int32_t Set_4X_D1(int32_t port, int32_t station, int32_t reg, int32_t value) override;
@@ -62,8 +63,8 @@ public:
 private:
     int32_t diagnostic(const QString &operation, std::initializer_list<int32_t> args,
                        const std::vector<int32_t> &source, int32_t *values, int32_t count);
-    int32_t call(const QString &operation, std::initializer_list<int32_t> args, int32_t *elements = nullptr,
-                 std::size_t elementCount = 0);
+    int32_t call(const QString &operation, std::initializer_list<int32_t> args,
+                 std::span<int32_t> elements = {});
 
     std::map<QString, std::deque<int32_t>> m_results;
     std::map<QString, std::deque<std::vector<int32_t>>> m_blocks;

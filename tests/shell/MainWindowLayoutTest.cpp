@@ -1,5 +1,5 @@
 #include "Modbus485Library.h"
-#include "ssqx.h"
+#include "WindowFixture.h"
 #include "ui_ssqx.h"
 
 #include <QComboBox>
@@ -300,9 +300,15 @@ struct Look {
     bool bold, italic;
 };
 
-TEST(MainWindowLook, ValueFieldsClockAndSpecialFontsAreAsDescribed) {
-    Modbus485Library link(QStringLiteral("qm4107-no-such-library"));
-    ssqx window(link);
+// The whole window on a library that cannot be found: its look, with no exchange made.
+class MainWindowLook : public WindowFixture {
+protected:
+    void SetUp() override { makeWindow(link); }
+
+    Modbus485Library link{QStringLiteral("qm4107-no-such-library")};
+};
+
+TEST_F(MainWindowLook, ValueFieldsClockAndSpecialFontsAreAsDescribed) {
     const QStringList names = {"B_2R_0", "B_2R_1", "B_2R_2", "B_2R_3", "B_2R_4",
                                "B_2R_5", "B_2R_6", "B_2R_7", "B_2R_8", "B_2R_9"};
     std::vector<std::pair<QString, Look>> table;
@@ -331,7 +337,7 @@ TEST(MainWindowLook, ValueFieldsClockAndSpecialFontsAreAsDescribed) {
 
     for (const auto &[name, look] : table) {
         SCOPED_TRACE(name.toStdString());
-        auto *w = window.findChild<QWidget *>(name);
+        auto *w = window->findChild<QWidget *>(name);
         ASSERT_NE(w, nullptr);
         EXPECT_EQ(w->font().family(), QString::fromLatin1(look.family));
         EXPECT_DOUBLE_EQ(w->font().pointSizeF(), look.points);
@@ -350,88 +356,80 @@ TEST(MainWindowLook, ValueFieldsClockAndSpecialFontsAreAsDescribed) {
             }
         }
     }
-    for (QLabel *clock : {window.Label2(9), window.Label2(10)}) {
+    for (QLabel *clock : {window->Label2(9), window->Label2(10)}) {
         EXPECT_EQ(clock->palette().color(QPalette::WindowText).rgb() & 0xFFFFFF, 0xFF0000u);
         EXPECT_TRUE(clock->alignment() & Qt::AlignHCenter);
     }
 }
 
-TEST(MainWindowLook, FrameCaptionColoursStayOnTheFrames) {
-    Modbus485Library link(QStringLiteral("qm4107-no-such-library"));
-    ssqx window(link);
+TEST_F(MainWindowLook, FrameCaptionColoursStayOnTheFrames) {
     const QRgb plain = QApplication::palette().color(QPalette::WindowText).rgb() & 0xFFFFFF;
-    EXPECT_EQ(window.Frame6->palette().color(QPalette::WindowText).rgb() & 0xFFFFFF, 0xFF0000u);
-    EXPECT_EQ(window.Frame2(1)->palette().color(QPalette::WindowText).rgb() & 0xFFFFFF, 0x008000u);
-    std::vector<QWidget *> children{window.Label1(0), window.Combo1};
+    EXPECT_EQ(window->Frame6->palette().color(QPalette::WindowText).rgb() & 0xFFFFFF, 0xFF0000u);
+    EXPECT_EQ(window->Frame2(1)->palette().color(QPalette::WindowText).rgb() & 0xFFFFFF, 0x008000u);
+    std::vector<QWidget *> children{window->Label1(0), window->Combo1};
     for (int i = 0; i <= 2; ++i)
-        children.push_back(window.Option1(i));
+        children.push_back(window->Option1(i));
     for (QWidget *child : children)
         EXPECT_EQ(child->palette().color(QPalette::WindowText).rgb() & 0xFFFFFF, plain)
             << child->objectName().toStdString();
-    for (QGroupBox *frame : {window.Frame1(0), window.Frame1(33), window.Frame1(1), window.Frame3,
-                             window.Frame4(0), window.Frame5(0), window.Frame5(1)})
+    for (QGroupBox *frame : {window->Frame1(0), window->Frame1(33), window->Frame1(1), window->Frame3,
+                             window->Frame4(0), window->Frame5(0), window->Frame5(1)})
         EXPECT_EQ(frame->palette().color(QPalette::WindowText).rgb() & 0xFFFFFF, plain)
             << frame->objectName().toStdString();
 }
 
-TEST(MainWindowLook, ControlArraysHaveExactlyTheirIndexes) {
-    Modbus485Library link(QStringLiteral("qm4107-no-such-library"));
-    ssqx window(link);
+TEST_F(MainWindowLook, ControlArraysHaveExactlyTheirIndexes) {
     const std::vector<std::pair<QList<int>, QList<int>>> arrays{
-        {window.Frame1.indexes(), {0, 1, 33}},
-        {window.Frame2.indexes(), {1}},
-        {window.Frame4.indexes(), {0, 1, 2}},
-        {window.Frame5.indexes(), {0, 1}},
-        {window.Label1.indexes(), {0, 1, 2, 3, 4, 22}},
-        {window.Label2.indexes(), {9, 10}},
-        {window.Label4.indexes(), {0, 1, 2, 3, 4, 5, 6, 7, 8}},
-        {window.B_2R.indexes(), {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}},
-        {window.B_1RW.indexes(), {0, 1, 2, 3, 4}},
-        {window.D_3R.indexes(), {0, 1, 2, 3, 4, 5, 6, 7, 8}},
-        {window.D_4R.indexes(), {0, 1, 2}},
-        {window.D_4WRW.indexes(), {21}},
-        {window.D_3RW.indexes(), {3, 4, 5}},
-        {window.Command2.indexes(), {0, 1, 2, 3, 4}},
-        {window.Command3.indexes(), {0, 1, 2, 3, 4}},
-        {window.Command5.indexes(), {0, 1, 2, 3, 4, 5, 6, 7, 8}},
-        {window.Option1.indexes(), {0, 1, 2}},
-        {window.Option2.indexes(), {0, 1, 2}},
+        {window->Frame1.indexes(), {0, 1, 33}},
+        {window->Frame2.indexes(), {1}},
+        {window->Frame4.indexes(), {0, 1, 2}},
+        {window->Frame5.indexes(), {0, 1}},
+        {window->Label1.indexes(), {0, 1, 2, 3, 4, 22}},
+        {window->Label2.indexes(), {9, 10}},
+        {window->Label4.indexes(), {0, 1, 2, 3, 4, 5, 6, 7, 8}},
+        {window->B_2R.indexes(), {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}},
+        {window->B_1RW.indexes(), {0, 1, 2, 3, 4}},
+        {window->D_3R.indexes(), {0, 1, 2, 3, 4, 5, 6, 7, 8}},
+        {window->D_4R.indexes(), {0, 1, 2}},
+        {window->D_4WRW.indexes(), {21}},
+        {window->D_3RW.indexes(), {3, 4, 5}},
+        {window->Command2.indexes(), {0, 1, 2, 3, 4}},
+        {window->Command3.indexes(), {0, 1, 2, 3, 4}},
+        {window->Command5.indexes(), {0, 1, 2, 3, 4, 5, 6, 7, 8}},
+        {window->Option1.indexes(), {0, 1, 2}},
+        {window->Option2.indexes(), {0, 1, 2}},
     };
     for (size_t k = 0; k < arrays.size(); ++k)
         EXPECT_EQ(arrays[k].first, arrays[k].second) << "array " << k;
-    EXPECT_THROW(window.Frame1(2), SubscriptError);
-    EXPECT_THROW(window.D_4WRW(0), SubscriptError);
+    EXPECT_THROW(window->Frame1(2), SubscriptError);
+    EXPECT_THROW(window->D_4WRW(0), SubscriptError);
     for (QWidget *single : std::initializer_list<QWidget *>{
-             window.Frame3, window.Frame6, window.Label5, window.Combo1, window.Combo2, window.Combo6,
-             window.Combo7, window.Combo8, window.Combo12, window.Command1, window.Command4, window.Command9,
-             window.Command10})
+             window->Frame3, window->Frame6, window->Label5, window->Combo1, window->Combo2, window->Combo6,
+             window->Combo7, window->Combo8, window->Combo12, window->Command1, window->Command4,
+             window->Command9, window->Command10})
         EXPECT_NE(single, nullptr);
 }
 
-TEST(MainWindowLook, WindowIsFixedCentredWithCaptionIconAndIdleTimers) {
-    Modbus485Library link(QStringLiteral("qm4107-no-such-library"));
-    ssqx window(link);
-    EXPECT_EQ(window.windowTitle(), QStringLiteral("QM4107开关量采集模块"));
-    EXPECT_EQ(window.size(), QSize(880, 381));
-    EXPECT_EQ(window.minimumSize(), QSize(880, 381));
-    EXPECT_EQ(window.maximumSize(), QSize(880, 381));
+TEST_F(MainWindowLook, WindowIsFixedCentredWithCaptionIconAndIdleTimers) {
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("QM4107开关量采集模块"));
+    EXPECT_EQ(window->size(), QSize(880, 381));
+    EXPECT_EQ(window->minimumSize(), QSize(880, 381));
+    EXPECT_EQ(window->maximumSize(), QSize(880, 381));
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    EXPECT_LE((window.geometry().center() - screen.center()).manhattanLength(), 2);
-    const QList<QSize> sizes = window.windowIcon().availableSizes();
+    EXPECT_LE((window->geometry().center() - screen.center()).manhattanLength(), 2);
+    const QList<QSize> sizes = window->windowIcon().availableSizes();
     for (const QSize s : {QSize(16, 16), QSize(24, 24), QSize(32, 32), QSize(48, 48)})
         EXPECT_TRUE(sizes.contains(s)) << s.width();
-    EXPECT_FALSE(window.Timer1->isActive());
-    EXPECT_FALSE(window.Timer2->isActive());
-    EXPECT_EQ(window.Timer1->interval(), 500);
-    EXPECT_EQ(window.Timer2->interval(), 500);
+    EXPECT_FALSE(window->Timer1->isActive());
+    EXPECT_FALSE(window->Timer2->isActive());
+    EXPECT_EQ(window->Timer1->interval(), 500);
+    EXPECT_EQ(window->Timer2->interval(), 500);
 }
 
-TEST(MainWindowLook, ShownWindowTabsThroughVisibleControlsInAscendingOrder) {
-    Modbus485Library link(QStringLiteral("qm4107-no-such-library"));
-    ssqx window(link);
-    window.show();
-    QApplication::setActiveWindow(&window);
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+TEST_F(MainWindowLook, ShownWindowTabsThroughVisibleControlsInAscendingOrder) {
+    window->show();
+    QApplication::setActiveWindow(window.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
 
     std::vector<const Control *> ordered;
     for (const Control &c : Controls)
@@ -441,12 +439,12 @@ TEST(MainWindowLook, ShownWindowTabsThroughVisibleControlsInAscendingOrder) {
     // Only one option of each group takes focus from Tab: the checked one.
     std::vector<QString> expected;
     for (const Control *c : ordered) {
-        auto *option = window.findChild<QRadioButton *>(nameOf(*c));
+        auto *option = window->findChild<QRadioButton *>(nameOf(*c));
         if (option && !option->isChecked())
             continue;
         expected.push_back(nameOf(*c));
     }
-    window.findChild<QWidget *>(expected.front())->setFocus(Qt::TabFocusReason);
+    window->findChild<QWidget *>(expected.front())->setFocus(Qt::TabFocusReason);
     std::vector<QString> visited{QApplication::focusWidget()->objectName()};
     for (size_t k = 1; k < expected.size(); ++k) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -461,12 +459,10 @@ QPoint at(const QWidget *w, QPoint inside) {
     return w->mapTo(w->window(), inside);
 }
 
-TEST(MainWindowLook, GrabShowsTheDescribedColours) {
-    Modbus485Library link(QStringLiteral("qm4107-no-such-library"));
-    ssqx window(link);
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    const QImage image = window.grab().toImage();
+TEST_F(MainWindowLook, GrabShowsTheDescribedColours) {
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    const QImage image = window->grab().toImage();
     ASSERT_EQ(image.size(), QSize(880, 381) * image.devicePixelRatio());
     auto pixel = [&](const QWidget *w, QPoint p) {
         return image.pixel(at(w, p) * image.devicePixelRatio()) & 0xFFFFFF;
@@ -475,10 +471,10 @@ TEST(MainWindowLook, GrabShowsTheDescribedColours) {
         QWidget *control;
         QRgb fill;
     };
-    const Sample samples[] = {{window.B_2R(0), 0xC0FFFF},   {window.B_2R(9), 0xC0FFFF},
-                              {window.B_1RW(2), 0xFFFFC0},  {window.D_3R(8), 0xFFC0FF},
-                              {window.D_4R(1), 0xFFC0FF},   {window.D_4WRW(21), 0xFFFFFF},
-                              {window.Label2(9), 0x80FF80}, {window.Label2(10), 0x80FF80}};
+    const Sample samples[] = {{window->B_2R(0), 0xC0FFFF},   {window->B_2R(9), 0xC0FFFF},
+                              {window->B_1RW(2), 0xFFFFC0},  {window->D_3R(8), 0xFFC0FF},
+                              {window->D_4R(1), 0xFFC0FF},   {window->D_4WRW(21), 0xFFFFFF},
+                              {window->Label2(9), 0x80FF80}, {window->Label2(10), 0x80FF80}};
     for (const Sample &s : samples) {
         SCOPED_TRACE(s.control->objectName().toStdString());
         // Just inside the border: the field's colour; on the border: a line in the text colour.
@@ -497,12 +493,12 @@ TEST(MainWindowLook, GrabShowsTheDescribedColours) {
     };
     auto red = [](QRgb c) { return qRed(c) > qGreen(c) + 80 && qRed(c) > qBlue(c) + 80; };
     auto green = [](QRgb c) { return qGreen(c) > qRed(c) + 50 && qGreen(c) > qBlue(c) + 50; };
-    EXPECT_GT(count(window.Label2(9), window.Label2(9)->rect().adjusted(1, 1, -1, -1), red), 10);
-    EXPECT_GT(count(window.Frame6, QRect(0, 0, window.Frame6->width(), 14), red), 10);
-    EXPECT_GT(count(window.Frame2(1), QRect(0, 0, window.Frame2(1)->width(), 14), green), 10);
-    EXPECT_EQ(count(window.Label1(0), window.Label1(0)->rect(), red), 0);
-    EXPECT_EQ(count(window.Option1(2), window.Option1(2)->rect(), green), 0);
-    EXPECT_EQ(count(window.Frame5(1), QRect(0, 0, window.Frame5(1)->width(), 14), red), 0);
+    EXPECT_GT(count(window->Label2(9), window->Label2(9)->rect().adjusted(1, 1, -1, -1), red), 10);
+    EXPECT_GT(count(window->Frame6, QRect(0, 0, window->Frame6->width(), 14), red), 10);
+    EXPECT_GT(count(window->Frame2(1), QRect(0, 0, window->Frame2(1)->width(), 14), green), 10);
+    EXPECT_EQ(count(window->Label1(0), window->Label1(0)->rect(), red), 0);
+    EXPECT_EQ(count(window->Option1(2), window->Option1(2)->rect(), green), 0);
+    EXPECT_EQ(count(window->Frame5(1), QRect(0, 0, window->Frame5(1)->width(), 14), red), 0);
 }
 
 } // namespace

@@ -15,10 +15,8 @@ public:
     ControlArray() = default;
 
     ControlArray(const QObject *form, const QString &name)
-        : m_name(name)
-    {
-        const QRegularExpression pattern(
-            QStringLiteral("^%1_(\\d+)$").arg(QRegularExpression::escape(name)));
+        : m_name(name) {
+        const QRegularExpression pattern(QStringLiteral("^%1_(\\d+)$").arg(QRegularExpression::escape(name)));
         for (T *control : form->findChildren<T *>()) {
             const auto match = pattern.match(control->objectName());
             if (match.hasMatch())
@@ -27,11 +25,11 @@ public:
     }
 
     // The element with this index; SubscriptError if there is none.
-    T *operator()(int index) const
-    {
+    T *operator()(int index) const {
         const auto it = m_items.constFind(index);
         if (it == m_items.constEnd())
-            throw SubscriptError(QStringLiteral("%1(%2) does not exist").arg(m_name).arg(index).toStdString());
+            throw SubscriptError(
+                QStringLiteral("%1(%2) does not exist").arg(m_name).arg(index).toStdString());
         return it.value();
     }
 
@@ -41,8 +39,7 @@ public:
     const QString &name() const { return m_name; }
 
     // The index of an element, or -1 when the control is not one of them.
-    int indexOf(const QObject *control) const
-    {
+    int indexOf(const QObject *control) const {
         for (auto it = m_items.constBegin(); it != m_items.constEnd(); ++it)
             if (it.value() == control)
                 return it.key();

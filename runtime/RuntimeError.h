@@ -10,12 +10,6 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The MODBUS485 library or one of its entry points could not be found.
-class LinkError : public RuntimeError {
-public:
-    using RuntimeError::RuntimeError;
-};
-
 // A number outside the signed 32-bit range.
 class OverflowError : public RuntimeError {
 public:
@@ -29,8 +23,7 @@ public:
 };
 
 // Runs one handler statement; if it raises a run-time error the statement is abandoned silently.
-template <class Statement> void resumeNext(Statement &&statement)
-{
+template <class Statement> void resumeNext(Statement &&statement) {
     try {
         statement();
     } catch (const RuntimeError &) {
