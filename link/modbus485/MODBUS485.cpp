@@ -2,12 +2,16 @@
 #include "MODBUS485.h"
 
 #include "ModbusPort.h"
+#include "PortMap.h"
+#include "Trace.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 
 namespace {
 constexpr int32_t Failed = MODBUS485_FAILED;
@@ -57,7 +61,7 @@ int32_t bitBlock(int32_t port, int32_t station, int32_t start, int32_t *elements
     int address = 0;
     uint8_t bits[BitBlock] = {};
     ModbusPort *p = target(port, station, start, BitBlock, address);
-    if (!p || p->readBits(station, coils, address, BitBlock, bits) != ModbusPort::Outcome::Done) {
+    if (!p || p->readBits(station, coils, address, BitBlock, bits) != ModbusPort::Outcome::Good) {
         elements[0] = elements[1] = Failed;
         return Failed;
     }
@@ -78,7 +82,7 @@ int32_t registerBlock(int32_t port, int32_t station, int32_t start, int32_t *ele
     uint16_t values[RegisterBlock] = {};
     ModbusPort *p = target(port, station, start, RegisterBlock, address);
     const bool ok =
-        p && p->readRegisters(station, input, address, RegisterBlock, values) == ModbusPort::Outcome::Done;
+        p && p->readRegisters(station, input, address, RegisterBlock, values) == ModbusPort::Outcome::Good;
     for (int i = 0; i < RegisterBlock; ++i)
         elements[i] = !ok ? Failed : isSigned ? int32_t{static_cast<int16_t>(values[i])} : int32_t{values[i]};
     return elements[0];
@@ -88,7 +92,7 @@ int32_t singleBit(int32_t port, int32_t station, int32_t number, bool coil) {
     int address = 0;
     uint8_t bit = 0;
     ModbusPort *p = target(port, station, number, 1, address);
-    if (!p || p->readBits(station, coil, address, 1, &bit) != ModbusPort::Outcome::Done)
+    if (!p || p->readBits(station, coil, address, 1, &bit) != ModbusPort::Outcome::Good)
         return Failed;
     return bit ? 1 : 0;
 }
@@ -97,15 +101,26 @@ int32_t singleRegister(int32_t port, int32_t station, int32_t number, bool input
     int address = 0;
     uint16_t value = 0;
     ModbusPort *p = target(port, station, number, 1, address);
-    if (!p || p->readRegisters(station, input, address, 1, &value) != ModbusPort::Outcome::Done)
+    if (!p || p->readRegisters(station, input, address, 1, &value) != ModbusPort::Outcome::Good)
         return Failed;
     return isSigned ? int32_t{static_cast<int16_t>(value)} : int32_t{value};
+}
+
+// Copies `text` into the caller's buffer, cut at a character boundary to fit, always terminated; the bytes
+// written without the terminator.
+int32_t copyText(const std::string &text, char *buffer, int32_t size) {
+    std::size_t length = std::min(text.size(), static_cast<std::size_t>(size - 1));
+    while (length > 0 && length < text.size() && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
+        --length; // not inside a UTF-8 sequence
+    std::memcpy(buffer, text.data(), length);
+    buffer[length] = '\0';
+    return static_cast<int32_t>(length);
 }
 
 int32_t writeCoil(int32_t port, int32_t station, int32_t coil, bool on) {
     int address = 0;
     ModbusPort *p = target(port, station, coil, 1, address);
-    if (!p || p->writeCoil(station, address, on) != ModbusPort::Outcome::Done)
+    if (!p || p->writeCoil(station, address, on) != ModbusPort::Outcome::Good)
         return Failed;
     return 0;
 }
@@ -120,6 +135,7 @@ MODBUS485_API int32_t MODBUS485_CALL OpenPort_Modbus(int32_t port, int32_t baudC
         return MODBUS485_OPEN_BAD_ARGUMENT;
     const char *addressing = std::getenv("MODBUS485_ADDRESSING");
     const bool protocol = addressing && std::strcmp(addressing, "protocol") == 0;
+    Trace::instance().configure();
     return findPort(port, true)->open(bauds[baudCode], parities[parityCode], protocol);
 }
 
@@ -204,9 +220,50 @@ MODBUS485_API int32_t MODBUS485_CALL Set_4X_D1(int32_t port, int32_t station, in
         return Failed;
     int address = 0;
     ModbusPort *p = target(port, station, reg, 1, address);
-    if (!p || p->writeRegister(station, address, static_cast<uint16_t>(value)) != ModbusPort::Outcome::Done)
+    if (!p || p->writeRegister(station, address, static_cast<uint16_t>(value)) != ModbusPort::Outcome::Good)
         return Failed;
     return 0;
+}
+
+MODBUS485_API int32_t MODBUS485_CALL GetPort_Device(int32_t port, char *buffer, int32_t size) {
+    if (port < 1 || port > MaxPort || !buffer || size < 1)
+        return -1;
+    const modbus485::PortMapping mapping = modbus485::resolvePort(port);
+    copyText(mapping.device, buffer, size);
+    return mapping.source;
+}
+
+MODBUS485_API int32_t MODBUS485_CALL GetPort_Info(int32_t port, char *buffer, int32_t size) {
+    if (port < 1 || port > MaxPort || !buffer || size < 1)
+        return -1;
+    return copyText(findPort(port, true)->info(), buffer, size);
+}
+
+MODBUS485_API int32_t MODBUS485_CALL GetPort_Counters(int32_t port, int32_t *values, int32_t count) {
+    if (port < 1 || port > MaxPort || !values || count < 0)
+        return -1;
+    return findPort(port, true)->counters(values, count);
+}
+
+MODBUS485_API int32_t MODBUS485_CALL GetPort_LastRead(int32_t port, int32_t station, int32_t function,
+                                                      int32_t start, int32_t *values, int32_t count) {
+    int address = 0;
+    ModbusPort *p = function >= 1 && function <= 4 && values && count >= 0
+                        ? target(port, station, start, 1, address)
+                        : nullptr;
+    if (!p && (port < 1 || port > MaxPort || station < 1 || station > MaxStation || function < 1 ||
+               function > 4 || !values || count < 0))
+        return -1;
+    if (!p) { // a port never opened, or a start out of range: no such read
+        std::fill(values, values + std::min(count, MODBUS485_LASTREAD_VALUES), 0);
+        return std::min(count, MODBUS485_LASTREAD_VALUES);
+    }
+    return p->lastRead(station, function, address, values, count);
+}
+
+MODBUS485_API int32_t MODBUS485_CALL SetPort_Turnaround(int32_t port, int32_t milliseconds) {
+    ModbusPort *p = milliseconds >= 0 && milliseconds <= 10000 ? findPort(port) : nullptr;
+    return p && p->setTurnaround(milliseconds) ? 0 : 1;
 }
 
 } // extern "C"

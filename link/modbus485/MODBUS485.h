@@ -1,8 +1,19 @@
 /* MODBUS485: Modbus RTU master on an RS-485 serial port, one call per exchange.
  *
  * Every argument is a signed 32-bit integer; block reads fill consecutive 32-bit receiving elements.
- * Ports: port n is \\.\COMn on Windows; elsewhere the device named by the environment variable
- * MODBUS485_PORT<n> (for example MODBUS485_PORT1=/dev/ttyUSB0), else /dev/ttyS<n-1>. Ports 1-255.
+ * Ports 1-255. Port n is the device named by the environment variable MODBUS485_PORT<n> (for example
+ * MODBUS485_PORT1=/dev/ttyUSB0); else, except on Windows, the one a port map names: the user's
+ * ${XDG_CONFIG_HOME:-$HOME/.config}/MODBUS485/ports.conf, then /etc/MODBUS485/ports.conf
+ * (MODBUS485_SYSTEM_MAP in the environment names another file instead, for tests), with lines
+ * COM<n>=<device>, '#' comments and blank lines, other lines skipped, at most 64 KiB read, only a regular
+ * file read; else /dev/ttyS<n-1>, and
+ * \\.\COMn on Windows. The map is read at each open. /dev/serial/by-id/ names survive re-plugging.
+ * A port is held for its process alone: the device is opened without blocking, and a non-blocking flock is
+ * taken before its settings are touched, then TIOCEXCL; a second opener, whatever its line settings, gets
+ * MODBUS485_OPEN_DEVICE_ERROR and leaves the line as it was. The hold ends when the port is closed or the
+ * process ends. GetPort_Info says why an open failed.
+ * Re-plug: when the device of a port with MODBUS485_STATUS_DEVICE_FAILED is back under the same path, the
+ * next call on the port opens it again with the port's settings; its counts go on.
  * Line: baud code 0/1/2 = 4800/9600/19200, parity code 0/1/2 = none/odd/even, 8 data bits, 1 stop bit.
  * Stations 1-247.
  * Item numbers: one-based reference numbers (coil 1, input 1, register 1 are protocol address 0). With
@@ -17,7 +28,17 @@
  * without touching the line.
  *
  * A station that stops answering is demoted: after an exchange without an answer its reads fail at once
- * for MODBUS485_DEMOTION_MS, then the next read goes out as a probe; writes always go out. */
+ * for MODBUS485_DEMOTION_MS, then the next read goes out as a probe; writes always go out.
+ *
+ * Trace: with MODBUS485_TRACE=FILE (or "-" for standard error) when a port is opened, one line per exchange:
+ *   2026-12-07 13:02:11.482 port 1 /dev/ttyUSB0 station 1 | request 01 03 00 00 00 08 44 0C | answer - |
+ *   no answer | 58.9 ms
+ * local time to the millisecond, port, device, station, then "dropped" and the bytes cleared from the line
+ * before the request if any, the request and the answer in hex as they were on the line ("dropped behind"
+ * for bytes taken off behind an answer), the outcome in words (good, no answer, garbled, wrong station,
+ * exception N, late, device failed) and the round trip. A line is one write(), appended; a line that would
+ * block is dropped and counted (MODBUS485_COUNTER_TRACE_DROPPED). At 10 MB the file is moved to FILE.1 and
+ * begun again. A trace that cannot be written turns itself off and nothing else. */
 #ifndef MODBUS485_H
 #define MODBUS485_H
 
@@ -62,9 +83,11 @@
 #define MODBUS485_SOURCE_DEFAULT 0    /* /dev/ttyS<n-1>; \\.\COMn on Windows */
 #define MODBUS485_SOURCE_VARIABLE 1   /* the environment variable MODBUS485_PORT<n> */
 #define MODBUS485_SOURCE_USER_MAP 2   /* ${XDG_CONFIG_HOME:-$HOME/.config}/MODBUS485/ports.conf */
-#define MODBUS485_SOURCE_SYSTEM_MAP 3 /* /etc/MODBUS485/ports.conf */
+#define MODBUS485_SOURCE_SYSTEM_MAP 3 /* /etc/MODBUS485/ports.conf, or the file MODBUS485_SYSTEM_MAP names   \
+                                       */
 
-/* GetPort_Counters: what the port has seen since the operator's last open, one value per index. */
+/* GetPort_Counters: what the port has seen since the operator's last open, one value per index (a reopen
+ * after a re-plug goes on counting). */
 #define MODBUS485_COUNTER_REQUESTS 0      /* requests sent */
 #define MODBUS485_COUNTER_GOOD 1          /* good answers */
 #define MODBUS485_COUNTER_NO_ANSWER 2     /* nothing came back in time */
@@ -133,8 +156,13 @@ MODBUS485_API int32_t MODBUS485_CALL Set_4X_D1(int32_t port, int32_t station, in
 /* The device port n maps to, as its next open would use it, into buffer; a MODBUS485_SOURCE_ code, or -1
  * for a bad port number or buffer. */
 MODBUS485_API int32_t MODBUS485_CALL GetPort_Device(int32_t port, char *buffer, int32_t size);
-/* For a person: the device and where its name comes from, then, after an open that failed, the reason in one
- * line. Returns the bytes written without the terminator, or -1 for a bad port number or buffer. */
+/* For a person, in Simplified Chinese: the device and where its name comes from
+ * ("端口1：/dev/ttyUSB0（用户映射 /home/u/.config/MODBUS485/ports.conf）"), a map file passed over on the
+ * way, then, after an open that failed, the reason in one line ("打开失败：设备不存在",
+ * "打开失败：没有权限，请运行 sudo usermod -aG GROUP USER，然后注销并重新登录", "打开失败：设备被占用（NAME
+ * PID）", "打开失败：被其他程序占用", "打开失败：不是串口设备"); lines end in '\n' except the last. Works for
+ * a port never opened. Returns the bytes written without the terminator, or -1 for a bad port number or
+ * buffer. */
 MODBUS485_API int32_t MODBUS485_CALL GetPort_Info(int32_t port, char *buffer, int32_t size);
 /* Fills up to `count` MODBUS485_COUNTER_ values; returns how many, or -1 for a bad port number or buffer. */
 MODBUS485_API int32_t MODBUS485_CALL GetPort_Counters(int32_t port, int32_t *values, int32_t count);

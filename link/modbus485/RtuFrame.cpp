@@ -1,0 +1,69 @@
+#include "RtuFrame.h"
+
+#include "Crc16.h"
+
+#include <cstring>
+
+namespace modbus485 {
+namespace {
+constexpr std::size_t ExceptionSize = 5;
+
+bool crcHolds(const uint8_t *frame, std::size_t size) {
+    const uint16_t crc = crc16(frame, size - 2);
+    return frame[size - 2] == (crc & 0xFF) && frame[size - 1] == (crc >> 8);
+}
+} // namespace
+
+RtuRequest rtuRequest(int station, int function, int address, int quantityOrValue) {
+    RtuRequest frame{static_cast<uint8_t>(station),
+                     static_cast<uint8_t>(function),
+                     static_cast<uint8_t>(address >> 8),
+                     static_cast<uint8_t>(address & 0xFF),
+                     static_cast<uint8_t>(quantityOrValue >> 8),
+                     static_cast<uint8_t>(quantityOrValue & 0xFF)};
+    const uint16_t crc = crc16(frame.data(), 6);
+    frame[6] = static_cast<uint8_t>(crc & 0xFF);
+    frame[7] = static_cast<uint8_t>(crc >> 8);
+    return frame;
+}
+
+std::size_t rtuAnswerSize(const RtuRequest &request) {
+    const std::size_t quantity = std::size_t{request[4]} << 8 | request[5];
+    switch (request[1]) {
+    case 1:
+    case 2:
+        return 5 + (quantity + 7) / 8;
+    case 3:
+    case 4:
+        return 5 + 2 * quantity;
+    default:
+        return 8; // single writes echo the request
+    }
+}
+
+RtuAnswer checkRtuAnswer(const RtuRequest &request, const uint8_t *answer, std::size_t size,
+                         std::size_t &frameSize) {
+    // An exception reply is shorter than the answer: taken as one only when its own CRC holds, since
+    // garbage often has the top bit set in its second byte.
+    if (size >= ExceptionSize && (answer[1] & 0x80) && crcHolds(answer, ExceptionSize)) {
+        frameSize = ExceptionSize;
+        if (answer[0] != request[0])
+            return RtuAnswer::WrongStation;
+        return (answer[1] & 0x7F) == request[1] ? RtuAnswer::Exception : RtuAnswer::Garbled;
+    }
+    const std::size_t expected = rtuAnswerSize(request);
+    frameSize = expected;
+    if (size < expected)
+        return RtuAnswer::Incomplete;
+    if (!crcHolds(answer, expected))
+        return RtuAnswer::Garbled;
+    if (answer[0] != request[0])
+        return RtuAnswer::WrongStation;
+    if (answer[1] != request[1])
+        return RtuAnswer::Garbled;
+    if (request[1] <= 4 ? answer[2] != expected - 5 : std::memcmp(answer + 2, request.data() + 2, 4) != 0)
+        return RtuAnswer::Garbled;
+    return RtuAnswer::Good;
+}
+
+} // namespace modbus485

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+typedef struct _modbus modbus_t;
+
+// The serial device under one port: opened and held for this process alone, set to the port's line, then
+// written and read with deadlines. All that MODBUS485 does on a line that differs between platforms is here;
+// ModbusPort's exchanges are built on it.
+class SerialLine {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    enum class OpenError { None, Missing, Permission, Busy, NotSerial, Failed };
+    struct OpenResult {
+        OpenError error = OpenError::None;
+        std::string holder; // Busy: "NAME PID" of the process that has the device, when it can be seen
+        std::string group;  // Permission: the device's group and this process's user, for the fix
+        std::string user;
+    };
+
+    SerialLine() = default;
+    ~SerialLine();
+    SerialLine(const SerialLine &) = delete;
+    SerialLine &operator=(const SerialLine &) = delete;
+
+    // Opens `device` without blocking, takes it for this process alone before touching its settings, then
+    // sets `baud`, parity 'N'/'O'/'E', 8 data bits and 1 stop bit, and discards anything pending.
+    OpenResult open(const std::string &device, int baud, char parity);
+    void close();
+    bool isOpen() const;
+
+    // Sends the whole frame; false when the device failed.
+    bool write(const uint8_t *data, std::size_t size);
+    // Waits until bytes have come in or `until` has passed, and takes up to `size` of them: how many, 0 when
+    // none came by the deadline, -1 when the device failed or hung up.
+    int read(uint8_t *buffer, std::size_t size, Clock::time_point until);
+    // True when the device has hung up or gone away.
+    bool hungUp() const;
+
+private:
+#ifdef _WIN32
+    void *m_handle = nullptr; // HANDLE
+#else
+    int m_lockFd = -1;            // our own descriptor of the device: it holds the lock
+    modbus_t *m_modbus = nullptr; // sets the line up; its descriptor carries the frames
+    int m_fd = -1;
+#endif
+};

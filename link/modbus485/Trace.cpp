@@ -1,0 +1,91 @@
+#include "Trace.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include <fcntl.h>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+Trace &Trace::instance() {
+    static auto *trace = new Trace; // lives as long as the process, like the ports that write to it
+    return *trace;
+}
+
+void Trace::configure() {
+    const char *variable = std::getenv("MODBUS485_TRACE");
+    const std::string path = variable ? variable : "";
+    std::lock_guard lock(m_mutex);
+    if (path == m_path && (m_fd >= 0 || path.empty()))
+        return;
+    closeLocked();
+    m_path = path;
+    if (!m_path.empty())
+        openLocked();
+}
+
+void Trace::openLocked() {
+#ifdef _WIN32
+    m_fd =
+        m_path == "-" ? _dup(2) : _open(m_path.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY, 0644);
+    m_regularFile = m_path != "-";
+    m_size = m_fd >= 0 ? _lseeki64(m_fd, 0, SEEK_END) : 0;
+#else
+    // Standard error is opened anew, so that our non-blocking flag stays on our own open file and leaves
+    // the one the process shares with its parent alone.
+    const char *path = m_path == "-" ? "/proc/self/fd/2" : m_path.c_str();
+    m_fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644);
+    if (m_fd < 0 && m_path == "-")
+        m_fd = ::fcntl(2, F_DUPFD_CLOEXEC, 0);
+    struct stat st {};
+    m_regularFile = m_fd >= 0 && ::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode);
+    m_size = m_regularFile ? st.st_size : 0;
+#endif
+    m_enabled = m_fd >= 0;
+}
+
+void Trace::closeLocked() {
+    m_enabled = false;
+    if (m_fd >= 0)
+#ifdef _WIN32
+        _close(m_fd);
+#else
+        ::close(m_fd);
+#endif
+    m_fd = -1;
+}
+
+bool Trace::write(const std::string &line) {
+    if (!m_enabled)
+        return true;
+    std::lock_guard lock(m_mutex);
+    if (m_fd < 0)
+        return true;
+    if (m_regularFile && m_size + static_cast<int64_t>(line.size()) > MaxBytes) {
+        closeLocked();
+        std::remove((m_path + ".1").c_str());
+        std::rename(m_path.c_str(), (m_path + ".1").c_str());
+        openLocked();
+        if (m_fd < 0)
+            return true;
+    }
+#ifdef _WIN32
+    const int written = _write(m_fd, line.data(), static_cast<unsigned>(line.size()));
+#else
+    const ssize_t written = ::write(m_fd, line.data(), line.size());
+#endif
+    if (written >= 0) {
+        m_size += written;
+        return true;
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK)
+        return false;
+    closeLocked(); // a full disk, a vanished device: the trace stops, the exchanges go on
+    return true;
+}

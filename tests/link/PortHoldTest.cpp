@@ -1,0 +1,88 @@
+#include "LinkTestSupport.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+// A port held by one program alone, and a device taken back when it comes back under its path.
+namespace {
+constexpr int32_t F = MODBUS485_FAILED;
+
+bool waitForStatus(int32_t status) {
+    QElapsedTimer clock;
+    clock.start();
+    while (GetPort_Status(1) != status && clock.elapsed() < 20000)
+        QThread::msleep(10);
+    return GetPort_Status(1) == status;
+}
+
+int32_t counter(int index) {
+    int32_t values[MODBUS485_COUNTERS];
+    EXPECT_EQ(GetPort_Counters(1, values, MODBUS485_COUNTERS), MODBUS485_COUNTERS);
+    return values[index];
+}
+} // namespace
+
+class PortHold : public SimLinkTest {};
+
+TEST_F(PortHold, SecondProgramIsRefusedWhileTheFirstGoesOn) {
+    startSim({"-c", "inputs 11"});
+    const QString opener = QCoreApplication::applicationDirPath() + "/modbus485_second_opener";
+    QFile comm("/proc/self/comm");
+    ASSERT_TRUE(comm.open(QIODevice::ReadOnly));
+    const QString us = QString::fromUtf8(comm.readAll().trimmed()) + ' ' +
+                       QString::number(QCoreApplication::applicationPid());
+    int reads = 0;
+    int failed = 0;
+    auto readInputs = [&] {
+        int32_t inputs[2];
+        ++reads;
+        failed += Get_1X_B16(Port, Station, 1, inputs) != 3;
+    };
+    // Whatever line the second program asks for, ours stays as it was.
+    for (const QStringList &settings : {QStringList{"1", "0"}, {"2", "2"}, {"0", "1"}}) {
+        SCOPED_TRACE(settings.join(' ').toStdString());
+        QProcess second;
+        second.start(opener, settings);
+        ASSERT_TRUE(second.waitForStarted(10000));
+        while (!second.waitForFinished(1))
+            readInputs();
+        for (int i = 0; i < 3; ++i)
+            readInputs();
+        EXPECT_EQ(QString::fromUtf8(second.readAllStandardOutput()),
+                  "2\n端口1：" + sim().devicePath() + "（环境变量 MODBUS485_PORT1）\n打开失败：设备被占用（" +
+                      us + "）\n");
+    }
+    EXPECT_EQ(failed, 0) << "of " << reads;
+    EXPECT_FALSE(sim().takeLog().join('\n').contains("wrong-line"));
+    // Closed, the port is free for the other program; its end, even through _Exit, frees it again.
+    ClosePort_Modbus(Port);
+    QProcess second;
+    second.start(opener, {"1", "0"});
+    ASSERT_TRUE(second.waitForFinished(30000));
+    EXPECT_TRUE(QString::fromUtf8(second.readAllStandardOutput()).endsWith("\n3\n"));
+    ASSERT_EQ(OpenPort_Modbus(Port, 1, 0), MODBUS485_OPEN_OK);
+    int32_t inputs[2];
+    EXPECT_EQ(Get_1X_B16(Port, Station, 1, inputs), 3);
+}
+
+TEST_F(PortHold, DeviceBackUnderItsPathIsTakenBackWithItsCounts) {
+    QTemporaryDir dir;
+    const QString link = dir.filePath("ttyQM");
+    const QStringList module = {"--link", link, "--baud", "19200", "--parity", "even", "-c", "register 1 42"};
+    m_sim = std::make_unique<SimProcess>(module);
+    qputenv("MODBUS485_PORT1", link.toLocal8Bit());
+    ASSERT_EQ(OpenPort_Modbus(Port, 2, 2), MODBUS485_OPEN_OK);
+    EXPECT_EQ(Get_4X_UnD1(Port, Station, 1), 42);
+    m_sim.reset(); // the adapter pulled out
+    ASSERT_TRUE(waitForStatus(MODBUS485_STATUS_DEVICE_FAILED));
+    EXPECT_EQ(Get_4X_UnD1(Port, Station, 1), F);
+    m_sim = std::make_unique<SimProcess>(module); // and plugged back in
+    ASSERT_TRUE(waitForStatus(MODBUS485_STATUS_OK));
+    EXPECT_EQ(Get_4X_UnD1(Port, Station, 1), 42); // at 19200 even, as the port was opened
+    EXPECT_EQ(counter(MODBUS485_COUNTER_GOOD), 2);
+    EXPECT_FALSE(sim().takeLog().join('\n').contains("wrong-line"));
+}
