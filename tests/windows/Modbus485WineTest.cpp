@@ -102,8 +102,10 @@ TEST_F(Wine, LateAnswerIsNeverTakenForTheNextRequest) {
         std::vector<int32_t> first(8, 0);
         const bool firstFailed = Get_4X_UnD8(Port, Station, 1, first.data()) == F;
         EXPECT_EQ(first, firstFailed ? AllFailed : Registers1To8);
-        // A write straight after the failed read is answered by its own answer, not the late one.
-        EXPECT_EQ(Set_4X_D1(Port, Station, 9, lateMs), 0);
+        // A write straight after the failed read goes out; an answer too late to be cleared before it may
+        // fail it, but is never taken for its answer.
+        const int32_t write = Set_4X_D1(Port, Station, 9, lateMs);
+        EXPECT_TRUE(write == 0 || write == F) << write;
         EXPECT_TRUE(m_sim.waitForLog("write-register 9 " + std::to_string(lateMs), 10000));
         // A read of registers 2-9 never shows the late block of registers 1-8.
         EXPECT_TRUE(readUntilGood(Port, 2, {102, 103, 104, 105, 106, 107, 65535, lateMs}, 10000));
