@@ -32,7 +32,7 @@
  *
  * Trace: with MODBUS485_TRACE=FILE (or "-" for standard error) when a port is opened, one line per exchange:
  *   2026-12-07 13:02:11.482 port 1 /dev/ttyUSB0 station 1 | request 01 03 00 00 00 08 44 0C | answer - |
- *   no answer | 58.9 ms
+ *   no answer | 58.92 ms
  * local time to the millisecond, port, device, station, then "dropped" and the bytes cleared from the line
  * before the request if any, the request and the answer in hex as they were on the line ("dropped behind"
  * for bytes taken off behind an answer), the outcome in words (good, no answer, garbled, wrong station,

@@ -418,7 +418,7 @@ void ModbusPort::trace(const Exchange &x) {
     if (x.outcome == Outcome::Exception)
         line += " " + std::to_string(x.answer[2]);
     char roundTrip[32];
-    std::snprintf(roundTrip, sizeof roundTrip, " | %.1f ms\n", static_cast<double>(x.roundTripUs) / 1000);
+    std::snprintf(roundTrip, sizeof roundTrip, " | %.2f ms\n", static_cast<double>(x.roundTripUs) / 1000);
     line += roundTrip;
     if (!Trace::instance().write(line))
         ++m_counters[MODBUS485_COUNTER_TRACE_DROPPED];

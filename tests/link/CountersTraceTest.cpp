@@ -75,7 +75,7 @@ TEST_F(CountersAndTrace, EachFaultHasItsCounterAndItsWords) {
     startSim({"-c", "register 1 101"});
     const QRegularExpression shape("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} port 1 " +
                                    QRegularExpression::escape(sim().devicePath()) +
-                                   " station 1 \\|.* \\| \\d+\\.\\d ms$");
+                                   " station 1 \\|.* \\| \\d+\\.\\d\\d ms$");
     int n = 0;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.command);
