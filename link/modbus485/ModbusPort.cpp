@@ -81,8 +81,14 @@ int ModbusPort::status() {
 
 bool ModbusPort::deviceFailedLocked() {
     if (!m_deviceFailed && m_line.hungUp())
-        m_deviceFailed = true;
+        failDevice();
     return m_deviceFailed && !reopenLocked();
+}
+
+void ModbusPort::failDevice() {
+    // Let go of it at once: a USB adapter plugged back in gets its old name only once nothing holds that.
+    m_deviceFailed = true;
+    m_line.close();
 }
 
 bool ModbusPort::reopenLocked() {
@@ -300,7 +306,7 @@ ModbusPort::Outcome ModbusPort::exchangeLocked(Exchange &x, bool isRead) {
     ++m_counters[MODBUS485_COUNTER_REQUESTS];
     x.sent = true;
     if (!m_line.write(x.request.data(), x.request.size())) {
-        m_deviceFailed = true;
+        failDevice();
         return Outcome::DeviceFailed;
     }
     const auto sent = Clock::now();
@@ -321,13 +327,13 @@ ModbusPort::Outcome ModbusPort::exchangeLocked(Exchange &x, bool isRead) {
         health = {}; // it answered, with a refusal
         return Outcome::Exception;
     case Outcome::DeviceFailed:
-        m_deviceFailed = true;
+        failDevice();
         return Outcome::DeviceFailed;
     default:
         break;
     }
     if (m_line.hungUp()) {
-        m_deviceFailed = true;
+        failDevice();
         return Outcome::DeviceFailed;
     }
     markLineSuspect(limit);

@@ -95,6 +95,7 @@ private:
     void drainLine(std::vector<uint8_t> &dropped);
     bool answerFollows(Clock::duration window, std::vector<uint8_t> &dropped);
     bool deviceFailedLocked();
+    void failDevice();
     bool reopenLocked();
     void markLineSuspect(Clock::duration window);
 

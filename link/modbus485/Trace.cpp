@@ -9,6 +9,8 @@
 #ifdef _WIN32
 #include <io.h>
 #else
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -78,7 +80,20 @@ bool Trace::write(const std::string &line) {
 #ifdef _WIN32
     const int written = _write(m_fd, line.data(), static_cast<unsigned>(line.size()));
 #else
+    // A pipe whose reader has gone would raise SIGPIPE and end the process: held off for this write, and
+    // taken back if it came, the pipe's end turns the trace off like any other failure.
+    sigset_t pipe, before;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, &before);
     const ssize_t written = ::write(m_fd, line.data(), line.size());
+    const int error = errno;
+    if (written < 0 && error == EPIPE) {
+        const timespec now{};
+        sigtimedwait(&pipe, nullptr, &now);
+    }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    errno = error;
 #endif
     if (written >= 0) {
         m_size += written;

@@ -122,6 +122,9 @@ TEST_F(CountersAndTrace, TraceThatCannotBeWrittenCostsNothing) {
     const int reader = ::open(fifo.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
     ::fcntl(reader, F_SETPIPE_SZ, 4096);
+    const QString leftPipe = m_dir.filePath("left");
+    ASSERT_EQ(::mkfifo(leftPipe.toLocal8Bit().constData(), 0600), 0);
+    int leftReader = -1;
     const struct {
         const char *name;
         QString variable; // "" for none
@@ -134,6 +137,7 @@ TEST_F(CountersAndTrace, TraceThatCannotBeWrittenCostsNothing) {
         {"a missing folder", m_dir.filePath("none/trace.log"), -1, false},
         {"a full disk", "/dev/full", -1, false},
         {"a full pipe", fifo, -1, true},
+        {"a pipe whose reader has gone", leftPipe, -1, false},
     };
     startSim({"-c", "register 1 101"});
     const QString startFolder = QDir::currentPath();
@@ -144,7 +148,11 @@ TEST_F(CountersAndTrace, TraceThatCannotBeWrittenCostsNothing) {
         QDir::setCurrent(m_dir.path());
         const QStringList before =
             QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+        if (c.variable == leftPipe)
+            leftReader = ::open(leftPipe.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK);
         ASSERT_EQ(OpenPort_Modbus(Port, 1, 0), MODBUS485_OPEN_OK);
+        if (c.variable == leftPipe)
+            ::close(leftReader); // the next trace line meets a pipe without a reader
         int good = 0;
         for (int i = 0; i < 60; ++i)
             good += Get_4X_UnD1(Port, Station, 1) == 101;
@@ -154,7 +162,7 @@ TEST_F(CountersAndTrace, TraceThatCannotBeWrittenCostsNothing) {
         EXPECT_EQ(counted[MODBUS485_COUNTER_TRACE_DROPPED] > 0, c.drops);
         if (c.lines >= 0)
             EXPECT_EQ(lines(c.variable).size(), c.lines);
-        else if (c.variable != fifo)
+        else if (c.variable != fifo && c.variable != leftPipe)
             EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
                       before);
         QFile::remove(m_dir.filePath("trace.log"));
