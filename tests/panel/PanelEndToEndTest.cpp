@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -183,6 +184,29 @@ TEST_F(PanelEndToEndTest, CommandsInterleaveWithTheCounterPoll) {
     const QStringList afterExit = sim.takeSettledLog();
     ASSERT_EQ(afterExit.size(), 1) << afterExit.join(u'\n').toStdString();
     EXPECT_TRUE(afterExit[0].startsWith(QStringLiteral("read-input-registers 1 8")));
+}
+
+// An adapter pulled out and plugged back in under the same name: the status turns 2 and the lamps blank, then
+// both come back by themselves, with no second "打开".
+TEST_F(PanelEndToEndTest, DeviceBackUnderItsNameBringsTheLampsBack) {
+    QTemporaryDir dir;
+    const QStringList module = {QStringLiteral("--link"), dir.filePath(QStringLiteral("ttyQM")),
+                                QStringLiteral("-c"), QStringLiteral("inputs 1000000000")};
+    auto adapter = std::make_unique<SimProcess>(module);
+    qputenv("MODBUS485_PORT14", dir.filePath(QStringLiteral("ttyQM")).toLocal8Bit());
+    makeWindow(observed);
+    window->show();
+    window->Combo1->setCurrentText(QStringLiteral("14 "));
+    click(window->Command9);
+    EXPECT_TRUE(waitForText(window->B_2R(0), QStringLiteral("输入X1闭合")));
+
+    adapter.reset();
+    EXPECT_TRUE(waitForText(window->Label5, QStringLiteral("2")));
+    EXPECT_TRUE(waitForText(window->B_2R(0), QStringLiteral(" ")));
+    adapter = std::make_unique<SimProcess>(module);
+    EXPECT_TRUE(waitForText(window->Label5, QStringLiteral("0")));
+    EXPECT_TRUE(waitForText(window->B_2R(0), QStringLiteral("输入X1闭合")));
+    EXPECT_EQ(observed.callsOf(QStringLiteral("OpenPort_Modbus")), 1);
 }
 
 } // namespace
