@@ -34,7 +34,7 @@ std::optional<QString> ssqx::toolTipText(QObject *watched) {
         // Label5 speaks of the port last opened; before any open, of the one the selector shows.
         int32_t port = 0;
         if (watched == Label5)
-            port = PanelVars[0];
+            port = PanelVars[PanelVar::Port];
         if (port == 0)
             resumeNext([&] { port = TextToNumber::toInt32(Combo1->currentText()); });
         QString text = portInfoText(port);
@@ -112,10 +112,10 @@ QString ssqx::lastReadText(int32_t function, int32_t start) {
     QString text;
     resumeNext([&] {
         std::array<int32_t, MODBUS485_LASTREAD_VALUES> v{};
-        if (m_link.GetPort_LastRead(PanelVars[0], PanelVars[3], function, start, v.data(),
-                                    MODBUS485_LASTREAD_VALUES) <= MODBUS485_LASTREAD_RTT_US)
+        if (m_link.GetPort_LastRead(PanelVars[PanelVar::Port], PanelVars[PanelVar::Station], function, start,
+                                    v.data(), MODBUS485_LASTREAD_VALUES) <= MODBUS485_LASTREAD_RTT_US)
             return;
-        const QString station = QStringLiteral("站号") + QString::number(PanelVars[3]);
+        const QString station = QStringLiteral("站号") + QString::number(PanelVars[PanelVar::Station]);
         switch (v[MODBUS485_LASTREAD_OUTCOME]) {
         case MODBUS485_OUTCOME_NONE:
             text = QStringLiteral("尚未读取");

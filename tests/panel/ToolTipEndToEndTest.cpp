@@ -84,7 +84,7 @@ TEST_F(ToolTipEndToEndTest, PortTellsAMissingAndABusyDevice) {
          {QStringLiteral("flock"), QStringLiteral("sleep"), QString::number(holder.processId())}}};
     for (const Case &c : cases) {
         open(c.port, c.device);
-        EXPECT_EQ(window->PanelVars[20], 2);
+        EXPECT_EQ(window->PanelVars[PanelVar::OpenResult], 2);
         for (QWidget *control :
              {static_cast<QWidget *>(window->Combo1), static_cast<QWidget *>(window->Label5)}) {
             const QString text = hover(control);
