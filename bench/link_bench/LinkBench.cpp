@@ -237,7 +237,7 @@ void scanSweep(int turnaroundMs) {
         }
     }
     ClosePort_Modbus(Port);
-    std::printf("    %d probes in %.1f s (target at most 20 s)\n", probes, clock.nsecsElapsed() / 1e9);
+    std::printf("    %d probes in %.1f s (target at most 20 s)\n\n", probes, clock.nsecsElapsed() / 1e9);
 }
 
 void faultedReads(int rounds) {
