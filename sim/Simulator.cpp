@@ -417,12 +417,22 @@ void Simulator::reply(std::vector<uint8_t> frame, int requestLength, Clock::time
     if (m_fault == Fault::Late) {
         due += std::chrono::milliseconds(m_lateMs);
         log += " late";
+    } else if (m_fault == Fault::Slow) {
+        log += " slow";
     }
     // Logged before the answer goes out, so a master that has its answer finds the line already written.
     std::printf("%s\n", log.c_str());
     std::fflush(stdout);
     std::this_thread::sleep_until(due);
-    writeAll(m_fd, frame.data(), frame.size());
+    if (m_fault == Fault::Slow) {
+        // Byte by byte: each gap is short, the whole answer long.
+        for (size_t i = 0; i < frame.size(); ++i) {
+            std::this_thread::sleep_until(due + i * std::chrono::milliseconds(m_slowMs));
+            writeAll(m_fd, &frame[i], 1);
+        }
+    } else {
+        writeAll(m_fd, frame.data(), frame.size());
+    }
     m_lastAnswerEnd = Clock::now();
     ++m_counters.answered;
     if (frame.size() >= 2 && (frame[1] & 0x80) && m_fault != Fault::Garbage)
@@ -578,6 +588,9 @@ bool Simulator::command(const std::string &line) {
     } else if (name == "late" && arity(1, 2) && numbers[0] >= 0) {
         m_lateMs = static_cast<int>(numbers[0]);
         ok = fault(Fault::Late, 1);
+    } else if (name == "slow" && arity(1, 2) && numbers[0] >= 0) {
+        m_slowMs = static_cast<int>(numbers[0]);
+        ok = fault(Fault::Slow, 1);
     } else if (name == "corrupt-crc" && arity(0, 1)) {
         ok = fault(Fault::CorruptCrc, 0);
     } else if (name == "wrong-station" && arity(0, 1)) {

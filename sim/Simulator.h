@@ -28,7 +28,7 @@ public:
     bool command(const std::string &line);
 
 private:
-    enum class Fault { None, Silent, Late, CorruptCrc, WrongStation, Exception, Garbage };
+    enum class Fault { None, Silent, Late, Slow, CorruptCrc, WrongStation, Exception, Garbage };
     using Clock = std::chrono::steady_clock;
 
     bool openPseudoTerminal();
@@ -74,6 +74,7 @@ private:
     Fault m_fault = Fault::None;
     int m_faultRequests = -1; // requests the fault still applies to; -1 until "normal"
     int m_lateMs = 0;
+    int m_slowMs = 0; // between the bytes of a slow answer
     int m_exceptionCode = 4;
     uint32_t m_garbageSeed = 12345;
     Counters m_counters;

@@ -19,16 +19,16 @@
 // ITEM/FIRST are numbered as the master passes them to MODBUS485: reference numbers (protocol address + 1)
 // by default, protocol addresses with --addressing protocol. A line may end with what happened instead of a
 // plain answer: " exception N" (refused, nothing changed), " silent" (no answer, nothing changed),
-// " late", " corrupt-crc", " wrong-station", " garbage" (request carried out, answer damaged or delayed),
-// " wrong-line" (the master's pseudo-terminal is set to another baud or parity than --baud/--parity: a real
-// module would hear noise, so no answer and nothing changed).
-// The "state" command prints one line: "state coils=<16 bits> inputs=<16 bits> input-registers=a,b,..
-// holding-registers=r1,..,r9 parity=P pulses=f1,f2,f3 fault=none|on|pending received=N answered=N
-// bad-frames=N other-station=N exceptions=N faults=N wrong-line=N", the counters since the start: frames
-// heard, answers sent, frames with a bad CRC or broken off, requests for another station, exception replies,
-// requests a fault acted on, requests from a master at another baud or parity.
-// With --log-frames (or the command "frames on") each frame received is also printed before its request
-// line, as "frame" and its bytes in hex, CRC included: "frame 01 02 00 00 00 10 79 C6".
+// " late", " slow", " corrupt-crc", " wrong-station", " garbage" (request carried out, answer damaged or
+// delayed), " wrong-line" (the master's pseudo-terminal is set to another baud or parity than
+// --baud/--parity: a real module would hear noise, so no answer and nothing changed). The "state" command
+// prints one line: "state coils=<16 bits> inputs=<16 bits> input-registers=a,b,.. holding-registers=r1,..,r9
+// parity=P pulses=f1,f2,f3 fault=none|on|pending received=N answered=N bad-frames=N other-station=N
+// exceptions=N faults=N wrong-line=N", the counters since the start: frames heard, answers sent, frames with
+// a bad CRC or broken off, requests for another station, exception replies, requests a fault acted on,
+// requests from a master at another baud or parity. With --log-frames (or the command "frames on") each frame
+// received is also printed before its request line, as "frame" and its bytes in hex, CRC included: "frame 01
+// 02 00 00 00 10 79 C6".
 //
 // Commands on standard input, one a line (also with -c before the first request):
 //     input N 0|1          discrete input N (X1-X10; 1-16 exist), 1 = closed
@@ -39,6 +39,7 @@
 //     register N VALUE     holding register N (1-9, 256) = VALUE (-32768..65535)
 //     silent [K]           no answer at all               } for the next K requests,
 //     late MS [K]          answer MS milliseconds late    } or until "normal"
+//     slow MS [K]          answer byte by byte, MS apart  }
 //     corrupt-crc [K]      answer with a wrong CRC        }
 //     wrong-station [K]    answer as another station      }
 //     exception [CODE [K]] refuse with exception CODE (4) }
@@ -75,7 +76,8 @@ const char usage[] =
     "  -c, --command LINE     run a command line before serving (repeatable)\n"
     "Commands on standard input, one a line:\n"
     "  input N 0|1 | inputs BITS | coil N 0|1 | pulses N HZ | frequency N VALUE | register N VALUE\n"
-    "  silent [K] | late MS [K] | corrupt-crc [K] | wrong-station [K] | exception [CODE [K]] | garbage [K]\n"
+    "  silent [K] | late MS [K] | slow MS [K] (answer byte by byte, MS apart) | corrupt-crc [K]\n"
+    "  wrong-station [K] | exception [CODE [K]] | garbage [K]\n"
     "  normal | close-device | state | frames on|off | quit\n"
     "  (a fault with K applies to the next K requests only)\n"
     "Output after the first line: one line per request, e.g. \"read-coils 1 16\", \"write-coil 3 1\",\n"

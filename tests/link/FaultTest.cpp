@@ -106,10 +106,16 @@ TEST_F(Faults, EachFaultFailsOneExchangeCleanly) {
     struct Fault {
         const char *command;
         const char *logSuffix;
+        bool heldBack; // no answer in time: the station is demoted for a while
     } faults[] = {
-        {"silent 1", " silent"},           {"late 300 1", " late"},
-        {"corrupt-crc 1", " corrupt-crc"}, {"wrong-station 1", " wrong-station"},
-        {"exception 4 1", " exception 4"}, {"garbage 1", " garbage"},
+        {"silent 1", " silent", true},
+        {"late 300 1", " late", true},
+        // Each gap well inside a read's wait, the whole answer far past the exchange's one deadline.
+        {"slow 15 1", " slow", false},
+        {"corrupt-crc 1", " corrupt-crc", false},
+        {"wrong-station 1", " wrong-station", false},
+        {"exception 4 1", " exception 4", false},
+        {"garbage 1", " garbage", false},
     };
     startSim(moduleSetup);
     for (const Fault &fault : faults) {
@@ -117,11 +123,12 @@ TEST_F(Faults, EachFaultFailsOneExchangeCleanly) {
             SCOPED_TRACE(std::string(fault.command) + " / " + x.name);
             sim().command(fault.command);
             EXPECT_FALSE(goodOrFailed(x));
-            // Exactly one request went out: no hidden retries.
-            EXPECT_EQ(sim().takeLog(), QStringList{QString::fromLatin1(x.log) + fault.logSuffix});
+            // Exactly one request went out: no hidden retries. Settled: the whole answer is on the line.
+            EXPECT_EQ(sim().takeSettledLog(), QStringList{QString::fromLatin1(x.log) + fault.logSuffix});
             EXPECT_EQ(GetPort_Status(Port), MODBUS485_STATUS_OK); // a misbehaving module is no port fault
-            // The fault was for one request: the module is read normally again.
-            EXPECT_TRUE(becomesGood(x));
+            // The fault was for one request: the module is read normally again, at once unless held back,
+            // and nothing of the spoilt answer is taken for the next.
+            EXPECT_TRUE(fault.heldBack ? becomesGood(x) : goodOrFailed(x));
             sim().takeLog();
         }
     }
