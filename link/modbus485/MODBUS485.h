@@ -91,7 +91,7 @@
 #define MODBUS485_COUNTER_REQUESTS 0      /* requests sent */
 #define MODBUS485_COUNTER_GOOD 1          /* good answers */
 #define MODBUS485_COUNTER_NO_ANSWER 2     /* nothing came back in time */
-#define MODBUS485_COUNTER_GARBLED 3       /* bad CRC, framing, wrong length, garbage */
+#define MODBUS485_COUNTER_GARBLED 3       /* the right length with a CRC that fails */
 #define MODBUS485_COUNTER_WRONG_STATION 4 /* a valid frame from another station */
 #define MODBUS485_COUNTER_EXCEPTIONS 5    /* exception replies, all codes */
 #define MODBUS485_COUNTER_STRAY 6         /* late or stray frames cleared from the line */
@@ -101,19 +101,30 @@
 #define MODBUS485_COUNTER_RTT_MAX_US 10
 #define MODBUS485_COUNTER_TRACE_DROPPED 11 /* trace lines dropped because writing them would block */
 #define MODBUS485_COUNTER_EXCEPTION_CODE(code) (11 + (code)) /* exception replies with code 1-11 */
-#define MODBUS485_COUNTERS 23
+#define MODBUS485_COUNTER_LATE 23          /* answers taken for stale: another frame on their heels */
+#define MODBUS485_COUNTER_CUT_SHORT 24     /* fewer bytes than the answer needs by the deadline */
+#define MODBUS485_COUNTER_MISMATCHED 25    /* a frame whose CRC holds but which does not fit the request */
+#define MODBUS485_COUNTER_DEVICE_FAILED 26 /* exchanges that ended with the device failing */
+#define MODBUS485_COUNTER_TRACE_STOPPED 27 /* 1 once the trace has stopped: its file could not move on */
+#define MODBUS485_COUNTER_TURNAROUND_MS 28 /* the module's turnaround allowed in the last exchange, ms */
+#define MODBUS485_COUNTER_ECHOES 29        /* echoes of our own requests skipped (the adapter hears itself) */
+#define MODBUS485_COUNTER_FRAME_GAP_MS 30  /* pause before a request after the line goes quiet, ms */
+#define MODBUS485_COUNTERS 31
 
 /* GetPort_LastRead: the outcome of the last exchange of one read. */
 #define MODBUS485_OUTCOME_NONE 0 /* no such read since the port was opened */
 #define MODBUS485_OUTCOME_GOOD 1
 #define MODBUS485_OUTCOME_NO_ANSWER 2
-#define MODBUS485_OUTCOME_GARBLED 3
+#define MODBUS485_OUTCOME_GARBLED 3 /* the right length, but the CRC fails: baud rate or parity */
 #define MODBUS485_OUTCOME_WRONG_STATION 4
 #define MODBUS485_OUTCOME_EXCEPTION 5
 #define MODBUS485_OUTCOME_LATE 6    /* an answer with another frame on its heels: taken for stale */
 #define MODBUS485_OUTCOME_DEMOTED 7 /* refused at once: the station had not answered just before */
 #define MODBUS485_OUTCOME_DEVICE_FAILED 8
 #define MODBUS485_OUTCOME_NOT_OPEN 9
+#define MODBUS485_OUTCOME_CUT_SHORT 10 /* some bytes came, fewer than the answer needs, by the deadline */
+/* A frame whose CRC holds but whose length, function or write echo does not fit the request. */
+#define MODBUS485_OUTCOME_MISMATCHED 11
 #define MODBUS485_LASTREAD_OUTCOME 0   /* a MODBUS485_OUTCOME_ code */
 #define MODBUS485_LASTREAD_EXCEPTION 1 /* the exception code of an exception reply, else 0 */
 #define MODBUS485_LASTREAD_RTT_US 2    /* round trip, or time waited for nothing, in microseconds */

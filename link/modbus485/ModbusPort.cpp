@@ -352,6 +352,8 @@ void ModbusPort::count(const Exchange &x) {
                                         -1,
                                         MODBUS485_COUNTER_DEMOTED,
                                         -1,
+                                        -1,
+                                        -1,
                                         -1};
     if (const int counter = counterOf[static_cast<int>(x.outcome)]; counter >= 0)
         ++m_counters[counter];
@@ -417,8 +419,9 @@ void ModbusPort::trace(const Exchange &x) {
     bytes("answer", x.answer.data(), x.answer.size());
     if (!x.behind.empty())
         bytes("dropped behind", x.behind.data(), std::min<std::size_t>(x.behind.size(), MaxFrame));
-    static const char *const words[] = {"none",      "good", "no answer", "garbled",       "wrong station",
-                                        "exception", "late", "demoted",   "device failed", "not open"};
+    static const char *const words[] = {"none",          "good",      "no answer", "garbled",
+                                        "wrong station", "exception", "late",      "demoted",
+                                        "device failed", "not open",  "cut short", "mismatched"};
     line += " | ";
     line += words[static_cast<int>(x.outcome)];
     if (x.outcome == Outcome::Exception)

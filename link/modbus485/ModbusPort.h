@@ -30,7 +30,9 @@ public:
         Late,
         Demoted,
         DeviceFailed,
-        NotOpen
+        NotOpen,
+        CutShort,
+        Mismatched
     };
 
     explicit ModbusPort(int number);
