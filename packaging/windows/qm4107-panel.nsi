@@ -2,7 +2,8 @@
 ;   makensis -DVERSION=... -DSTAGE=<the unpacked zip's folder> -DFILES=<its file list> -DICON=... -DOUTFILE=...
 ; It puts the folder under Program Files, adds a Start-menu entry and an entry in "Apps and features", and its
 ; uninstaller removes exactly what it installed. /S installs or uninstalls silently.
-Unicode true
+; A 64-bit installer: it runs on every 64-bit Windows, and under Wine where 32-bit programs cannot.
+Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 
