@@ -366,26 +366,21 @@ TEST(Simulator, LineBehavioursByteForByte) {
             all.insert(all.end(), part.begin(), part.end());
         return all;
     };
-    const Bytes readCoils = withCrc({1, 1, 0, 0, 0, 16});
-    const Bytes coils = withCrc({1, 1, 2, 0, 0});
-    const QString logged = QStringLiteral("read-coils 1 16");
+    const Bytes read = withCrc({1, 1, 0, 0, 0, 16}), coils = withCrc({1, 1, 2, 0, 0});
+    const QString served = QStringLiteral("read-coils 1 16");
     struct Row {
         const char *command;
         Bytes request;
         int times;  // sent this often, each once the one before is logged
-        Bytes back; // everything that comes back for them
+        Bytes back; // all that comes back for them
         QStringList log;
         bool untilBack = false; // sent again until `back` comes, for what takes its time
     } rows[] = {
-        {"echo on", readCoils, 1, cat({readCoils, coils}), {logged}},
-        {"noise ff 1", readCoils, 2, cat({{0xFF}, coils, coils}), {logged + " noise", logged}},
-        {"noise 0x00",
-         readCoils,
-         2,
-         cat({{0x00}, coils, {0x00}, coils}),
-         {logged + " noise", logged + " noise"}},
-        {"deaf 20000", readCoils, 2, coils, {logged, logged + " deaf"}},
-        {"late 20", readCoils, 2, cat({coils, coils}), {logged + " late", logged + " late"}},
+        {"echo on", read, 1, cat({read, coils}), {served}},
+        {"noise ff 1", read, 2, cat({{0xFF}, coils, coils}), {served + " noise", served}},
+        {"noise 0x00", read, 2, cat({{0x00}, coils, {0x00}, coils}), {served + " noise", served + " noise"}},
+        {"deaf 20000", read, 2, coils, {served, served + " deaf"}},
+        {"late 20", read, 2, cat({coils, coils}), {served + " late", served + " late"}},
         {"burst 2 3", withCrc({1, 3, 0, 0, 0, 3}), 1, withCrc({1, 3, 6, 0, 0, 0, 3, 0, 0}), {}, true},
     };
     for (const Row &row : rows) {
@@ -393,34 +388,24 @@ TEST(Simulator, LineBehavioursByteForByte) {
         SimProcess sim({"-c", row.command});
         const int line = ::open(sim.devicePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
         ASSERT_GE(line, 0);
-        const auto readBack = [&](size_t size) {
-            Bytes got(size);
-            size_t have = 0;
-            pollfd fd{line, POLLIN, 0};
-            while (have<size && ::poll(&fd, 1, 20000)> 0)
-                have +=
-                    static_cast<size_t>(std::max<ssize_t>(0, ::read(line, got.data() + have, size - have)));
-            got.resize(have);
-            return got;
-        };
+        pollfd fd{line, POLLIN, 0};
         QElapsedTimer clock;
         clock.start();
         Bytes got;
         do {
             for (int i = 0; i < row.times; ++i) {
-                ASSERT_EQ(::write(line, row.request.data(), row.request.size()),
-                          static_cast<ssize_t>(row.request.size()));
+                ASSERT_EQ(::write(line, row.request.data(), row.request.size()), ssize_t(row.request.size()));
                 ASSERT_TRUE(sim.waitForLog(QString(), 20000));
             }
-            got = readBack(row.back.size());
+            got.assign(row.back.size(), 0);
+            size_t have = 0;
+            while (have < got.size() && ::poll(&fd, 1, 20000) > 0)
+                have += size_t(std::max<ssize_t>(0, ::read(line, got.data() + have, got.size() - have)));
         } while (row.untilBack && got != row.back && clock.elapsed() < 20000);
         EXPECT_EQ(got, row.back);
         const QStringList log = sim.takeSettledLog(); // every answer is out once "state" is answered
-        if (!row.untilBack) {
-            EXPECT_EQ(log, row.log);
-        }
-        pollfd fd{line, POLLIN, 0};
-        EXPECT_EQ(::poll(&fd, 1, 0), 0) << "more bytes than expected";
+        EXPECT_EQ(row.untilBack ? row.log : log, row.log);
+        EXPECT_EQ(::poll(&fd, 1, 0), 0) << "more bytes than that";
         ::close(line);
     }
 }
