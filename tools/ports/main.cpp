@@ -186,11 +186,8 @@ void printDevice(const SerialDevice &device, const std::vector<PortEntry> &ports
         return;
     }
     printField("access", access.readWrite() ? "read-write" : access.permissionAdvice());
-    const std::vector<DeviceAccess::Holder> holders = access.holders();
-    for (const DeviceAccess::Holder &holder : holders)
-        printField("in use", "by " + holder.name + " (PID " + std::to_string(holder.pid) + ")");
-    if (holders.empty() && access.readWrite())
-        printField("in use", access.heldElsewhere() ? "held by another program" : "no");
+    for (const std::string &use : access.inUse())
+        printField("in use", use);
 }
 
 int list() {
