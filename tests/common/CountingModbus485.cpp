@@ -1,5 +1,7 @@
 #include "CountingModbus485.h"
 
+#include "CallText.h"
+
 int64_t CountingModbus485::callsOf(const QString &operation) const {
     const auto it = m_callsOf.find(operation);
     return it == m_callsOf.end() ? 0 : it->second;
@@ -11,12 +13,8 @@ int32_t CountingModbus485::account(const QString &operation, std::initializer_li
     ++m_callsOf[operation];
     if (kind == Kind::Port ? result != 0 : result == -8888)
         ++m_failures;
-    if (recording) {
-        QStringList text;
-        for (const int32_t a : args)
-            text << QString::number(a);
-        recorded << operation + u'(' + text.join(u',') + u')';
-    }
+    if (recording)
+        recorded << callText(operation, args);
     if (afterCall)
         afterCall(operation);
     return result;

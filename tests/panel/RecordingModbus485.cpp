@@ -1,5 +1,6 @@
 #include "RecordingModbus485.h"
 
+#include "CallText.h"
 #include "LinkError.h"
 
 #include <algorithm>
@@ -25,10 +26,7 @@ int32_t RecordingModbus485::call(const QString &operation, std::initializer_list
                                  std::span<int32_t> elements) {
     if (libraryMissing)
         throw LinkError("MODBUS485 missing");
-    QStringList text;
-    for (const int32_t a : args)
-        text << QString::number(a);
-    const QString record = operation + u'(' + text.join(u',') + u')';
+    const QString record = callText(operation, args);
     calls << record;
 
     if (!elements.empty()) {
