@@ -1,9 +1,13 @@
 #include "ModuleRequest.h"
 
+#include "LineCodes.h"
+
 #include <modbus/modbus.h>
 
 #include <algorithm>
 #include <sstream>
+
+using namespace modbus485;
 
 namespace {
 int word(const uint8_t *p) {
@@ -32,16 +36,16 @@ int requestFrameLength(const uint8_t *frame, int available) {
         return available;
     int length = 4; // station, function, CRC
     switch (frame[1]) {
-    case 0x01:
-    case 0x02:
-    case 0x03:
-    case 0x04:
-    case 0x05:
-    case 0x06:
+    case ReadCoils:
+    case ReadInputs:
+    case ReadHoldingRegisters:
+    case ReadInputRegisters:
+    case WriteCoil:
+    case WriteRegister:
         length = 8;
         break;
-    case 0x0F:
-    case 0x10:
+    case WriteCoils:
+    case WriteRegisters:
         length = available > 6 ? 9 + frame[6] : 7;
         break;
     default:
@@ -62,29 +66,29 @@ void answerRequest(ModuleState &state, const uint8_t *request, int length, bool 
     const int quantity = length >= 6 ? word(request + 4) : 0;
 
     switch (function) {
-    case 0x01:
-    case 0x02: {
-        text << (function == 1 ? "read-coils " : "read-inputs ") << item << ' ' << quantity;
+    case ReadCoils:
+    case ReadInputs: {
+        text << (function == ReadCoils ? "read-coils " : "read-inputs ") << item << ' ' << quantity;
         std::vector<bool> bits;
         if (quantity < 1 || quantity > MODBUS_MAX_READ_BITS)
             exception = ModuleState::IllegalValue;
         else
-            exception = function == 1 ? state.readCoils(item, quantity, bits)
-                                      : state.readInputs(item, quantity, bits);
+            exception = function == ReadCoils ? state.readCoils(item, quantity, bits)
+                                              : state.readInputs(item, quantity, bits);
         if (!exception)
             packBits(reply, bits);
         break;
     }
-    case 0x03:
-    case 0x04: {
-        text << (function == 3 ? "read-holding-registers " : "read-input-registers ") << item << ' '
-             << quantity;
+    case ReadHoldingRegisters:
+    case ReadInputRegisters: {
+        text << (function == ReadHoldingRegisters ? "read-holding-registers " : "read-input-registers ")
+             << item << ' ' << quantity;
         std::vector<uint16_t> values;
         if (quantity < 1 || quantity > MODBUS_MAX_READ_REGISTERS)
             exception = ModuleState::IllegalValue;
         else
-            exception = function == 3 ? state.readHoldingRegisters(item, quantity, values)
-                                      : state.readInputRegisters(item, quantity, values);
+            exception = function == ReadHoldingRegisters ? state.readHoldingRegisters(item, quantity, values)
+                                                         : state.readInputRegisters(item, quantity, values);
         if (!exception) {
             reply.push_back(static_cast<uint8_t>(values.size() * 2));
             for (uint16_t v : values)
@@ -92,7 +96,7 @@ void answerRequest(ModuleState &state, const uint8_t *request, int length, bool 
         }
         break;
     }
-    case 0x05: {
+    case WriteCoil: {
         const int value = quantity;
         text << "write-coil " << item << ' ' << (value == 0xFF00 ? 1 : value == 0 ? 0 : value);
         if (value != 0xFF00 && value != 0)
@@ -103,18 +107,18 @@ void answerRequest(ModuleState &state, const uint8_t *request, int length, bool 
             reply.insert(reply.end(), request + 2, request + 6);
         break;
     }
-    case 0x06: {
+    case WriteRegister: {
         text << "write-register " << item << ' ' << quantity;
         exception = state.writeHoldingRegister(item, static_cast<uint16_t>(quantity));
         if (!exception)
             reply.insert(reply.end(), request + 2, request + 6);
         break;
     }
-    case 0x0F:
-    case 0x10: {
-        text << (function == 0x0F ? "write-coils " : "write-registers ") << item << ' ' << quantity;
+    case WriteCoils:
+    case WriteRegisters: {
+        text << (function == WriteCoils ? "write-coils " : "write-registers ") << item << ' ' << quantity;
         const int bytes = length >= 7 ? request[6] : -1;
-        const bool coils = function == 0x0F;
+        const bool coils = function == WriteCoils;
         const int wanted = coils ? (quantity + 7) / 8 : quantity * 2;
         if (quantity < 1 || quantity > (coils ? MODBUS_MAX_WRITE_BITS : MODBUS_MAX_WRITE_REGISTERS) ||
             bytes != wanted || length < 7 + bytes + 2) {
@@ -136,11 +140,11 @@ void answerRequest(ModuleState &state, const uint8_t *request, int length, bool 
     }
     default:
         text << "function " << static_cast<int>(function);
-        exception = 1; // illegal function
+        exception = ModuleState::IllegalFunction;
         break;
     }
     if (exception) {
-        reply = {station, static_cast<uint8_t>(function | 0x80), exception};
+        reply = {station, static_cast<uint8_t>(function | ExceptionFlag), exception};
         text << " exception " << static_cast<int>(exception);
     }
     log = text.str();

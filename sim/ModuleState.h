@@ -11,6 +11,7 @@
 class ModuleState {
 public:
     static constexpr uint8_t Served = 0;
+    static constexpr uint8_t IllegalFunction = 1;
     static constexpr uint8_t IllegalAddress = 2;
     static constexpr uint8_t IllegalValue = 3;
 

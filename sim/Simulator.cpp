@@ -1,6 +1,7 @@
 #include "Simulator.h"
 
 #include "Crc16.h"
+#include "LineCodes.h"
 #include "ModuleRequest.h"
 
 #include <modbus/modbus.h>
@@ -140,7 +141,8 @@ void Simulator::serveOne() {
         // The module does not act on the request: it did not hear it, or it refused it.
         log = unheard(request, length);
         if (m_fault == Fault::Exception) {
-            frame = {static_cast<uint8_t>(m_options.station), static_cast<uint8_t>(request[1] | 0x80),
+            frame = {static_cast<uint8_t>(m_options.station),
+                     static_cast<uint8_t>(request[1] | modbus485::ExceptionFlag),
                      static_cast<uint8_t>(m_exceptionCode)};
             log += " exception " + std::to_string(m_exceptionCode);
         } else {
@@ -244,7 +246,7 @@ void Simulator::reply(std::vector<uint8_t> frame, int requestLength, Clock::time
     }
     m_lastAnswerEnd = Clock::now();
     ++m_counters.answered;
-    if (frame.size() >= 2 && (frame[1] & 0x80) && m_fault != Fault::Garbage)
+    if (frame.size() >= 2 && (frame[1] & modbus485::ExceptionFlag) && m_fault != Fault::Garbage)
         ++m_counters.exceptions;
 }
 
