@@ -1,4 +1,4 @@
-#include "ModuleRequest.h"
+#include "ModuleState.h"
 
 #include "LineCodes.h"
 

@@ -20,21 +20,17 @@ struct Speed {
 constexpr Speed Speeds[] = {{1200, B1200},   {2400, B2400},   {4800, B4800},   {9600, B9600},
                             {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200}};
 
-// The line setting for a rate that runsAtBaud accepted.
+// The line setting for a rate; B0 for one the simulator cannot run at.
 speed_t speedOf(int baud) {
     for (const Speed &s : Speeds)
         if (s.baud == baud)
             return s.code;
-    return B9600;
+    return B0;
 }
-
 } // namespace
 
 bool Simulator::runsAtBaud(int baud) {
-    for (const Speed &s : Speeds)
-        if (s.baud == baud)
-            return true;
-    return false;
+    return speedOf(baud) != B0;
 }
 
 double Simulator::characterSeconds() const {

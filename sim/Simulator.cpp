@@ -2,7 +2,6 @@
 
 #include "Crc16.h"
 #include "LineCodes.h"
-#include "ModuleRequest.h"
 
 #include <modbus/modbus.h>
 

@@ -12,7 +12,7 @@ typedef struct _modbus modbus_t;
 
 // The simulated module on its line: serves Modbus RTU requests from the line's file descriptor, takes
 // commands from standard input (SimCommands.cpp), logs one line per request on standard output and injects
-// line faults. What a request does to the module is ModuleRequest's.
+// line faults. What a request does to the module is answerRequest's (ModuleState.h).
 class Simulator {
 public:
     explicit Simulator(SimOptions options);

@@ -8,9 +8,11 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 namespace modbus485 {
@@ -40,16 +42,13 @@ void lockHolders(const struct stat &file, Holders &holders) {
     }
 }
 
-bool isTheDevice(const std::string &link, const std::string &real, dev_t rdev) {
+// True when the descriptor's link names the device: its target is read, and looked at only inside /dev.
+bool isTheDevice(const std::string &link, dev_t rdev) {
     char target[PATH_MAX];
     const ssize_t size = ::readlink(link.c_str(), target, sizeof target - 1);
-    if (size <= 0)
-        return false;
-    const std::string path(target, static_cast<std::size_t>(size));
-    if (path == real)
-        return true;
+    target[std::max<ssize_t>(size, 0)] = '\0';
     struct stat st {};
-    return path.rfind("/dev/", 0) == 0 && ::lstat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode) &&
+    return std::strncmp(target, "/dev/", 5) == 0 && ::lstat(target, &st) == 0 && S_ISCHR(st.st_mode) &&
            st.st_rdev == rdev;
 }
 } // namespace
@@ -75,8 +74,7 @@ DeviceGroup deviceGroup(const std::string &device) {
 Holders deviceHolders(const std::string &device, bool firstOnly) {
     Holders holders;
     struct stat file {};
-    char real[PATH_MAX];
-    if (::stat(device.c_str(), &file) != 0 || !::realpath(device.c_str(), real))
+    if (::stat(device.c_str(), &file) != 0)
         return holders;
     lockHolders(file, holders);
     if (firstOnly && !holders.found.empty())
@@ -96,11 +94,9 @@ Holders deviceHolders(const std::string &device, bool firstOnly) {
             continue;
         }
         while (dirent *fd = ::readdir(fds)) {
-            if (fd->d_name[0] != '.' && isTheDevice(fdDir + "/" + fd->d_name, real, file.st_rdev)) {
-                bool known = false;
-                for (const Holder &seen : holders.found)
-                    known = known || std::to_string(seen.pid) == pid;
-                if (!known)
+            if (fd->d_name[0] != '.' && isTheDevice(fdDir + "/" + fd->d_name, file.st_rdev)) {
+                const auto seen = [&](const Holder &h) { return std::to_string(h.pid) == pid; };
+                if (std::none_of(holders.found.begin(), holders.found.end(), seen)) // not the lock's holder
                     holders.found.push_back(holder(pid));
                 break;
             }
