@@ -15,14 +15,6 @@
 // What MODBUS485 counts and traces of each exchange: each fault of the module with its own counter and words,
 // counts from zero at each open, and a trace that never costs an exchange.
 namespace {
-constexpr int32_t F = MODBUS485_FAILED;
-
-std::vector<int32_t> counters() {
-    std::vector<int32_t> values(MODBUS485_COUNTERS, -1);
-    EXPECT_EQ(GetPort_Counters(1, values.data(), MODBUS485_COUNTERS), MODBUS485_COUNTERS);
-    return values;
-}
-
 QStringList lines(const QString &path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))

@@ -12,8 +12,6 @@
 // MODBUS485 when the line or the module misbehaves: failure marking, guard elements, late answers, demotion
 // of a silent station and its return, a device that goes away.
 namespace {
-constexpr int32_t F = MODBUS485_FAILED;
-
 // One kind of exchange the panel makes, with the values a healthy module gives back.
 struct Exchange {
     const char *name;

@@ -15,8 +15,6 @@
 
 // A port held by one program alone, and a device taken back when it comes back under its path.
 namespace {
-constexpr int32_t F = MODBUS485_FAILED;
-
 bool waitForStatus(int32_t status) {
     QElapsedTimer clock;
     clock.start();
@@ -34,12 +32,6 @@ long readCalls() {
     while (io >> key >> value && key != "syscr:") {
     }
     return value;
-}
-
-int32_t counter(int index) {
-    int32_t values[MODBUS485_COUNTERS];
-    EXPECT_EQ(GetPort_Counters(1, values, MODBUS485_COUNTERS), MODBUS485_COUNTERS);
-    return values[index];
 }
 } // namespace
 
@@ -107,6 +99,6 @@ TEST_F(PortHold, DeviceBackUnderItsPathIsTakenBackWithItsCounts) {
     ::close(other);
     ASSERT_TRUE(waitForStatus(MODBUS485_STATUS_OK));
     EXPECT_EQ(Get_4X_UnD1(Port, Station, 1), 42); // at 19200 even, as the port was opened
-    EXPECT_EQ(counter(MODBUS485_COUNTER_GOOD), 2);
+    EXPECT_EQ(counters()[MODBUS485_COUNTER_GOOD], 2);
     EXPECT_FALSE(sim().takeLog().join('\n').contains("wrong-line"));
 }
