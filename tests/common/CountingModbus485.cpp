@@ -1,5 +1,7 @@
 #include "CountingModbus485.h"
 
+#include "ModuleMap.h"
+
 int64_t CountingModbus485::callsOf(const QString &operation) const {
     const auto it = m_callsOf.find(operation);
     return it == m_callsOf.end() ? 0 : it->second;
@@ -11,8 +13,8 @@ int32_t CountingModbus485::call(const QString &operation, std::initializer_list<
     ++m_calls;
     ++m_callsOf[operation];
     // A port operation (OpenPort_, ClosePort_, GetPort_) fails with any non-zero code, an exchange with
-    // -8888.
-    if (operation.contains(u"Port_") ? result != 0 : result == -8888)
+    // Failed.
+    if (operation.contains(u"Port_") ? result != 0 : result == ModuleMap::Failed)
         ++m_failures;
     if (recording)
         recorded << callText(operation, args);

@@ -11,10 +11,10 @@
 #include <map>
 
 // Passes every call on to another Modbus485 (the real library, usually) and keeps account of them: how many
-// calls of each operation and how many failed (-8888 from an exchange with the module; any non-zero code
-// from a port operation). With recording on it also keeps each call as "Name(arg,arg,...)", block reads'
-// receiving areas left out, as RecordingModbus485 writes them. afterCall runs as each call returns, so a
-// test can act at a known point inside a handler.
+// calls of each operation and how many failed (ModuleMap::Failed from an exchange with the module; any
+// non-zero code from a port operation). With recording on it also keeps each call as "Name(arg,arg,...)",
+// block reads' receiving areas left out, as RecordingModbus485 writes them. afterCall runs as each call
+// returns, so a test can act at a known point inside a handler.
 class CountingModbus485 : public CallingModbus485 {
 public:
     explicit CountingModbus485(Modbus485 &target)
