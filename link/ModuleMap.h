@@ -1,12 +1,14 @@
 #pragma once
 
+#include "MODBUS485.h"
+
 #include <cstdint>
 
 // Every item of the QM4107 module the panel reads or writes, by the reference number passed to MODBUS485.
 namespace ModuleMap {
 
 // Failure value of MODBUS485's writes and single-register reads.
-inline constexpr int32_t Failed = -8888;
+inline constexpr int32_t Failed = MODBUS485_FAILED;
 
 // Coils 0X 1-5: outputs Y1-Y5, 1 = closed. Read as a 16-coil block from coil 1.
 inline constexpr int32_t OutputCount = 5;
@@ -39,7 +41,7 @@ inline constexpr int32_t ClearModeX3Register = clearModeRegister(3);
 inline constexpr int32_t PresetMin = 0;
 inline constexpr int32_t PresetMax = 65535;
 
-// Holding register 4X 256, signed: parity of the module's own line, 0 none, 1 odd, 2 even.
+// Holding register 4X 256, signed: parity of the module's own line, a parity code (LineCodes.h).
 inline constexpr int32_t ParityRegister = 256;
 
 } // namespace ModuleMap

@@ -1,5 +1,6 @@
 #include "ssqx.h"
 
+#include "LineCodes.h"
 #include "TextToNumber.h"
 #include "ValueField.h"
 
@@ -44,12 +45,12 @@ void ssqx::Form_Load() {
 
 void ssqx::Command9_Click() {
     resumeNext([&] { PanelVars[PanelVar::Port] = TextToNumber::toInt32(Combo1->currentText()); });
-    for (int i = 0; i <= 2; ++i)
+    for (int i = 0; i < modbus485::BaudCodes; ++i)
         resumeNext([&] {
             if (Option1(i)->isChecked())
                 PanelVars[PanelVar::BaudCode] = i;
         });
-    for (int i = 0; i <= 2; ++i)
+    for (int i = 0; i < modbus485::ParityCodes; ++i)
         resumeNext([&] {
             if (Option2(i)->isChecked())
                 PanelVars[PanelVar::ParityCode] = i;

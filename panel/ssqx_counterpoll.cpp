@@ -1,5 +1,6 @@
 #include "ssqx.h"
 
+#include "LineCodes.h"
 #include "ModuleMap.h"
 
 #include <QCoreApplication>
@@ -60,11 +61,11 @@ void ssqx::Timer2_Timer() {
     });
     const int32_t parity = CounterRegs[ModuleMap::ParityRegister];
     QString caption;
-    if (parity == 0)
+    if (parity == modbus485::ParityNone)
         caption = QStringLiteral("无校验");
-    else if (parity == 1)
+    else if (parity == modbus485::ParityOdd)
         caption = QStringLiteral("奇校验");
-    else if (parity == 2)
+    else if (parity == modbus485::ParityEven)
         caption = QStringLiteral("偶校验");
     else if (parity == ModuleMap::Failed)
         caption = QStringLiteral("失败");

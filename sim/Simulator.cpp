@@ -1,6 +1,7 @@
 #include "Simulator.h"
 
 #include "Crc16.h"
+#include "LineCodes.h"
 
 #include <modbus/modbus.h>
 
@@ -9,13 +10,8 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <poll.h>
-#include <sstream>
-#include <sys/stat.h>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -23,72 +19,6 @@ namespace {
 volatile std::sig_atomic_t g_stop = 0;
 void onStopSignal(int) {
     g_stop = 1;
-}
-
-int word(const uint8_t *p) {
-    return (p[0] << 8) | p[1];
-}
-void putWord(std::vector<uint8_t> &frame, int value) {
-    frame.push_back(static_cast<uint8_t>(value >> 8));
-    frame.push_back(static_cast<uint8_t>(value));
-}
-
-void packBits(std::vector<uint8_t> &frame, const std::vector<bool> &bits) {
-    const size_t bytes = (bits.size() + 7) / 8;
-    frame.push_back(static_cast<uint8_t>(bytes));
-    for (size_t b = 0; b < bytes; ++b) {
-        uint8_t value = 0;
-        for (size_t i = 0; i < 8 && b * 8 + i < bits.size(); ++i)
-            value |= bits[b * 8 + i] ? (1u << i) : 0;
-        frame.push_back(value);
-    }
-}
-
-struct Speed {
-    int baud;
-    speed_t code;
-};
-constexpr Speed Speeds[] = {{1200, B1200},   {2400, B2400},   {4800, B4800},   {9600, B9600},
-                            {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200}};
-
-// The line setting for a rate that runsAtBaud accepted.
-speed_t speedOf(int baud) {
-    for (const Speed &s : Speeds)
-        if (s.baud == baud)
-            return s.code;
-    return B9600;
-}
-
-bool parseInt(const std::string &text, long &value, int base = 0) {
-    char *end = nullptr;
-    errno = 0;
-    value = std::strtol(text.c_str(), &end, base);
-    return !text.empty() && errno == 0 && *end == '\0';
-}
-
-// The length of a request frame as its header gives it, for a frame that libmodbus read but did not accept
-// (bad CRC, another station): what libmodbus reads for it, at most `available`.
-int requestFrameLength(const uint8_t *frame, int available) {
-    if (available < 2)
-        return available;
-    int length = 4; // station, function, CRC
-    switch (frame[1]) {
-    case 0x01:
-    case 0x02:
-    case 0x03:
-    case 0x04:
-    case 0x05:
-    case 0x06:
-        length = 8;
-        break;
-    case 0x0F:
-    case 0x10:
-        length = available > 6 ? 9 + frame[6] : 7;
-        break;
-    default:
-        break;
-    }
-    return std::min(length, available);
 }
 
 void writeAll(int fd, const uint8_t *data, size_t length) {
@@ -104,136 +34,11 @@ void writeAll(int fd, const uint8_t *data, size_t length) {
 }
 } // namespace
 
-bool Simulator::runsAtBaud(int baud) {
-    for (const Speed &s : Speeds)
-        if (s.baud == baud)
-            return true;
-    return false;
-}
-
 Simulator::Simulator(SimOptions options)
     : m_options(std::move(options)) {}
 
 Simulator::~Simulator() {
     closeLine();
-}
-
-double Simulator::characterSeconds() const {
-    const int bits = 1 + 8 + (m_options.parity == 'N' ? 0 : 1) + 1;
-    return static_cast<double>(bits) / m_options.baud;
-}
-
-bool Simulator::open() {
-    const bool ok = m_options.devicePath.empty() ? openPseudoTerminal() : openDevice();
-    if (!ok)
-        return false;
-    modbus_set_slave(m_modbus, m_options.station);
-    // Shorter than any master's time-out, so a broken or foreign frame never swallows the next request.
-    const double byteTimeout = std::max(0.003, 4 * characterSeconds());
-    modbus_set_byte_timeout(m_modbus, 0, static_cast<uint32_t>(byteTimeout * 1e6));
-    // How long another station's answer may take to start; shorter than any master's time-out.
-    const double answerTimeout = std::max(0.015, 20 * characterSeconds());
-    modbus_set_response_timeout(m_modbus, 0, static_cast<uint32_t>(answerTimeout * 1e6));
-    for (const std::string &line : m_options.commands)
-        if (!command(line))
-            return false;
-    std::printf("%s\n", m_options.linkPath.empty()
-                            ? (m_ptyPath.empty() ? m_options.devicePath.c_str() : m_ptyPath.c_str())
-                            : m_options.linkPath.c_str());
-    std::fflush(stdout);
-    return true;
-}
-
-bool Simulator::openPseudoTerminal() {
-    m_fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (m_fd < 0 || grantpt(m_fd) != 0 || unlockpt(m_fd) != 0) {
-        std::perror("qm4107-sim: pseudo-terminal");
-        return false;
-    }
-    m_ptyPath = ptsname(m_fd);
-    // Holding the slave side open keeps the master from seeing a hang-up between two masters' sessions.
-    m_keepSlave = ::open(m_ptyPath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (m_keepSlave < 0) {
-        std::perror("qm4107-sim: pseudo-terminal slave");
-        return false;
-    }
-    termios tios{};
-    tcgetattr(m_keepSlave, &tios);
-    cfmakeraw(&tios);
-    cfsetispeed(&tios, speedOf(m_options.baud));
-    cfsetospeed(&tios, speedOf(m_options.baud));
-    tios.c_cflag |= CLOCAL | CREAD;
-    tios.c_cflag &= ~(PARENB | PARODD);
-    if (m_options.parity != 'N')
-        tios.c_cflag |= PARENB | (m_options.parity == 'O' ? PARODD : 0);
-    tcsetattr(m_keepSlave, TCSANOW, &tios);
-    if (!m_options.linkPath.empty() && !makeLink(m_ptyPath))
-        return false;
-    m_modbus = modbus_new_rtu(m_ptyPath.c_str(), m_options.baud, m_options.parity, 8, 1);
-    if (!m_modbus)
-        return false;
-    modbus_set_socket(m_modbus, m_fd);
-    return true;
-}
-
-bool Simulator::openDevice() {
-    m_modbus = modbus_new_rtu(m_options.devicePath.c_str(), m_options.baud, m_options.parity, 8, 1);
-    if (!m_modbus || modbus_connect(m_modbus) != 0) {
-        std::fprintf(stderr, "qm4107-sim: %s: %s\n", m_options.devicePath.c_str(), modbus_strerror(errno));
-        if (m_modbus)
-            modbus_free(m_modbus);
-        m_modbus = nullptr;
-        return false;
-    }
-    m_fd = modbus_get_socket(m_modbus);
-    if (!m_options.linkPath.empty() && !makeLink(m_options.devicePath))
-        return false;
-    return true;
-}
-
-bool Simulator::makeLink(const std::string &target) {
-    struct stat st {};
-    if (lstat(m_options.linkPath.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
-        std::fprintf(stderr, "qm4107-sim: %s exists and is not a symbolic link\n",
-                     m_options.linkPath.c_str());
-        return false;
-    }
-    // A link left by a killed simulator is replaced in one step.
-    const std::string temporary = m_options.linkPath + ".tmp" + std::to_string(getpid());
-    ::unlink(temporary.c_str());
-    if (symlink(target.c_str(), temporary.c_str()) != 0 ||
-        rename(temporary.c_str(), m_options.linkPath.c_str()) != 0) {
-        std::perror("qm4107-sim: --link");
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    m_linkMade = true;
-    return true;
-}
-
-void Simulator::closeLine() {
-    if (m_linkMade) {
-        // Only our own link is removed; another simulator may have taken the name since.
-        char target[4096];
-        const ssize_t n = readlink(m_options.linkPath.c_str(), target, sizeof target - 1);
-        const std::string ours = m_ptyPath.empty() ? m_options.devicePath : m_ptyPath;
-        if (n > 0 && std::string(target, static_cast<size_t>(n)) == ours)
-            ::unlink(m_options.linkPath.c_str());
-        m_linkMade = false;
-    }
-    if (m_modbus) {
-        if (m_options.devicePath.empty())
-            modbus_set_socket(m_modbus, -1); // our pseudo-terminal is closed below, not by libmodbus
-        else
-            modbus_close(m_modbus);
-        modbus_free(m_modbus);
-        m_modbus = nullptr;
-    }
-    if (m_options.devicePath.empty() && m_fd >= 0)
-        ::close(m_fd);
-    if (m_keepSlave >= 0)
-        ::close(m_keepSlave);
-    m_fd = m_keepSlave = -1;
 }
 
 int Simulator::run() {
@@ -321,58 +126,40 @@ void Simulator::serveOne() {
     }
     std::vector<uint8_t> frame;
     std::string log;
-    if (m_deafMs > 0 && heard - m_lastAnswerEnd < std::chrono::milliseconds(m_deafMs)) {
-        // Still turning its own line around: the module never hears the request, and no fault takes a turn.
-        std::vector<uint8_t> ignored;
-        ModuleState saved = m_state;
-        handle(request, length, ignored, log);
-        m_state = saved;
-        ++m_counters.faults;
-        std::printf("%s deaf\n", log.c_str());
-        std::fflush(stdout);
-        return;
-    }
-    if (!masterLineMatches()) {
-        // On a real line a master at another baud or parity is heard as noise: no answer, nothing changes.
-        std::vector<uint8_t> ignored;
-        ModuleState saved = m_state;
-        handle(request, length, ignored, log);
-        m_state = saved;
-        ++m_counters.wrongLine;
-        std::printf("%s wrong-line\n", log.c_str());
+    const bool deaf = m_deafMs > 0 && heard - m_lastAnswerEnd < std::chrono::milliseconds(m_deafMs);
+    if (deaf || !masterLineMatches()) {
+        // Deaf: still turning its own line around, the module never hears the request, and no fault takes a
+        // turn. A master at another baud or parity: on a real line it is heard as noise. No answer either
+        // way.
+        ++(deaf ? m_counters.faults : m_counters.wrongLine);
+        std::printf("%s %s\n", unheard(request, length).c_str(), deaf ? "deaf" : "wrong-line");
         std::fflush(stdout);
         return;
     }
     if (m_fault == Fault::Silent || m_fault == Fault::Exception) {
         // The module does not act on the request: it did not hear it, or it refused it.
-        std::vector<uint8_t> ignored;
-        ModuleState saved = m_state;
-        handle(request, length, ignored, log);
-        m_state = saved;
+        log = unheard(request, length);
         if (m_fault == Fault::Exception) {
-            frame = {static_cast<uint8_t>(m_options.station), static_cast<uint8_t>(request[1] | 0x80),
+            frame = {static_cast<uint8_t>(m_options.station),
+                     static_cast<uint8_t>(request[1] | modbus485::ExceptionFlag),
                      static_cast<uint8_t>(m_exceptionCode)};
             log += " exception " + std::to_string(m_exceptionCode);
         } else {
             log += " silent";
         }
     } else {
-        handle(request, length, frame, log);
+        answerRequest(m_state, request, length, m_options.protocolAddressing, frame, log);
     }
     reply(std::move(frame), length, received, log);
     takeFaultTurn();
 }
 
-bool Simulator::masterLineMatches() const {
-    if (m_keepSlave < 0)
-        return true; // a real device: the UART itself sorts that out
-    termios tios{};
-    if (tcgetattr(m_keepSlave, &tios) != 0)
-        return true;
-    // A pseudo-terminal keeps no PARENB; a master that wants parity also asks for parity checking (INPCK).
-    const bool parityOn = (tios.c_cflag & (PARENB | PARODD)) || (tios.c_iflag & INPCK);
-    const char parity = !parityOn ? 'N' : (tios.c_cflag & PARODD) ? 'O' : 'E';
-    return cfgetospeed(&tios) == speedOf(m_options.baud) && parity == m_options.parity;
+std::string Simulator::unheard(const uint8_t *request, int length) const {
+    ModuleState untouched = m_state;
+    std::vector<uint8_t> ignored;
+    std::string log;
+    answerRequest(untouched, request, length, m_options.protocolAddressing, ignored, log);
+    return log;
 }
 
 void Simulator::takeFaultTurn() {
@@ -458,216 +245,8 @@ void Simulator::reply(std::vector<uint8_t> frame, int requestLength, Clock::time
     }
     m_lastAnswerEnd = Clock::now();
     ++m_counters.answered;
-    if (frame.size() >= 2 && (frame[1] & 0x80) && m_fault != Fault::Garbage)
+    if (frame.size() >= 2 && (frame[1] & modbus485::ExceptionFlag) && m_fault != Fault::Garbage)
         ++m_counters.exceptions;
-}
-
-void Simulator::handle(const uint8_t *request, int length, std::vector<uint8_t> &reply, std::string &log) {
-    const uint8_t station = request[0];
-    const uint8_t function = request[1];
-    reply = {station, function};
-    uint8_t exception = ModuleState::Served;
-    std::ostringstream text;
-    const int address = length >= 6 ? word(request + 2) : 0;
-    const int item = toItem(address);
-    const int quantity = length >= 6 ? word(request + 4) : 0;
-
-    switch (function) {
-    case 0x01:
-    case 0x02: {
-        text << (function == 1 ? "read-coils " : "read-inputs ") << item << ' ' << quantity;
-        std::vector<bool> bits;
-        if (quantity < 1 || quantity > MODBUS_MAX_READ_BITS)
-            exception = ModuleState::IllegalValue;
-        else
-            exception = function == 1 ? m_state.readCoils(item, quantity, bits)
-                                      : m_state.readInputs(item, quantity, bits);
-        if (!exception)
-            packBits(reply, bits);
-        break;
-    }
-    case 0x03:
-    case 0x04: {
-        text << (function == 3 ? "read-holding-registers " : "read-input-registers ") << item << ' '
-             << quantity;
-        std::vector<uint16_t> values;
-        if (quantity < 1 || quantity > MODBUS_MAX_READ_REGISTERS)
-            exception = ModuleState::IllegalValue;
-        else
-            exception = function == 3 ? m_state.readHoldingRegisters(item, quantity, values)
-                                      : m_state.readInputRegisters(item, quantity, values);
-        if (!exception) {
-            reply.push_back(static_cast<uint8_t>(values.size() * 2));
-            for (uint16_t v : values)
-                putWord(reply, v);
-        }
-        break;
-    }
-    case 0x05: {
-        const int value = quantity;
-        text << "write-coil " << item << ' ' << (value == 0xFF00 ? 1 : value == 0 ? 0 : value);
-        if (value != 0xFF00 && value != 0)
-            exception = ModuleState::IllegalValue;
-        else
-            exception = m_state.writeCoil(item, value == 0xFF00);
-        if (!exception)
-            reply.insert(reply.end(), request + 2, request + 6);
-        break;
-    }
-    case 0x06: {
-        text << "write-register " << item << ' ' << quantity;
-        exception = m_state.writeHoldingRegister(item, static_cast<uint16_t>(quantity));
-        if (!exception)
-            reply.insert(reply.end(), request + 2, request + 6);
-        break;
-    }
-    case 0x0F:
-    case 0x10: {
-        text << (function == 0x0F ? "write-coils " : "write-registers ") << item << ' ' << quantity;
-        const int bytes = length >= 7 ? request[6] : -1;
-        const bool coils = function == 0x0F;
-        const int wanted = coils ? (quantity + 7) / 8 : quantity * 2;
-        if (quantity < 1 || quantity > (coils ? MODBUS_MAX_WRITE_BITS : MODBUS_MAX_WRITE_REGISTERS) ||
-            bytes != wanted || length < 7 + bytes + 2) {
-            exception = ModuleState::IllegalValue;
-        } else if (coils) {
-            std::vector<bool> bits;
-            for (int i = 0; i < quantity; ++i)
-                bits.push_back(request[7 + i / 8] & (1u << (i % 8)));
-            exception = m_state.writeCoils(item, bits);
-        } else {
-            std::vector<uint16_t> values;
-            for (int i = 0; i < quantity; ++i)
-                values.push_back(static_cast<uint16_t>(word(request + 7 + 2 * i)));
-            exception = m_state.writeHoldingRegisters(item, values);
-        }
-        if (!exception)
-            reply.insert(reply.end(), request + 2, request + 6);
-        break;
-    }
-    default:
-        text << "function " << static_cast<int>(function);
-        exception = 1; // illegal function
-        break;
-    }
-    if (exception) {
-        reply = {station, static_cast<uint8_t>(function | 0x80), exception};
-        text << " exception " << static_cast<int>(exception);
-    }
-    log = text.str();
-}
-
-bool Simulator::command(const std::string &line) {
-    std::istringstream in(line);
-    std::vector<std::string> words;
-    for (std::string w; in >> w;)
-        words.push_back(w);
-    if (words.empty() || words[0][0] == '#')
-        return true;
-    const std::string &name = words[0];
-    std::vector<long> numbers;
-    for (size_t i = 1; i < words.size(); ++i) {
-        long value = 0;
-        if (name == "inputs" || name == "pulses" || name == "frames" || name == "echo" || name == "noise")
-            break; // parsed below
-        if (!parseInt(words[i], value)) {
-            std::fprintf(stderr, "qm4107-sim: bad command \"%s\"\n", line.c_str());
-            return false;
-        }
-        numbers.push_back(value);
-    }
-    auto arity = [&](size_t low, size_t high) { return numbers.size() >= low && numbers.size() <= high; };
-    auto fault = [&](Fault f, size_t countIndex) {
-        m_fault = f;
-        m_faultRequests = numbers.size() > countIndex && numbers[countIndex] > 0
-                              ? static_cast<int>(numbers[countIndex])
-                              : -1;
-        return true;
-    };
-    bool ok = false;
-    if (name == "input" && arity(2, 2)) {
-        ok = m_state.setInput(static_cast<int>(numbers[0]), numbers[1] != 0);
-    } else if (name == "inputs" && words.size() == 2) {
-        ok = words[1].size() <= ModuleState::InputItems &&
-             words[1].find_first_not_of("01") == std::string::npos;
-        for (size_t i = 0; ok && i < ModuleState::InputItems; ++i)
-            m_state.setInput(static_cast<int>(i + 1), i < words[1].size() && words[1][i] == '1');
-    } else if (name == "coil" && arity(2, 2)) {
-        ok = m_state.setCoil(static_cast<int>(numbers[0]), numbers[1] != 0);
-    } else if (name == "pulses" && words.size() == 3) {
-        char *end = nullptr;
-        const double hertz = std::strtod(words[2].c_str(), &end);
-        long counter = 0;
-        ok = parseInt(words[1], counter) && *end == '\0' &&
-             m_state.setPulses(static_cast<int>(counter), hertz);
-    } else if ((name == "frequency" || name == "input-register") && arity(2, 2)) {
-        ok = numbers[1] >= 0 && numbers[1] <= 65535 &&
-             m_state.setInputRegister(static_cast<int>(numbers[0]), static_cast<uint16_t>(numbers[1]));
-    } else if (name == "register" && arity(2, 2)) {
-        ok = numbers[1] >= -32768 && numbers[1] <= 65535 &&
-             m_state.setHoldingRegister(static_cast<int>(numbers[0]), static_cast<uint16_t>(numbers[1]));
-    } else if (name == "silent" && arity(0, 1)) {
-        ok = fault(Fault::Silent, 0);
-    } else if (name == "late" && arity(1, 2) && numbers[0] >= 0) {
-        m_lateMs = static_cast<int>(numbers[0]);
-        ok = fault(Fault::Late, 1);
-    } else if (name == "slow" && arity(1, 2) && numbers[0] >= 0) {
-        m_slowMs = static_cast<int>(numbers[0]);
-        ok = fault(Fault::Slow, 1);
-    } else if (name == "corrupt-crc" && arity(0, 1)) {
-        ok = fault(Fault::CorruptCrc, 0);
-    } else if (name == "wrong-station" && arity(0, 1)) {
-        ok = fault(Fault::WrongStation, 0);
-    } else if (name == "exception" && arity(0, 2)) {
-        m_exceptionCode = numbers.empty() ? 4 : static_cast<int>(numbers[0] & 0xFF);
-        ok = fault(Fault::Exception, 1);
-    } else if (name == "garbage" && arity(0, 1)) {
-        ok = fault(Fault::Garbage, 0);
-    } else if (name == "burst" && arity(2, 2)) {
-        ok = numbers[0] >= 1 && numbers[0] <= ModuleState::Counters && numbers[1] >= 1 &&
-             numbers[1] <= 65535 && m_state.burst(static_cast<int>(numbers[0]), static_cast<int>(numbers[1]));
-    } else if (name == "echo" && words.size() == 2 && (words[1] == "on" || words[1] == "off")) {
-        m_echo = words[1] == "on";
-        ok = true;
-    } else if (name == "noise" && (words.size() == 2 || words.size() == 3)) {
-        long byte = -1;
-        long count = 0;
-        ok = parseInt(words[1], byte, 16) && byte >= 0 && byte <= 0xFF &&
-             (words.size() == 2 || parseInt(words[2], count));
-        if (ok) {
-            m_noiseByte = static_cast<uint8_t>(byte);
-            m_noiseAnswers = count > 0 ? static_cast<int>(count) : -1;
-        }
-    } else if (name == "deaf" && arity(1, 1) && numbers[0] >= 0 && numbers[0] <= 60000) {
-        m_deafMs = static_cast<int>(numbers[0]);
-        ok = true;
-    } else if (name == "normal" && arity(0, 0)) {
-        m_fault = Fault::None;
-        m_faultRequests = -1;
-        m_noiseAnswers = 0;
-        m_deafMs = 0;
-        ok = true;
-    } else if (name == "close-device" && arity(0, 0)) {
-        closeLine();
-        ok = true;
-    } else if (name == "state" && arity(0, 0)) {
-        std::printf("state %s fault=%s%s\n", m_state.dump().c_str(),
-                    m_fault == Fault::None ? "none"
-                    : m_faultRequests > 0  ? "pending"
-                                           : "on",
-                    counterFields().c_str());
-        std::fflush(stdout);
-        ok = true;
-    } else if (name == "frames" && words.size() == 2 && (words[1] == "on" || words[1] == "off")) {
-        m_options.logFrames = words[1] == "on";
-        ok = true;
-    } else if (name == "quit" && arity(0, 0)) {
-        m_quit = true;
-        ok = true;
-    }
-    if (!ok)
-        std::fprintf(stderr, "qm4107-sim: bad command \"%s\"\n", line.c_str());
-    return ok;
 }
 
 void Simulator::echo(const uint8_t *frame, int length) {

@@ -11,7 +11,8 @@
 typedef struct _modbus modbus_t;
 
 // The simulated module on its line: serves Modbus RTU requests from the line's file descriptor, takes
-// commands from standard input, logs one line per request on standard output and injects line faults.
+// commands from standard input (SimCommands.cpp), logs one line per request on standard output and injects
+// line faults. What a request does to the module is answerRequest's (ModuleState.h).
 class Simulator {
 public:
     explicit Simulator(SimOptions options);
@@ -31,20 +32,22 @@ private:
     enum class Fault { None, Silent, Late, Slow, CorruptCrc, WrongStation, Exception, Garbage };
     using Clock = std::chrono::steady_clock;
 
+    // The line (SimLine.cpp).
     bool openPseudoTerminal();
     bool openDevice();
     bool makeLink(const std::string &target);
     void closeLine();
-    void serveOne();
-    void drainUntilQuiet();
-    // Builds the module's reply (without CRC) to one request and its log text; false when not to be served.
-    void handle(const uint8_t *request, int length, std::vector<uint8_t> &reply, std::string &log);
-    void reply(std::vector<uint8_t> frame, int requestLength, Clock::time_point received, std::string &log);
-    void takeFaultTurn();
     // False when the master set the pseudo-terminal to another baud or parity than the module's.
     bool masterLineMatches() const;
     double characterSeconds() const;
-    int toItem(int address) const { return m_options.protocolAddressing ? address : address + 1; }
+
+    // Serving requests, with the faults and the wire's timing (Simulator.cpp).
+    void serveOne();
+    void drainUntilQuiet();
+    // The request's log line, the module acting on nothing: it did not hear the request, or refused it.
+    std::string unheard(const uint8_t *request, int length) const;
+    void reply(std::vector<uint8_t> frame, int requestLength, Clock::time_point received, std::string &log);
+    void takeFaultTurn();
     // What reached the module: one "frame" line in hex per frame when frame logging is on.
     void logFrame(const uint8_t *frame, int length);
     // What an adapter that hears itself gives its master back: the frame as it went out, at once.

@@ -1,67 +1,4 @@
-// qm4107-sim: a simulated QM4107 discrete I/O module, a Modbus RTU slave on a pseudo-terminal or a serial
-// device.
-//
-// Usage: qm4107-sim [--station N] [--baud 1200..115200] [--parity none|odd|even] [--wire]
-//                   [--addressing reference|protocol] [--link PATH] [--device PATH] [--log-frames]
-//                   [-c COMMAND]...
-//
-// Standard output: the first line is the device path to open (the --link path if given, else the
-// pseudo-terminal's /dev/pts/N, or the --device path). Then one line per request served for our station:
-//     read-coils FIRST COUNT            function 1
-//     read-inputs FIRST COUNT           function 2
-//     read-holding-registers FIRST COUNT function 3
-//     read-input-registers FIRST COUNT  function 4
-//     write-coil ITEM 0|1               function 5
-//     write-register ITEM VALUE         function 6 (VALUE unsigned, 0-65535)
-//     write-coils FIRST COUNT           function 15
-//     write-registers FIRST COUNT       function 16
-//     function CODE                     any other function (answered with exception 1)
-// ITEM/FIRST are numbered as the master passes them to MODBUS485: reference numbers (protocol address + 1)
-// by default, protocol addresses with --addressing protocol. A line may end with what happened instead of a
-// plain answer: " exception N" (refused, nothing changed), " silent" (no answer, nothing changed),
-// " late", " slow", " corrupt-crc", " wrong-station", " garbage" (request carried out, answer damaged or
-// delayed), " noise" (a byte went out just ahead of the answer), " deaf" (not heard, so no answer and nothing
-// changed), " wrong-line" (the master's pseudo-terminal is set to another baud or parity than
-// --baud/--parity: a real module would hear noise, so no answer and nothing changed). The "state" command
-// prints one line: "state coils=<16 bits> inputs=<16 bits> input-registers=a,b,.. holding-registers=r1,..,r9
-// parity=P pulses=f1,f2,f3 fault=none|on|pending received=N answered=N bad-frames=N other-station=N
-// exceptions=N faults=N wrong-line=N", the counters since the start: frames heard, answers sent, frames with
-// a bad CRC or broken off, requests for another station, exception replies, requests a fault acted on,
-// requests from a master at another baud or parity. With --log-frames (or the command "frames on") each frame
-// received is also printed before its request line, as "frame" and its bytes in hex, CRC included: "frame 01
-// 02 00 00 00 10 79 C6".
-//
-// Commands on standard input, one a line (also with -c before the first request):
-//     input N 0|1          discrete input N (X1-X10; 1-16 exist), 1 = closed
-//     inputs BITS          inputs from X1 on, e.g. "inputs 1010000000"
-//     coil N 0|1           coil N (Y1-Y5; 1-16 exist) as if written by a master
-//     pulses N HZ          pulses on X1-X3 at HZ per second: counter N advances, frequency register N = HZ
-//     burst N COUNT        exactly COUNT pulses on X1-X3 at 20 per second: counter N advances by COUNT, the
-//                          input closes for half of each pulse (opens, if held closed); frequency unchanged
-//     frequency N VALUE    input register N (1-8) = VALUE
-//     register N VALUE     holding register N (1-9, 256) = VALUE (-32768..65535)
-//     silent [K]           no answer at all               } for the next K requests,
-//     late MS [K]          answer MS milliseconds late    } or until "normal"
-//     slow MS [K]          answer byte by byte, MS apart  }
-//     corrupt-crc [K]      answer with a wrong CRC        }
-//     wrong-station [K]    answer as another station      }
-//     exception [CODE [K]] refuse with exception CODE (4) }
-//     garbage [K]          answer with random bytes       }
-//     noise HEX [K]        the byte HEX (00-ff, "0x" optional) on the line just before each of the next K
-//                          answers, or of every answer
-//     deaf MS              a request that starts within MS milliseconds after the end of the module's last
-//                          answer is not heard (no answer); "deaf 0" hears everything again
-//     echo on|off          the adapter hears itself: each frame the master sends comes back to it at once,
-//                          before any answer (off by default; "normal" leaves it as it is)
-//     normal               no more faults, no noise, no deaf time
-//     close-device         close the line as a pulled-out adapter would
-//     state                print the state line
-//     frames on|off        print each frame received in hex
-//     quit                 stop
-// SIGTERM, SIGINT and SIGHUP stop it too; the pseudo-terminal and the --link symlink go with it.
-// Items: coils 1-16 readable (1-5 writable), inputs 1-16, input registers 1-8, holding registers 1-9 and 256
-// readable and writable; everything else is refused with exception 2. Writing 0 to registers 1-3 clears a
-// count.
+// qm4107-sim: a simulated QM4107 module. What it does, prints and takes: the usage text below (--help).
 #include "Simulator.h"
 
 #include <cstdio>
@@ -70,37 +7,77 @@
 #include <string>
 
 namespace {
-const char usage[] =
-    "Usage: qm4107-sim [options]\n"
-    "A simulated QM4107 module (Modbus RTU slave). First output line: the device path to open.\n"
-    "Options:\n"
-    "  --station N            station address, 1-247 (1)\n"
-    "  --baud B               1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200 (9600)\n"
-    "  --parity P             none, odd or even (none)\n"
-    "  --wire                 take the time the frames would take on a real line at that baud\n"
-    "  --addressing A         reference (item 1 = protocol address 0, default) or protocol\n"
-    "  --link PATH            also make PATH a symbolic link to the pseudo-terminal\n"
-    "  --device PATH          serve a real serial device instead of a pseudo-terminal\n"
-    "  --log-frames           print each frame received in hex: \"frame 01 02 00 00 00 10 79 C6\"\n"
-    "  -c, --command LINE     run a command line before serving (repeatable)\n"
-    "Commands on standard input, one a line:\n"
-    "  input N 0|1 | inputs BITS | coil N 0|1 | pulses N HZ | frequency N VALUE | register N VALUE\n"
-    "  burst N COUNT (exactly COUNT pulses on counter N's input, 20 a second)\n"
-    "  silent [K] | late MS [K] | slow MS [K] (answer byte by byte, MS apart) | corrupt-crc [K]\n"
-    "  wrong-station [K] | exception [CODE [K]] | garbage [K]\n"
-    "  (a fault with K applies to the next K requests only, without K until \"normal\")\n"
-    "  noise HEX [K] (the byte HEX, e.g. ff or 0x00, just before each answer, or the next K answers)\n"
-    "  deaf MS (a request within MS ms after the module's last answer is not heard)\n"
-    "  echo on|off (each request comes back to the master first, as from an adapter that hears itself)\n"
-    "  normal (no faults, noise or deaf time) | close-device | state | frames on|off | quit\n"
-    "Output after the first line: one line per request, e.g. \"read-coils 1 16\", \"write-coil 3 1\",\n"
-    "\"write-register 256 1\", \"read-input-registers 1 8 exception 2\", \"read-inputs 1 16 silent\",\n"
-    "\"read-coils 1 16 noise\", \"read-coils 1 16 deaf\";\n"
-    "a master at another baud or parity than the module's gets no answer (\"... wrong-line\");\n"
-    "\"state\" prints \"state coils=... inputs=... input-registers=... holding-registers=... parity=... "
-    "pulses=... fault=...\"\n"
-    "and the counters \"received=N answered=N bad-frames=N other-station=N exceptions=N faults=N "
-    "wrong-line=N\".\n";
+const char usage[] = R"(Usage: qm4107-sim [options]
+A simulated QM4107 discrete I/O module, a Modbus RTU slave on a pseudo-terminal or a serial device.
+Options:
+  --station N            station address, 1-247 (1)
+  --baud B               1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200 (9600)
+  --parity P             none, odd or even (none)
+  --wire                 take the time the frames would take on a real line at that baud
+  --addressing A         reference (item 1 = protocol address 0, default) or protocol
+  --link PATH            also make PATH a symbolic link to the pseudo-terminal
+  --device PATH          serve a real serial device instead of a pseudo-terminal
+  --log-frames           print each frame received in hex: "frame 01 02 00 00 00 10 79 C6"
+  -c, --command LINE     run a command line before serving (repeatable)
+
+Standard output: the first line is the device path to open (the --link path if given, else the
+pseudo-terminal's /dev/pts/N, or the --device path). Then one line per request served for our station:
+    read-coils FIRST COUNT            function 1
+    read-inputs FIRST COUNT           function 2
+    read-holding-registers FIRST COUNT function 3
+    read-input-registers FIRST COUNT  function 4
+    write-coil ITEM 0|1               function 5
+    write-register ITEM VALUE         function 6 (VALUE unsigned, 0-65535)
+    write-coils FIRST COUNT           function 15
+    write-registers FIRST COUNT       function 16
+    function CODE                     any other function (answered with exception 1)
+ITEM/FIRST are numbered as the master passes them to MODBUS485: reference numbers (protocol address + 1)
+by default, protocol addresses with --addressing protocol. A line may end with what happened instead of a
+plain answer: " exception N" (refused, nothing changed), " silent" (no answer, nothing changed),
+" late", " slow", " corrupt-crc", " wrong-station", " garbage" (request carried out, answer damaged or
+delayed), " noise" (a byte went out just ahead of the answer), " deaf" (not heard, so no answer and nothing
+changed), " wrong-line" (the master's pseudo-terminal is set to another baud or parity than
+--baud/--parity: a real module would hear noise, so no answer and nothing changed). The "state" command
+prints one line: "state coils=<16 bits> inputs=<16 bits> input-registers=a,b,.. holding-registers=r1,..,r9
+parity=P pulses=f1,f2,f3 fault=none|on|pending received=N answered=N bad-frames=N other-station=N
+exceptions=N faults=N wrong-line=N", the counters since the start: frames heard, answers sent, frames with
+a bad CRC or broken off, requests for another station, exception replies, requests a fault acted on,
+requests from a master at another baud or parity. With --log-frames (or the command "frames on") each frame
+received is also printed before its request line, as "frame" and its bytes in hex, CRC included: "frame 01
+02 00 00 00 10 79 C6".
+
+Commands on standard input, one a line (also with -c before the first request):
+    input N 0|1          discrete input N (X1-X10; 1-16 exist), 1 = closed
+    inputs BITS          inputs from X1 on, e.g. "inputs 1010000000"
+    coil N 0|1           coil N (Y1-Y5; 1-16 exist) as if written by a master
+    pulses N HZ          pulses on X1-X3 at HZ per second: counter N advances, frequency register N = HZ
+    burst N COUNT        exactly COUNT pulses on X1-X3 at 20 per second: counter N advances by COUNT, the
+                         input closes for half of each pulse (opens, if held closed); frequency unchanged
+    frequency N VALUE    input register N (1-8) = VALUE
+    register N VALUE     holding register N (1-9, 256) = VALUE (-32768..65535)
+    silent [K]           no answer at all               } for the next K requests,
+    late MS [K]          answer MS milliseconds late    } or until "normal"
+    slow MS [K]          answer byte by byte, MS apart  }
+    corrupt-crc [K]      answer with a wrong CRC        }
+    wrong-station [K]    answer as another station      }
+    exception [CODE [K]] refuse with exception CODE (4) }
+    garbage [K]          answer with random bytes       }
+    noise HEX [K]        the byte HEX (00-ff, "0x" optional) on the line just before each of the next K
+                         answers, or of every answer
+    deaf MS              a request that starts within MS milliseconds after the end of the module's last
+                         answer is not heard (no answer); "deaf 0" hears everything again
+    echo on|off          the adapter hears itself: each frame the master sends comes back to it at once,
+                         before any answer (off by default; "normal" leaves it as it is)
+    normal               no more faults, no noise, no deaf time
+    close-device         close the line as a pulled-out adapter would
+    state                print the state line
+    frames on|off        print each frame received in hex
+    quit                 stop
+SIGTERM, SIGINT and SIGHUP stop it too; the pseudo-terminal and the --link symlink go with it.
+Items: coils 1-16 readable (1-5 writable), inputs 1-16, input registers 1-8, holding registers 1-9 and 256
+readable and writable; everything else is refused with exception 2. Writing 0 to registers 1-3 clears a
+count.
+)";
 
 bool number(const char *text, int low, int high, int &value) {
     char *end = nullptr;

@@ -99,7 +99,8 @@ bool ModbusPort::reopenLocked() {
         return false;
 #endif
     m_line.close();
-    if (m_line.open(m_mapping.device, m_baud, m_parity).error != SerialLine::OpenError::None)
+    if (m_line.open(m_mapping.device, m_baud, m_parity, SerialLine::OpenFor::Replug).error !=
+        SerialLine::OpenError::None)
         return false;
     m_deviceFailed = false;
     m_lineSuspect = false;

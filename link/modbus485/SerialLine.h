@@ -18,7 +18,8 @@ public:
     struct OpenResult {
         OpenError error = OpenError::None;
         std::string holder; // Busy: "NAME PID" of the process that has the device, when it can be seen
-        std::string group;  // Permission: the device's group and this process's user, for the fix
+                            // (operator's open only)
+        std::string group; // Permission: the device's group and this process's user, for the fix (operator's)
         std::string user;
     };
 
@@ -27,9 +28,13 @@ public:
     SerialLine(const SerialLine &) = delete;
     SerialLine &operator=(const SerialLine &) = delete;
 
+    // The operator is told who holds a busy device and the group of one not theirs; a retry after a re-plug,
+    // which comes on every poll until it works, only whether it opened.
+    enum class OpenFor { Operator, Replug };
+
     // Opens `device` without blocking, takes it for this process alone before touching its settings, then
     // sets `baud`, parity 'N'/'O'/'E', 8 data bits and 1 stop bit, and discards anything pending.
-    OpenResult open(const std::string &device, int baud, char parity);
+    OpenResult open(const std::string &device, int baud, char parity, OpenFor purpose = OpenFor::Operator);
     void close();
     bool isOpen() const;
 

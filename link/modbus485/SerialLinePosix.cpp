@@ -1,94 +1,23 @@
 #include "SerialLine.h"
 
+#include "DeviceFacts.h"
+
 #include <modbus/modbus.h>
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 
 using namespace std::chrono;
 
 namespace {
-std::string processName(const std::string &pid) {
-    std::string name;
-    std::getline(std::ifstream("/proc/" + pid + "/comm"), name);
-    return (name.empty() ? "?" : name) + " " + pid;
-}
-
-// The process whose flock is on the device file, from /proc/locks ("1: FLOCK ADVISORY WRITE PID MAJ:MIN:INODE
-// ..."); else empty.
-std::string lockHolder(const struct stat &file) {
-    std::ifstream locks("/proc/locks");
-    std::string line;
-    while (std::getline(locks, line)) {
-        char kind[16] = {}, pid[16] = {};
-        unsigned major = 0, minor = 0;
-        unsigned long long inode = 0;
-        if (std::sscanf(line.c_str(), "%*s %15s %*s %*s %15s %x:%x:%llu", kind, pid, &major, &minor,
-                        &inode) == 5 &&
-            std::string(kind) == "FLOCK" && inode == file.st_ino && major == ::major(file.st_dev) &&
-            minor == ::minor(file.st_dev))
-            return processName(pid);
-    }
-    return {};
-}
-
-// "NAME PID" of the process that holds the device: the one with its lock, else the first other process seen
-// with it open, as far as /proc lets this user see; else empty.
-std::string holderOf(const struct stat &file) {
-    if (std::string holder = lockHolder(file); !holder.empty())
-        return holder;
-    std::string found;
-    DIR *proc = ::opendir("/proc");
-    if (!proc)
-        return found;
-    const std::string self = std::to_string(::getpid());
-    while (dirent *entry = ::readdir(proc)) {
-        const std::string pid = entry->d_name;
-        if (pid.find_first_not_of("0123456789") != std::string::npos || pid == self)
-            continue;
-        const std::string fdDir = "/proc/" + pid + "/fd";
-        DIR *fds = ::opendir(fdDir.c_str());
-        if (!fds)
-            continue;
-        while (dirent *fd = ::readdir(fds)) {
-            struct stat st {};
-            if (fd->d_name[0] != '.' && ::stat((fdDir + "/" + fd->d_name).c_str(), &st) == 0 &&
-                S_ISCHR(st.st_mode) && st.st_rdev == file.st_rdev) {
-                found = processName(pid);
-                break;
-            }
-        }
-        ::closedir(fds);
-        if (!found.empty())
-            break;
-    }
-    ::closedir(proc);
-    return found;
-}
-
-std::string groupOf(const std::string &device) {
-    struct stat st {};
-    if (::stat(device.c_str(), &st) != 0)
-        return {};
-    const group *g = ::getgrgid(st.st_gid);
-    return g ? g->gr_name : std::to_string(st.st_gid);
-}
-
 SerialLine::OpenError openError(int error) {
     switch (error) {
     case ENOENT:
@@ -108,6 +37,27 @@ SerialLine::OpenError openError(int error) {
         return SerialLine::OpenError::Failed;
     }
 }
+
+// The open's failure, with what an operator needs to fix it: who holds the device, or its group. A re-plug
+// retry is told only the failure; it comes on every poll, and the holder means a search of /proc.
+SerialLine::OpenResult failure(SerialLine::OpenError error, const std::string &device,
+                               SerialLine::OpenFor purpose) {
+    SerialLine::OpenResult result;
+    result.error = error;
+    if (purpose != SerialLine::OpenFor::Operator)
+        return result;
+    if (error == SerialLine::OpenError::Permission) {
+        const modbus485::DeviceGroup facts = modbus485::deviceGroup(device);
+        result.group = facts.present ? facts.group : std::string();
+        result.user = facts.user;
+    }
+    if (error == SerialLine::OpenError::Busy) { // another program has its lock, or set TIOCEXCL
+        const modbus485::Holders holders = modbus485::deviceHolders(device, true);
+        if (!holders.found.empty())
+            result.holder = holders.found.front().name + " " + std::to_string(holders.found.front().pid);
+    }
+    return result;
+}
 } // namespace
 
 SerialLine::~SerialLine() {
@@ -118,25 +68,13 @@ bool SerialLine::isOpen() const {
     return m_modbus != nullptr;
 }
 
-SerialLine::OpenResult SerialLine::open(const std::string &device, int baud, char parity) {
+SerialLine::OpenResult SerialLine::open(const std::string &device, int baud, char parity, OpenFor purpose) {
     close();
     OpenResult result;
     // Non-blocking, so a device that waits for carrier, or a FIFO, cannot hold the open up.
     const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        result.error = openError(errno);
-        if (result.error == OpenError::Permission) {
-            result.group = groupOf(device);
-            const passwd *user = ::getpwuid(::geteuid());
-            result.user = user ? user->pw_name : std::to_string(::geteuid());
-        }
-        if (result.error == OpenError::Busy) { // another program set TIOCEXCL
-            struct stat st {};
-            if (::stat(device.c_str(), &st) == 0)
-                result.holder = holderOf(st);
-        }
-        return result;
-    }
+    if (fd < 0)
+        return failure(openError(errno), device, purpose);
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || !::isatty(fd)) {
         ::close(fd);
@@ -146,11 +84,9 @@ SerialLine::OpenResult SerialLine::open(const std::string &device, int baud, cha
     // The hold is decided before anything about the line changes, so a second program that is refused
     // leaves the first one's line as it was.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
         ::close(fd);
-        result.error = errno == EWOULDBLOCK ? OpenError::Busy : OpenError::Failed;
-        if (result.error == OpenError::Busy)
-            result.holder = holderOf(st);
-        return result;
+        return failure(error == EWOULDBLOCK ? OpenError::Busy : OpenError::Failed, device, purpose);
     }
     modbus_t *ctx = modbus_new_rtu(device.c_str(), baud, parity, 8, 1);
     if (!ctx || modbus_connect(ctx) != 0) {

@@ -55,7 +55,7 @@ bool SerialLine::isOpen() const {
     return m_handle != nullptr;
 }
 
-SerialLine::OpenResult SerialLine::open(const std::string &device, int baud, char parity) {
+SerialLine::OpenResult SerialLine::open(const std::string &device, int baud, char parity, OpenFor) {
     close();
     OpenResult result;
     // Share mode 0: Windows itself keeps a COM port to one opener. A COM port opens at once or fails at once.

@@ -1,5 +1,6 @@
 #include "Crc16.h"
 #include "LinkTestSupport.h"
+#include "SimFaults.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -14,14 +15,6 @@
 // What MODBUS485 counts and traces of each exchange: each fault of the module with its own counter and words,
 // counts from zero at each open, and a trace that never costs an exchange.
 namespace {
-constexpr int32_t F = MODBUS485_FAILED;
-
-std::vector<int32_t> counters() {
-    std::vector<int32_t> values(MODBUS485_COUNTERS, -1);
-    EXPECT_EQ(GetPort_Counters(1, values.data(), MODBUS485_COUNTERS), MODBUS485_COUNTERS);
-    return values;
-}
-
 QStringList lines(const QString &path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -55,30 +48,12 @@ protected:
 } // namespace
 
 TEST_F(CountersAndTrace, EachFaultHasItsCounterAndItsWords) {
-    struct Case {
-        const char *command;
-        int counter;
-        bool exactlyOnce; // a late answer may be cleared, a slow one met by the next reads, in pieces
-        int32_t outcome;  // of the failed read, as GetPort_LastRead gives it
-        int32_t exception;
-        const char *words; // in the trace
-    } cases[] = {
-        {"silent 1", MODBUS485_COUNTER_NO_ANSWER, true, MODBUS485_OUTCOME_NO_ANSWER, 0, " | no answer | "},
-        {"corrupt-crc 1", MODBUS485_COUNTER_GARBLED, true, MODBUS485_OUTCOME_GARBLED, 0, " | garbled | "},
-        {"wrong-station 1", MODBUS485_COUNTER_WRONG_STATION, true, MODBUS485_OUTCOME_WRONG_STATION, 0,
-         " | wrong station | "},
-        {"exception 2 1", MODBUS485_COUNTER_EXCEPTION_CODE(2), true, MODBUS485_OUTCOME_EXCEPTION, 2,
-         " | exception 2 | "},
-        {"garbage 1", MODBUS485_COUNTER_GARBLED, true, MODBUS485_OUTCOME_GARBLED, 0, " | garbled | "},
-        {"slow 15 1", MODBUS485_COUNTER_GARBLED, false, MODBUS485_OUTCOME_GARBLED, 0, " | garbled | "},
-        {"late 300 1", MODBUS485_COUNTER_STRAY, false, MODBUS485_OUTCOME_NO_ANSWER, 0, " | dropped "},
-    };
     startSim({"-c", "register 1 101"});
     const QRegularExpression shape("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} port 1 " +
                                    QRegularExpression::escape(sim().devicePath()) +
                                    " station 1 \\|.* \\| \\d+\\.\\d\\d ms$");
     int n = 0;
-    for (const Case &c : cases) {
+    for (const SimFault &c : SimFaults) {
         SCOPED_TRACE(c.command);
         const QString trace = m_dir.filePath(QString("trace%1.log").arg(n++));
         qputenv("MODBUS485_TRACE", trace.toLocal8Bit());

@@ -1,4 +1,5 @@
 #include "LinkTestSupport.h"
+#include "SimFaults.h"
 
 #include <QElapsedTimer>
 #include <QThread>
@@ -11,8 +12,6 @@
 // MODBUS485 when the line or the module misbehaves: failure marking, guard elements, late answers, demotion
 // of a silent station and its return, a device that goes away.
 namespace {
-constexpr int32_t F = MODBUS485_FAILED;
-
 // One kind of exchange the panel makes, with the values a healthy module gives back.
 struct Exchange {
     const char *name;
@@ -103,22 +102,8 @@ bool readRegisters2To9UntilGood(const std::vector<int32_t> &expected,
 class Faults : public SimLinkTest {};
 
 TEST_F(Faults, EachFaultFailsOneExchangeCleanly) {
-    struct Fault {
-        const char *command;
-        const char *logSuffix;
-        bool heldBack; // no answer in time: the station is demoted for a while
-    } faults[] = {
-        {"silent 1", " silent", true},
-        {"late 300 1", " late", true},
-        // Each gap well inside a read's wait, the whole answer far past the exchange's one deadline.
-        {"slow 15 1", " slow", false},
-        {"corrupt-crc 1", " corrupt-crc", false},
-        {"wrong-station 1", " wrong-station", false},
-        {"exception 4 1", " exception 4", false},
-        {"garbage 1", " garbage", false},
-    };
     startSim(moduleSetup);
-    for (const Fault &fault : faults) {
+    for (const SimFault &fault : SimFaults) {
         for (const Exchange &x : exchanges()) {
             SCOPED_TRACE(std::string(fault.command) + " / " + x.name);
             sim().command(fault.command);

@@ -13,6 +13,15 @@
 #include <memory>
 #include <vector>
 
+constexpr int32_t F = MODBUS485_FAILED;
+
+// Port 1's counters.
+inline std::vector<int32_t> counters() {
+    std::vector<int32_t> values(MODBUS485_COUNTERS, -1);
+    EXPECT_EQ(GetPort_Counters(1, values.data(), MODBUS485_COUNTERS), MODBUS485_COUNTERS);
+    return values;
+}
+
 // A receiving area with guard elements on both sides of the block the library may fill.
 struct GuardedBlock {
     static constexpr int32_t Guard = 0x5A5A5A5A;

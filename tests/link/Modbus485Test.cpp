@@ -8,8 +8,6 @@
 
 // MODBUS485 against qm4107-sim on a pseudo-terminal: every operation, both item numberings, argument checks.
 namespace {
-constexpr int32_t F = MODBUS485_FAILED;
-
 struct Operation {
     const char *name;
     int blockSize; // receiving elements, 0 for single-item operations

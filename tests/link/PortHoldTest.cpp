@@ -7,10 +7,14 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <fstream>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 // A port held by one program alone, and a device taken back when it comes back under its path.
 namespace {
-constexpr int32_t F = MODBUS485_FAILED;
-
 bool waitForStatus(int32_t status) {
     QElapsedTimer clock;
     clock.start();
@@ -19,10 +23,15 @@ bool waitForStatus(int32_t status) {
     return GetPort_Status(1) == status;
 }
 
-int32_t counter(int index) {
-    int32_t values[MODBUS485_COUNTERS];
-    EXPECT_EQ(GetPort_Counters(1, values, MODBUS485_COUNTERS), MODBUS485_COUNTERS);
-    return values[index];
+// Read calls this process has made: an open retried on each poll reads nothing, while a search for the
+// device's holder reads /proc/locks.
+long readCalls() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    long value = 0;
+    while (io >> key >> value && key != "syscr:") {
+    }
+    return value;
 }
 } // namespace
 
@@ -80,9 +89,16 @@ TEST_F(PortHold, DeviceBackUnderItsPathIsTakenBackWithItsCounts) {
     m_sim.reset(); // the adapter pulled out
     ASSERT_TRUE(waitForStatus(MODBUS485_STATUS_DEVICE_FAILED));
     EXPECT_EQ(Get_4X_UnD1(Port, Station, 1), F);
-    m_sim = std::make_unique<SimProcess>(module); // and plugged back in
+    m_sim = std::make_unique<SimProcess>(module); // and plugged back in, but held by another first
+    const int other = ::open(m_sim->devicePath().toLocal8Bit(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_EQ(::flock(other, LOCK_EX), 0);
+    const long probe = readCalls(), before = readCalls();
+    for (int poll = 0; poll < 7; ++poll)
+        EXPECT_EQ(GetPort_Status(1), MODBUS485_STATUS_DEVICE_FAILED);
+    EXPECT_EQ(readCalls() - before, before - probe) << "the busy device's holder was searched for";
+    ::close(other);
     ASSERT_TRUE(waitForStatus(MODBUS485_STATUS_OK));
     EXPECT_EQ(Get_4X_UnD1(Port, Station, 1), 42); // at 19200 even, as the port was opened
-    EXPECT_EQ(counter(MODBUS485_COUNTER_GOOD), 2);
+    EXPECT_EQ(counters()[MODBUS485_COUNTER_GOOD], 2);
     EXPECT_FALSE(sim().takeLog().join('\n').contains("wrong-line"));
 }

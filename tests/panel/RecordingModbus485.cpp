@@ -22,13 +22,10 @@ QStringList RecordingModbus485::callsOf(const QString &operation) const {
 }
 
 int32_t RecordingModbus485::call(const QString &operation, std::initializer_list<int32_t> args,
-                                 std::span<int32_t> elements) {
+                                 std::span<int32_t> elements, const Pass &) {
     if (libraryMissing)
         throw LinkError("MODBUS485 missing");
-    QStringList text;
-    for (const int32_t a : args)
-        text << QString::number(a);
-    const QString record = operation + u'(' + text.join(u',') + u')';
+    const QString record = callText(operation, args);
     calls << record;
 
     if (!elements.empty()) {
@@ -57,50 +54,11 @@ int32_t RecordingModbus485::call(const QString &operation, std::initializer_list
     return result;
 }
 
-int32_t RecordingModbus485::OpenPort_Modbus(int32_t port, int32_t baudCode, int32_t parityCode) {
-    return call(QStringLiteral("OpenPort_Modbus"), {port, baudCode, parityCode});
-}
-int32_t RecordingModbus485::ClosePort_Modbus(int32_t port) {
-    return call(QStringLiteral("ClosePort_Modbus"), {port});
-}
-int32_t RecordingModbus485::GetPort_Status(int32_t port) {
-    return call(QStringLiteral("GetPort_Status"), {port});
-}
-int32_t RecordingModbus485::Set_0X_Bit1(int32_t port, int32_t station, int32_t coil) {
-    return call(QStringLiteral("Set_0X_Bit1"), {port, station, coil});
-}
-int32_t RecordingModbus485::Rst_0X_Bit1(int32_t port, int32_t station, int32_t coil) {
-    return call(QStringLiteral("Rst_0X_Bit1"), {port, station, coil});
-}
-int32_t RecordingModbus485::Get_0X_B16(int32_t port, int32_t station, int32_t start, BitBlock elements) {
-    return call(QStringLiteral("Get_0X_B16"), {port, station, start}, elements);
-}
-int32_t RecordingModbus485::Get_1X_B16(int32_t port, int32_t station, int32_t start, BitBlock elements) {
-    return call(QStringLiteral("Get_1X_B16"), {port, station, start}, elements);
-}
-int32_t RecordingModbus485::Get_3X_UnD8(int32_t port, int32_t station, int32_t start,
-                                        RegisterBlock elements) {
-    return call(QStringLiteral("Get_3X_UnD8"), {port, station, start}, elements);
-}
-int32_t RecordingModbus485::Get_4X_UnD8(int32_t port, int32_t station, int32_t start,
-                                        RegisterBlock elements) {
-    return call(QStringLiteral("Get_4X_UnD8"), {port, station, start}, elements);
-}
-int32_t RecordingModbus485::Get_4X_UnD1(int32_t port, int32_t station, int32_t reg) {
-    return call(QStringLiteral("Get_4X_UnD1"), {port, station, reg});
-}
-int32_t RecordingModbus485::Get_4X_D1(int32_t port, int32_t station, int32_t reg) {
-    return call(QStringLiteral("Get_4X_D1"), {port, station, reg});
-}
-int32_t RecordingModbus485::Set_4X_D1(int32_t port, int32_t station, int32_t reg, int32_t value) {
-    return call(QStringLiteral("Set_4X_D1"), {port, station, reg, value});
-}
-
 int32_t RecordingModbus485::diagnostic(const QString &operation, std::initializer_list<int32_t> args,
                                        const std::vector<int32_t> &source, int32_t *values, int32_t count) {
     if (diagnosticsMissing)
         throw LinkError("no entry point " + operation.toStdString());
-    call(operation, args);
+    call(operation, args, {}, {});
     for (int32_t i = 0; i < count; ++i)
         values[i] = static_cast<std::size_t>(i) < source.size() ? source[i] : 0;
     return count;
@@ -108,7 +66,7 @@ int32_t RecordingModbus485::diagnostic(const QString &operation, std::initialize
 int32_t RecordingModbus485::GetPort_Info(int32_t port, char *buffer, int32_t size) {
     if (diagnosticsMissing)
         throw LinkError("no entry point GetPort_Info");
-    call(QStringLiteral("GetPort_Info"), {port});
+    call(QStringLiteral("GetPort_Info"), {port}, {}, {});
     const int32_t length = std::min<int32_t>(static_cast<int32_t>(info.size()), size - 1);
     std::copy_n(info.constData(), length, buffer);
     buffer[length] = '\0';

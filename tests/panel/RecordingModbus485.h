@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Modbus485.h"
+#include "CallingModbus485.h"
 
 #include <QByteArray>
 #include <QString>
@@ -16,7 +16,7 @@
 // returns scripted results and fills block reads with scripted contents. In "library missing" mode every
 // call raises LinkError, as the loader does when MODBUS485 cannot be found; in "diagnostics missing" mode
 // only the diagnostic entry points do, as with a library that predates them.
-class RecordingModbus485 : public Modbus485 {
+class RecordingModbus485 : public CallingModbus485 {
 public:
     // The calls so far, in order.
     QStringList calls;
@@ -43,28 +43,18 @@ public:
     // The recorded calls of one operation.
     QStringList callsOf(const QString &operation) const;
 
-    int32_t OpenPort_Modbus(int32_t port, int32_t baudCode, int32_t parityCode) override;
-    int32_t ClosePort_Modbus(int32_t port) override;
-    int32_t GetPort_Status(int32_t port) override;
-    int32_t Set_0X_Bit1(int32_t port, int32_t station, int32_t coil) override;
-    int32_t Rst_0X_Bit1(int32_t port, int32_t station, int32_t coil) override;
-    int32_t Get_0X_B16(int32_t port, int32_t station, int32_t start, BitBlock elements) override;
-    int32_t Get_1X_B16(int32_t port, int32_t station, int32_t start, BitBlock elements) override;
-    int32_t Get_3X_UnD8(int32_t port, int32_t station, int32_t start, RegisterBlock elements) override;
-    int32_t Get_4X_UnD8(int32_t port, int32_t station, int32_t start, RegisterBlock elements) override;
-    int32_t Get_4X_UnD1(int32_t port, int32_t station, int32_t reg) override;
-    int32_t Get_4X_D1(int32_t port, int32_t station, int32_t reg) override;
-    int32_t Set_4X_D1(int32_t port, int32_t station, int32_t reg, int32_t value) override;
     int32_t GetPort_Info(int32_t port, char *buffer, int32_t size) override;
     int32_t GetPort_Counters(int32_t port, int32_t *values, int32_t count) override;
     int32_t GetPort_LastRead(int32_t port, int32_t station, int32_t function, int32_t start, int32_t *values,
                              int32_t count) override;
 
+protected:
+    int32_t call(const QString &operation, std::initializer_list<int32_t> args, std::span<int32_t> elements,
+                 const Pass &pass) override;
+
 private:
     int32_t diagnostic(const QString &operation, std::initializer_list<int32_t> args,
                        const std::vector<int32_t> &source, int32_t *values, int32_t count);
-    int32_t call(const QString &operation, std::initializer_list<int32_t> args,
-                 std::span<int32_t> elements = {});
 
     std::map<QString, std::deque<int32_t>> m_results;
     std::map<QString, std::deque<std::vector<int32_t>>> m_blocks;

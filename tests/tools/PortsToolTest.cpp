@@ -13,6 +13,10 @@
 
 #include <csignal>
 
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
 namespace {
 
 struct ToolRun {
@@ -106,10 +110,16 @@ TEST_F(PortsToolTest, ListingShowsUsbFieldsPortsAccessAndHolders) {
     environment.insert(QStringLiteral("QM4107_BY_ID"), byId.path());
 
     // Ports from each source: the adapter by its by-id name from the user's map, a busy pseudo-terminal
-    // from a variable, a missing device from the user's map.
+    // and an idle one, which the listing must not open, from variables, a missing device from the user's map.
     SimProcess sim;
     LockHolder holder(sim.devicePath());
     environment.insert(QStringLiteral("MODBUS485_PORT2"), sim.devicePath());
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    const QString idle = QString::fromLocal8Bit(::ptsname(master));
+    environment.insert(QStringLiteral("MODBUS485_PORT6"), idle);
+    const int opens = ::inotify_init1(IN_NONBLOCK);
+    ASSERT_GE(::inotify_add_watch(opens, idle.toLocal8Bit(), IN_OPEN), 0);
     QDir().mkpath(home.filePath(QStringLiteral(".config/MODBUS485")));
     QFile map(home.filePath(QStringLiteral(".config/MODBUS485/ports.conf")));
     ASSERT_TRUE(map.open(QIODevice::WriteOnly));
@@ -132,6 +142,11 @@ TEST_F(PortsToolTest, ListingShowsUsbFieldsPortsAccessAndHolders) {
         QStringLiteral("  in use     by flock (PID %1)").arg(holder.processId()),
         "/dev/ttyUSB99  (not present)",
         "  port       4 (COM4) " + userMap,
+        idle,
+        "  port       6 (COM6) from the variable MODBUS485_PORT6",
+        "  access     read-write",
+        ::geteuid() == 0 ? "  in use     no"
+                         : "  in use     not seen", // others' descriptors are closed to us
     };
     qsizetype from = 0;
     for (const QString &line : expected) {
@@ -140,6 +155,10 @@ TEST_F(PortsToolTest, ListingShowsUsbFieldsPortsAccessAndHolders) {
         from = at < 0 ? from : at;
     }
     EXPECT_FALSE(listing.out.contains(QStringLiteral("ttyS1"))) << listing.out.toStdString();
+    char event[sizeof(inotify_event) + NAME_MAX + 1];
+    EXPECT_LT(::read(opens, event, sizeof event), 0) << "the listing opened " << idle.toStdString();
+    ::close(opens);
+    ::close(master);
 
     // A system map that is a directory is named as such rather than silently mapping nothing.
     environment.insert(QStringLiteral("MODBUS485_SYSTEM_MAP"), sysfs.path());

@@ -1,4 +1,5 @@
 #include "MODBUS485.h"
+#include "SimFaults.h"
 #include "WineSim.h"
 
 #include <windows.h>
@@ -71,20 +72,7 @@ TEST_F(Wine, PortsOpenByComNumberAndFailCleanly) {
 }
 
 TEST_F(Wine, EachFaultFailsOneExchangeCleanly) {
-    struct Fault {
-        const char *command;
-        const char *logSuffix;
-    } faults[] = {
-        {"silent 1", " silent"},
-        {"late 300 1", " late"},
-        // Each gap well inside a read's wait, the whole answer far past the exchange's one deadline.
-        {"slow 15 1", " slow"},
-        {"corrupt-crc 1", " corrupt-crc"},
-        {"wrong-station 1", " wrong-station"},
-        {"exception 4 1", " exception 4"},
-        {"garbage 1", " garbage"},
-    };
-    for (const Fault &fault : faults) {
+    for (const SimFault &fault : SimFaults) {
         SCOPED_TRACE(fault.command);
         m_sim.command(fault.command);
         std::vector<int32_t> block(8, 0);

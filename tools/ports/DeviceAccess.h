@@ -3,14 +3,10 @@
 #include <string>
 #include <vector>
 
-// Whether this user can use a serial device, and who else has it open.
+// Whether this user can use a serial device, and who else has it open, in the listing's words. Nothing here
+// opens the device.
 class DeviceAccess {
 public:
-    struct Holder {
-        int pid = 0;
-        std::string name;
-    };
-
     explicit DeviceAccess(std::string path);
 
     bool exists() const;
@@ -19,10 +15,9 @@ public:
     bool readWrite() const;
     // Why not, and the fix: the device's group as it is here, the usermod command, logging in again.
     std::string permissionAdvice() const;
-    // Processes with the device open that this user can see, ourselves left out.
-    std::vector<Holder> holders() const;
-    // True when another program holds the device so that it cannot be ours: its lock or exclusive mode.
-    bool heldElsewhere() const;
+    // "by NAME (PID N)" for each program with the device open; else "no", or "not seen" when other users'
+    // programs could not be looked at.
+    std::vector<std::string> inUse() const;
 
 private:
     std::string m_path;

@@ -93,15 +93,20 @@ std::string DeviceFinder::byIdName(const std::string &path) const {
     if (startsWith(path, (m_byId + "/").c_str()))
         return path;
     const fs::path real = fs::canonical(path, error);
-    const std::string name = (error ? fs::path(path) : real).filename().string();
+    const std::vector<std::string> links = byIdLinks((error ? fs::path(path) : real).filename().string());
+    return links.empty() ? std::string() : links.front();
+}
+
+std::vector<std::string> DeviceFinder::byIdLinks(const std::string &kernelName) const {
     std::vector<std::string> links;
+    std::error_code error;
     for (const fs::directory_entry &entry : fs::directory_iterator(m_byId, error)) {
         const fs::path target = fs::read_symlink(entry.path(), error);
-        if (!error && target.filename() == name)
+        if (!error && target.filename() == kernelName)
             links.push_back(entry.path().string());
     }
     std::sort(links.begin(), links.end());
-    return links.empty() ? std::string() : links.front();
+    return links;
 }
 
 void DeviceFinder::fill(SerialDevice &device, const std::string &kernelName) const {
@@ -132,11 +137,5 @@ void DeviceFinder::fill(SerialDevice &device, const std::string &kernelName) con
             break;
         }
     }
-
-    for (const fs::directory_entry &entry : fs::directory_iterator(m_byId, error)) {
-        const fs::path target = fs::read_symlink(entry.path(), error);
-        if (!error && target.filename() == kernelName)
-            device.byId.push_back(entry.path().string());
-    }
-    std::sort(device.byId.begin(), device.byId.end());
+    device.byId = byIdLinks(kernelName);
 }

@@ -23,6 +23,8 @@ public:
 
 private:
     void fill(SerialDevice &device, const std::string &kernelName) const;
+    // The by-id links to the device of that kernel name, sorted.
+    std::vector<std::string> byIdLinks(const std::string &kernelName) const;
 
     std::string m_sysfs;
     std::string m_byId;
