@@ -36,9 +36,14 @@
  * local time to the millisecond, port, device, station, then "dropped" and the bytes cleared from the line
  * before the request if any, the request and the answer in hex as they were on the line ("dropped behind"
  * for bytes taken off behind an answer), the outcome in words (good, no answer, garbled, wrong station,
- * exception N, late, device failed) and the round trip. A line is one write(), appended; a line that would
- * block is dropped and counted (MODBUS485_COUNTER_TRACE_DROPPED). At 10 MB the file is moved to FILE.1 and
- * begun again. A trace that cannot be written turns itself off and nothing else. */
+ * exception N, late, device failed) and the round trip. A line is one write(), appended; a line that cannot
+ * go out at once (a terminal stopped with Ctrl-S, a full pipe, a socket whose reader has stopped) is dropped
+ * and counted (MODBUS485_COUNTER_TRACE_DROPPED). When the next line would take FILE past 10 MB, FILE is
+ * moved to FILE.1, replacing it only when the move succeeds, and begun again. "-" is written through
+ * descriptor 2 as the program has it: after the program's own messages, never moved or capped, its flags
+ * left alone (on Windows only when standard error is a file). A trace that cannot be opened, written or
+ * moved stops, keeping what it wrote; MODBUS485_COUNTER_TRACE_STOPPED says why, and the next open of a port
+ * tries again. */
 #ifndef MODBUS485_H
 #define MODBUS485_H
 
@@ -105,11 +110,16 @@
 #define MODBUS485_COUNTER_CUT_SHORT 24     /* fewer bytes than the answer needs by the deadline */
 #define MODBUS485_COUNTER_MISMATCHED 25    /* a frame whose CRC holds but which does not fit the request */
 #define MODBUS485_COUNTER_DEVICE_FAILED 26 /* exchanges that ended with the device failing */
-#define MODBUS485_COUNTER_TRACE_STOPPED 27 /* 1 once the trace has stopped: its file could not move on */
+#define MODBUS485_COUNTER_TRACE_STOPPED 27 /* a MODBUS485_TRACE_STOPPED_ reason, 0 while it runs */
 #define MODBUS485_COUNTER_TURNAROUND_MS 28 /* the module's turnaround allowed in the last exchange, ms */
 #define MODBUS485_COUNTER_ECHOES 29        /* echoes of our own requests skipped (the adapter hears itself) */
 #define MODBUS485_COUNTER_FRAME_GAP_MS 30  /* pause before a request after the line goes quiet, ms */
 #define MODBUS485_COUNTERS 31
+
+/* Why the trace stopped (MODBUS485_COUNTER_TRACE_STOPPED); 0 while it runs or when none is asked for. */
+#define MODBUS485_TRACE_STOPPED_MOVE 1  /* at its limit the file could not be moved to FILE.1 */
+#define MODBUS485_TRACE_STOPPED_WRITE 2 /* a write failed: a full disk, a device or reader gone */
+#define MODBUS485_TRACE_STOPPED_OPEN 3  /* it could not be opened: a folder, no permission, no such folder */
 
 /* GetPort_LastRead: the outcome of the last exchange of one read. */
 #define MODBUS485_OUTCOME_NONE 0 /* no such read since the port was opened */

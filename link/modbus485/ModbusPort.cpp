@@ -174,6 +174,8 @@ int ModbusPort::counters(int32_t *values, int count) {
     const int filled = std::min(count, MODBUS485_COUNTERS);
     for (int i = 0; i < filled; ++i)
         values[i] = clamp32(m_counters[i]);
+    if (filled > MODBUS485_COUNTER_TRACE_STOPPED)
+        values[MODBUS485_COUNTER_TRACE_STOPPED] = Trace::instance().stopReason();
     return filled;
 }
 

@@ -3,11 +3,14 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <fcntl.h>
+#include <pty.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,7 +27,7 @@ std::vector<int32_t> counters() {
 
 QStringList lines(const QString &path) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
         return {};
     return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
 }
@@ -118,7 +121,7 @@ TEST_F(CountersAndTrace, EachFaultHasItsCounterAndItsWords) {
     }
 }
 
-TEST_F(CountersAndTrace, TraceThatCannotBeWrittenCostsNothing) {
+TEST_F(CountersAndTrace, EachTraceTargetKeepsItsLinesAndNeverHoldsAnExchange) {
     const QString fifo = m_dir.filePath("fifo");
     ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
     // A reader that never reads, on a pipe of one page: the trace fills it at once.
@@ -128,49 +131,141 @@ TEST_F(CountersAndTrace, TraceThatCannotBeWrittenCostsNothing) {
     const QString leftPipe = m_dir.filePath("left");
     ASSERT_EQ(::mkfifo(leftPipe.toLocal8Bit().constData(), 0600), 0);
     int leftReader = -1;
+    // Where the test's own descriptor 2 goes: as it is, a file as "2>FILE" opens it, a socket whose reader
+    // has stopped, a terminal stopped with Ctrl-S.
+    enum Stderr { Unchanged, File, StalledSocket, StoppedTerminal };
+    constexpr int64_t TraceLimit = 10 * 1024 * 1024;
+    constexpr int64_t NearLimit = TraceLimit - 1000; // a few lines short of the limit
     const struct {
         const char *name;
-        QString variable; // "" for none
-        int lines;        // in `variable` when it is a file, -1 for none
+        QString variable; // "" for none; relative names are in the case's own folder
+        Stderr standardError;
+        int64_t prefill;  // bytes in the trace's file before the open, in one line
+        bool asideFolder; // FILE.1 is a folder, taken away halfway through the reads
         bool drops;
+        int stopped;      // counter 27
+        int lines;        // trace lines in the trace's file and FILE.1 together, -1 unchecked
+        QStringList left; // in the case's folder afterwards
     } cases[] = {
-        {"no variable", "", -1, false},
-        {"a file", m_dir.filePath("trace.log"), 60, false},
-        {"a directory", m_dir.path(), -1, false},
-        {"a missing folder", m_dir.filePath("none/trace.log"), -1, false},
-        {"a full disk", "/dev/full", -1, false},
-        {"a full pipe", fifo, -1, true},
-        {"a pipe whose reader has gone", leftPipe, -1, false},
+        {"no variable", "", Unchanged, 0, false, false, 0, -1, {}},
+        {"a file", "trace.log", Unchanged, 0, false, false, 0, 60, {"trace.log"}},
+        {"a file at its limit",
+         "trace.log",
+         Unchanged,
+         NearLimit,
+         false,
+         false,
+         0,
+         60,
+         {"trace.log", "trace.log.1"}},
+        {"a file whose move fails",
+         "trace.log",
+         Unchanged,
+         NearLimit,
+         true,
+         false,
+         MODBUS485_TRACE_STOPPED_MOVE,
+         -1,
+         {"trace.log"}},
+        {"a directory", ".", Unchanged, 0, false, false, MODBUS485_TRACE_STOPPED_OPEN, -1, {}},
+        {"a missing folder",
+         "none/trace.log",
+         Unchanged,
+         0,
+         false,
+         false,
+         MODBUS485_TRACE_STOPPED_OPEN,
+         -1,
+         {}},
+        {"a full disk", "/dev/full", Unchanged, 0, false, false, MODBUS485_TRACE_STOPPED_WRITE, -1, {}},
+        {"a full pipe", fifo, Unchanged, 0, false, true, 0, -1, {}},
+        {"a pipe whose reader has gone",
+         leftPipe,
+         Unchanged,
+         0,
+         false,
+         false,
+         MODBUS485_TRACE_STOPPED_WRITE,
+         -1,
+         {}},
+        {"standard error, a file shared with the program", "-", File, NearLimit, false, false, 0, 60, {}},
+        {"standard error, a socket whose reader has stopped", "-", StalledSocket, 0, false, true, 0, -1, {}},
+        {"standard error, a terminal stopped", "-", StoppedTerminal, 0, false, true, 0, -1, {}},
     };
     startSim({"-c", "register 1 101"});
     const QString startFolder = QDir::currentPath();
+    const QString stderrFile = m_dir.filePath("stderr.log");
+    const int savedStderr = ::dup(2);
+    const int stderrFlags = ::fcntl(2, F_GETFL);
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        c.variable.isEmpty() ? qunsetenv("MODBUS485_TRACE")
-                             : qputenv("MODBUS485_TRACE", c.variable.toLocal8Bit());
-        QDir::setCurrent(m_dir.path());
-        const QStringList before =
-            QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+        QTemporaryDir folder;
+        QDir::setCurrent(folder.path());
+        const QString variable =
+            c.variable.isEmpty() || c.variable == "-" ? c.variable : QDir(folder.path()).filePath(c.variable);
+        variable.isEmpty() ? qunsetenv("MODBUS485_TRACE")
+                           : qputenv("MODBUS485_TRACE", variable.toLocal8Bit());
+        int other = -1; // the far end of a socket or terminal given to descriptor 2
+        if (c.standardError == File) {
+            const int fd = ::open(stderrFile.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(fd, 2), ::close(fd);
+        } else if (c.standardError == StalledSocket) {
+            int pair[2];
+            ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+            while (::send(pair[0], "stalled\n", 8, MSG_DONTWAIT) > 0) {
+            }
+            ::dup2(pair[0], 2), ::close(pair[0]), other = pair[1];
+        } else if (c.standardError == StoppedTerminal) {
+            int terminal = -1;
+            ASSERT_EQ(::openpty(&other, &terminal, nullptr, nullptr, nullptr), 0);
+            ::tcflow(terminal, TCOOFF);
+            ::dup2(terminal, 2), ::close(terminal);
+        }
+        const QString file = c.standardError == File ? stderrFile : variable;
+        if (c.prefill > 0) {
+            const int fd = c.standardError == File
+                               ? 2
+                               : ::open(file.toLocal8Bit().constData(), O_WRONLY | O_CREAT, 0644);
+            ::write(fd, std::string(c.prefill - 1, 'x').append("\n").data(), c.prefill);
+            if (fd != 2)
+                ::close(fd);
+        }
+        if (c.asideFolder)
+            ASSERT_TRUE(QDir().mkpath(file + ".1/kept"));
         if (c.variable == leftPipe)
             leftReader = ::open(leftPipe.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK);
         ASSERT_EQ(OpenPort_Modbus(Port, 1, 0), MODBUS485_OPEN_OK);
         if (c.variable == leftPipe)
             ::close(leftReader); // the next trace line meets a pipe without a reader
         int good = 0;
-        for (int i = 0; i < 60; ++i)
+        for (int i = 0; i < 60; ++i) {
             good += Get_4X_UnD1(Port, Station, 1) == 101;
-        EXPECT_EQ(good, 60);
+            if (c.standardError == File)
+                std::fprintf(stderr, "the program's own message %d\n", i);
+            if (c.asideFolder && i == 30)
+                QDir(file + ".1").removeRecursively(); // a move tried again would now succeed
+        }
         const std::vector<int32_t> counted = counters();
+        ::dup2(savedStderr, 2);
+        if (other >= 0)
+            ::close(other);
+        EXPECT_EQ(good, 60);
+        EXPECT_EQ(::fcntl(2, F_GETFL), stderrFlags);
         EXPECT_EQ(counted[MODBUS485_COUNTER_GOOD], 60);
         EXPECT_EQ(counted[MODBUS485_COUNTER_TRACE_DROPPED] > 0, c.drops);
-        if (c.lines >= 0) {
-            EXPECT_EQ(lines(c.variable).size(), c.lines);
-        } else if (c.variable != fifo && c.variable != leftPipe) {
-            EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
-                      before);
-        }
-        QFile::remove(m_dir.filePath("trace.log"));
+        EXPECT_EQ(counted[MODBUS485_COUNTER_TRACE_STOPPED], c.stopped);
+        EXPECT_EQ(QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System), c.left);
+        const QStringList kept = lines(file) + lines(file + ".1");
+        if (c.lines >= 0)
+            EXPECT_EQ(kept.filter(" | request ").size(), c.lines);
+        if (c.prefill > 0) // nothing written before is lost, and a file of our own stays within its limit
+            EXPECT_EQ(kept.filter(QRegularExpression("^x+$")).size(), 1);
+        for (const QString &name : c.left)
+            EXPECT_LE(QFileInfo(name).size(), TraceLimit);
+        if (c.standardError == File) // the program's messages and the trace after one another
+            EXPECT_EQ(lines(file).filter("own message").size(), 60);
         QDir::setCurrent(startFolder);
     }
     ::close(reader);
+    ::close(savedStderr);
 }
