@@ -80,11 +80,12 @@
  * UTF-8 in the caller's buffer of `size` bytes, cut to fit and always terminated. */
 
 /* Where port n's device name comes from (GetPort_Device's result). */
-#define MODBUS485_SOURCE_DEFAULT 0    /* /dev/ttyS<n-1>; \\.\COMn on Windows */
-#define MODBUS485_SOURCE_VARIABLE 1   /* the environment variable MODBUS485_PORT<n> */
-#define MODBUS485_SOURCE_USER_MAP 2   /* ${XDG_CONFIG_HOME:-$HOME/.config}/MODBUS485/ports.conf */
-#define MODBUS485_SOURCE_SYSTEM_MAP 3 /* /etc/MODBUS485/ports.conf, or the file MODBUS485_SYSTEM_MAP names   \
-                                       */
+#define MODBUS485_SOURCE_DEFAULT 0  /* /dev/ttyS<n-1>; \\.\COMn on Windows */
+#define MODBUS485_SOURCE_VARIABLE 1 /* the environment variable MODBUS485_PORT<n> */
+#define MODBUS485_SOURCE_USER_MAP 2 /* ${XDG_CONFIG_HOME:-$HOME/.config}/MODBUS485/ports.conf */
+#define MODBUS485_SOURCE_SYSTEM_MAP                                                                          \
+    3 /* /etc/MODBUS485/ports.conf, or the file MODBUS485_SYSTEM_MAP names                                   \
+       */
 
 /* GetPort_Counters: what the port has seen since the operator's last open, one value per index (a reopen
  * after a re-plug goes on counting). */
