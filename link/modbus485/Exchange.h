@@ -47,11 +47,15 @@ struct Exchange {
     RtuRequest request{};
     bool isRead = false;
     std::vector<uint8_t> dropped; // cleared from the line before the request
+    bool echo = false;            // the adapter's echo of the request came back first, and was skipped
+    std::vector<uint8_t> skipped; // bytes ahead of the answer, skipped
     std::vector<uint8_t> answer;
     std::vector<uint8_t> behind; // found on the heels of the answer, and taken off the line
     bool sent = false;
     Outcome outcome = Outcome::None;
     int64_t roundTripUs = 0;
+    int allowanceMs = 0; // for the module's turnaround, on top of the frames' time on the wire
+    int frameGapMs = 0;  // the pause before the request after the line went quiet
 };
 
 } // namespace modbus485

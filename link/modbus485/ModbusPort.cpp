@@ -3,6 +3,7 @@
 #include "Trace.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -12,6 +13,16 @@ using namespace std::chrono;
 
 namespace {
 constexpr auto Demotion = milliseconds(MODBUS485_DEMOTION_MS);
+
+// MODBUS485_TURNAROUND_MS=N (1-10000) fixes the allowance for the module's turnaround; else 0, learned.
+int turnaroundFromEnvironment() {
+    const char *variable = std::getenv("MODBUS485_TURNAROUND_MS");
+    if (!variable)
+        return 0;
+    char *end = nullptr;
+    const long ms = std::strtol(variable, &end, 10);
+    return end != variable && *end == '\0' && ms >= 1 && ms <= 10000 ? static_cast<int>(ms) : 0;
+}
 } // namespace
 
 ModbusPort::ModbusPort(int number)
@@ -49,7 +60,7 @@ int ModbusPort::open(int baud, char parity, bool protocolAddressing) {
     if (m_openResult.error != SerialLine::OpenError::None)
         return MODBUS485_OPEN_DEVICE_ERROR;
     m_open = true;
-    m_hygiene.reset(baud, parity);
+    m_hygiene.reset(baud, parity, turnaroundFromEnvironment());
     m_protocolAddressing = protocolAddressing;
     m_deviceFailed = false;
     std::fill(std::begin(m_stations), std::end(m_stations), StationHealth{});
@@ -193,10 +204,7 @@ ModbusPort::Outcome ModbusPort::exchangeLocked(Exchange &x) {
     if (x.isRead && m_clock.now() < health.demotedUntil)
         return Outcome::Demoted;
 
-    m_hygiene.drain(x.dropped);
-    m_hygiene.pauseBeforeRequest();
-    const auto answerSize = static_cast<int>(modbus485::rtuAnswerSize(x.request));
-    const auto limit = m_hygiene.deadline(static_cast<int>(x.request.size()), answerSize);
+    const auto limit = m_hygiene.prepare(x);
     ++m_counters[MODBUS485_COUNTER_REQUESTS];
     x.sent = true;
     if (!m_line.write(x.request.data(), x.request.size())) {
@@ -205,12 +213,15 @@ ModbusPort::Outcome ModbusPort::exchangeLocked(Exchange &x) {
     }
     const auto sent = m_clock.now();
     m_hygiene.receive(x, sent + limit);
-    m_hygiene.exchangeEnded();
     x.roundTripUs = duration_cast<microseconds>(m_clock.now() - sent).count();
+    if (x.outcome == Outcome::Good && m_hygiene.staleAnswer(limit, x.behind))
+        x.outcome = Outcome::Late;
+    m_hygiene.finish(x, sent, limit);
     switch (x.outcome) {
     case Outcome::Good:
+    case Outcome::Late:
         health = {};
-        return m_hygiene.staleAnswer(limit, x.behind) ? Outcome::Late : Outcome::Good;
+        return x.outcome;
     case Outcome::Exception:
         health = {}; // it answered, with a refusal
         return Outcome::Exception;
@@ -224,7 +235,6 @@ ModbusPort::Outcome ModbusPort::exchangeLocked(Exchange &x) {
         failDevice();
         return Outcome::DeviceFailed;
     }
-    m_hygiene.markSuspect(limit);
     if (x.outcome == Outcome::NoAnswer)
         health.demotedUntil = m_clock.now() + Demotion;
     return x.outcome; // garbled or another station's: something answered

@@ -46,6 +46,14 @@ void PortCounters::count(const modbus485::Exchange &x) {
         ++(*this)[MODBUS485_COUNTER_STRAY];
     if (!x.behind.empty())
         ++(*this)[MODBUS485_COUNTER_STRAY];
+    if (!x.skipped.empty())
+        ++(*this)[MODBUS485_COUNTER_STRAY];
+    if (x.echo)
+        ++(*this)[MODBUS485_COUNTER_ECHOES];
+    if (x.sent) {
+        (*this)[MODBUS485_COUNTER_TURNAROUND_MS] = x.allowanceMs;
+        (*this)[MODBUS485_COUNTER_FRAME_GAP_MS] = x.frameGapMs;
+    }
     if (!x.answer.empty()) {
         ++m_roundTrips;
         m_roundTripSumUs += x.roundTripUs;

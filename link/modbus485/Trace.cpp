@@ -139,6 +139,13 @@ std::string traceLine(std::chrono::system_clock::time_point when, int port, cons
     if (!x.dropped.empty())
         bytes("dropped", x.dropped.data(), x.dropped.size());
     bytes("request", x.request.data(), x.request.size());
+    line += " | allowance " + std::to_string(x.allowanceMs) + " ms";
+    if (x.frameGapMs > 0)
+        line += ", pause " + std::to_string(x.frameGapMs) + " ms";
+    if (x.echo)
+        line += " | echo";
+    if (!x.skipped.empty())
+        bytes("skipped", x.skipped.data(), x.skipped.size());
     bytes("answer", x.answer.data(), x.answer.size());
     if (!x.behind.empty())
         bytes("dropped behind", x.behind.data(), x.behind.size());
