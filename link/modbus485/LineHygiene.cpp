@@ -42,6 +42,7 @@ void LineHygiene::restart() {
     m_lineSuspect = false;
     m_verifyNext = false;
     m_unanswered = {};
+    m_carried.clear();
 }
 
 void LineHygiene::setTurnaround(int milliseconds) {
@@ -115,13 +116,19 @@ void LineHygiene::drain(std::vector<uint8_t> &dropped) {
             break; // a line that never goes quiet: let the exchange fail on it
     }
     m_lineSuspect = false;
-    if (m_unanswered.active) {
-        m_unanswered.active = false;
-        learnFromLateAnswer(dropped, ends, arrived, waitedFor);
-    }
+    if (!m_unanswered.active)
+        return;
+    // The start of the late answer may have come in during the exchange before.
+    std::vector<uint8_t> seen = m_carried;
+    seen.insert(seen.end(), dropped.begin(), dropped.end());
+    for (std::size_t &end : ends)
+        end += m_carried.size();
+    m_carried.clear();
+    if (learnFromLateAnswer(seen, ends, arrived, waitedFor))
+        m_unanswered.active = false; // else it may still come during the exchange
 }
 
-void LineHygiene::learnFromLateAnswer(const std::vector<uint8_t> &dropped,
+bool LineHygiene::learnFromLateAnswer(const std::vector<uint8_t> &dropped,
                                       const std::vector<std::size_t> &ends,
                                       const std::vector<Clock::time_point> &arrived,
                                       const std::vector<bool> &waitedFor) {
@@ -137,16 +144,16 @@ void LineHygiene::learnFromLateAnswer(const std::vector<uint8_t> &dropped,
         Station &s = m_stations[request[0]];
         s.silentProbes = 0;
         s.deafSuspect = false; // it heard the request: slow, not deaf
-        const auto first = std::upper_bound(ends.begin(), ends.end(), k) - ends.begin();
+        // Its time is known when the read that completed it had to wait for it.
         const auto last = std::lower_bound(ends.begin(), ends.end(), k + frameSize) - ends.begin();
-        if (waitedFor[static_cast<std::size_t>(first)])
+        if (static_cast<std::size_t>(last) < waitedFor.size() && waitedFor[static_cast<std::size_t>(last)])
             answerTime(request[0], arrived[static_cast<std::size_t>(last)] - m_unanswered.sent -
                                        wire(static_cast<double>(request.size() + frameSize)));
-        else
-            s.probeAtCeiling =
-                true; // its time is unknown: the station's next exchange waits up to the ceiling
-        return;
+        else // its time is unknown: the station's next exchange waits up to the ceiling
+            s.probeAtCeiling = true;
+        return true;
     }
+    return false;
 }
 
 void LineHygiene::answerTime(int station, Clock::duration time) {
@@ -248,6 +255,12 @@ void LineHygiene::receive(modbus485::Exchange &x, Clock::time_point deadline) {
         want = std::min(want, sizeof buffer);
         const int got =
             m_line.read(buffer, want, searching ? std::min(deadline, m_clock.now() + quiet) : deadline);
+        if (got == 0 && !m_echoes && x.isRead && raw.size() == requestSize &&
+            std::equal(request.begin(), request.end(), raw.begin())) {
+            x.echo = true; // most likely the adapter's echo, of a module that has not answered (yet)
+            x.outcome = Outcome::NoAnswer;
+            return;
+        }
         if (got <= 0) {
             x.answer.assign(raw.begin() + static_cast<std::ptrdiff_t>(start), raw.end());
             x.outcome = got < 0            ? Outcome::DeviceFailed
@@ -260,10 +273,29 @@ void LineHygiene::receive(modbus485::Exchange &x, Clock::time_point deadline) {
 }
 
 void LineHygiene::finish(modbus485::Exchange &x, Clock::time_point sent, Clock::duration window) {
-    const int station = x.request[0];
-    Station &s = m_stations[static_cast<std::size_t>(station)];
     const bool answered = x.outcome == Outcome::Good || x.outcome == Outcome::Exception;
     m_lineQuietSince = m_clock.now();
+    m_carried.clear();
+    if (m_unanswered.active && !answered && !x.answer.empty()) {
+        // The answer to the request before, come in while this one waited: it was watched, so its time is
+        // known. It is no answer to this request all the same. When only its start is here, the rest is for
+        // the next drain.
+        const std::vector<std::size_t> ends{x.answer.size()};
+        const std::vector<Clock::time_point> arrived{sent + microseconds(x.roundTripUs)};
+        if (!learnFromLateAnswer(x.answer, ends, arrived, {true}) && x.outcome != Outcome::NoAnswer) {
+            m_carried = x.answer;
+            m_carried.insert(m_carried.end(), x.behind.begin(), x.behind.end());
+            return finishStation(x, sent, window, answered);
+        }
+    }
+    m_unanswered.active = false;
+    finishStation(x, sent, window, answered);
+}
+
+void LineHygiene::finishStation(modbus485::Exchange &x, Clock::time_point sent, Clock::duration window,
+                                bool answered) {
+    const int station = x.request[0];
+    Station &s = m_stations[static_cast<std::size_t>(station)];
     if (answered) {
         // From the round trip, not from now: a stale answer's check may have watched the line since.
         answerTime(station, microseconds(x.roundTripUs) -

@@ -66,9 +66,12 @@ private:
     Clock::duration allowance(int station) const;
     Clock::duration wire(double characters) const;
     void drain(std::vector<uint8_t> &dropped);
-    void learnFromLateAnswer(const std::vector<uint8_t> &dropped, const std::vector<std::size_t> &ends,
+    // Looks for the answer to the request that got none by its deadline among bytes that came since; true
+    // when it was there.
+    bool learnFromLateAnswer(const std::vector<uint8_t> &dropped, const std::vector<std::size_t> &ends,
                              const std::vector<Clock::time_point> &arrived,
                              const std::vector<bool> &waitedFor);
+    void finishStation(modbus485::Exchange &x, Clock::time_point sent, Clock::duration window, bool answered);
     void answerTime(int station, Clock::duration time);
     bool answerFollows(Clock::duration window, std::vector<uint8_t> &behind);
     void markSuspect(Clock::duration window);
@@ -90,5 +93,6 @@ private:
     int m_lastStation = 0;                // of the exchange before, and whether it was answered
     bool m_lastAnswered = false;
     Unanswered m_unanswered;
+    std::vector<uint8_t> m_carried; // the start of its answer, come in during the exchange after it
     std::array<Station, 248> m_stations{};
 };

@@ -13,6 +13,8 @@
 // read that waits for them moves the clock to their arrival, or to its deadline when none come by then.
 class ScriptedLine : public Line, public LineClock {
 public:
+    using Clock = std::chrono::steady_clock;
+
     // Sees each request as it is written, at now(), and may put bytes on the line with arrive().
     std::function<void(const std::vector<uint8_t> &request)> onRequest;
 
