@@ -42,6 +42,7 @@ void LineHygiene::restart() {
     m_lineSuspect = false;
     m_verifyNext = false;
     m_unanswered = {};
+    m_newestUnanswered = 0;
     m_carried.clear();
 }
 
@@ -116,25 +117,39 @@ void LineHygiene::drain(std::vector<uint8_t> &dropped) {
             break; // a line that never goes quiet: let the exchange fail on it
     }
     m_lineSuspect = false;
-    if (!m_unanswered.active)
-        return;
-    // The start of the late answer may have come in during the exchange before.
+    // The start of a late answer may have come in during the exchange before.
     std::vector<uint8_t> seen = m_carried;
     seen.insert(seen.end(), dropped.begin(), dropped.end());
     for (std::size_t &end : ends)
         end += m_carried.size();
     m_carried.clear();
-    if (learnFromLateAnswer(seen, ends, arrived, waitedFor))
-        m_unanswered.active = false; // else it may still come during the exchange
+    learnFromLateAnswer(seen, ends, arrived, waitedFor);
 }
 
 bool LineHygiene::learnFromLateAnswer(const std::vector<uint8_t> &dropped,
                                       const std::vector<std::size_t> &ends,
                                       const std::vector<Clock::time_point> &arrived,
                                       const std::vector<bool> &waitedFor) {
-    // The answer to the request that got none by its deadline, whole and checking, tells how long the
-    // station really takes.
-    const modbus485::RtuRequest &request = m_unanswered.request;
+    // The answer to a request that got none by its deadline, whole and checking, tells how long the station
+    // really takes. A module that is slow every time can have more than one on its way: the newest first.
+    const auto now = m_clock.now();
+    for (std::size_t n = 0; n < m_unanswered.size(); ++n) {
+        Unanswered &u = m_unanswered[(m_newestUnanswered + m_unanswered.size() - n) % m_unanswered.size()];
+        if (u.active && now - u.sent > 2 * MaxTurnaround)
+            u.active = false; // too late to teach anything
+        if (u.active && lateAnswerIn(u, dropped, ends, arrived, waitedFor)) {
+            u.active = false;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool LineHygiene::lateAnswerIn(const Unanswered &u, const std::vector<uint8_t> &dropped,
+                               const std::vector<std::size_t> &ends,
+                               const std::vector<Clock::time_point> &arrived,
+                               const std::vector<bool> &waitedFor) {
+    const modbus485::RtuRequest &request = u.request;
     for (std::size_t k = 0; k < dropped.size(); ++k) {
         std::size_t frameSize = 0;
         const RtuAnswer check =
@@ -147,7 +162,7 @@ bool LineHygiene::learnFromLateAnswer(const std::vector<uint8_t> &dropped,
         // Its time is known when the read that completed it had to wait for it.
         const auto last = std::lower_bound(ends.begin(), ends.end(), k + frameSize) - ends.begin();
         if (static_cast<std::size_t>(last) < waitedFor.size() && waitedFor[static_cast<std::size_t>(last)])
-            answerTime(request[0], arrived[static_cast<std::size_t>(last)] - m_unanswered.sent -
+            answerTime(request[0], arrived[static_cast<std::size_t>(last)] - u.sent -
                                        wire(static_cast<double>(request.size() + frameSize)));
         else // its time is unknown: the station's next exchange waits up to the ceiling
             s.probeAtCeiling = true;
@@ -276,7 +291,7 @@ void LineHygiene::finish(modbus485::Exchange &x, Clock::time_point sent, Clock::
     const bool answered = x.outcome == Outcome::Good || x.outcome == Outcome::Exception;
     m_lineQuietSince = m_clock.now();
     m_carried.clear();
-    if (m_unanswered.active && !answered && !x.answer.empty()) {
+    if (!answered && !x.answer.empty()) {
         // The answer to the request before, come in while this one waited: it was watched, so its time is
         // known. It is no answer to this request all the same. When only its start is here, the rest is for
         // the next drain.
@@ -288,7 +303,6 @@ void LineHygiene::finish(modbus485::Exchange &x, Clock::time_point sent, Clock::
             return finishStation(x, sent, window, answered);
         }
     }
-    m_unanswered.active = false;
     finishStation(x, sent, window, answered);
 }
 
@@ -318,7 +332,8 @@ void LineHygiene::finishStation(modbus485::Exchange &x, Clock::time_point sent, 
                         frameGap() < MaxFrameGap;
         if (++s.silentProbes >= SilentProbesToForget)
             s.samples = s.next = 0; // a slow station gone silent costs what a silent one does
-        m_unanswered = {true, x.request, sent};
+        m_newestUnanswered = (m_newestUnanswered + 1) % m_unanswered.size();
+        m_unanswered[m_newestUnanswered] = {true, x.request, sent};
     } else {
         s.deafSuspect = false;
         s.silentProbes = 0;

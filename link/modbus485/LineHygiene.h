@@ -56,7 +56,7 @@ private:
         bool probeAtCeiling = false; // a late answer of unknown time was seen: the next one waits long
         bool deafSuspect = false;    // its last request, sent soon after its answer, heard nothing
     };
-    // An exchange whose answer did not come by its deadline, until the next drain has looked for it.
+    // An exchange whose answer did not come by its deadline, until it comes or can teach nothing more.
     struct Unanswered {
         bool active = false;
         modbus485::RtuRequest request{};
@@ -66,11 +66,14 @@ private:
     Clock::duration allowance(int station) const;
     Clock::duration wire(double characters) const;
     void drain(std::vector<uint8_t> &dropped);
-    // Looks for the answer to the request that got none by its deadline among bytes that came since; true
-    // when it was there.
+    // Looks for the answer to a request that got none by its deadline among bytes that came since; true
+    // when one was there.
     bool learnFromLateAnswer(const std::vector<uint8_t> &dropped, const std::vector<std::size_t> &ends,
                              const std::vector<Clock::time_point> &arrived,
                              const std::vector<bool> &waitedFor);
+    bool lateAnswerIn(const Unanswered &u, const std::vector<uint8_t> &dropped,
+                      const std::vector<std::size_t> &ends, const std::vector<Clock::time_point> &arrived,
+                      const std::vector<bool> &waitedFor);
     void finishStation(modbus485::Exchange &x, Clock::time_point sent, Clock::duration window, bool answered);
     void answerTime(int station, Clock::duration time);
     bool answerFollows(Clock::duration window, std::vector<uint8_t> &behind);
@@ -92,7 +95,8 @@ private:
     Clock::duration m_pauseBefore{};      // how long the line had been quiet when the request went out
     int m_lastStation = 0;                // of the exchange before, and whether it was answered
     bool m_lastAnswered = false;
-    Unanswered m_unanswered;
+    std::array<Unanswered, 4> m_unanswered{};
+    std::size_t m_newestUnanswered = 0;
     std::vector<uint8_t> m_carried; // the start of its answer, come in during the exchange after it
     std::array<Station, 248> m_stations{};
 };
