@@ -2,9 +2,11 @@
 
 #include "MODBUS485.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 #include <fcntl.h>
 
@@ -196,4 +198,58 @@ bool Trace::write(const std::string &line) {
         return false;
     stopLocked(MODBUS485_TRACE_STOPPED_WRITE); // a full disk, a vanished device: the exchanges go on
     return true;
+}
+
+std::string traceLine(std::chrono::system_clock::time_point when, int port, const std::string &device,
+                      const modbus485::Exchange &x) {
+    using namespace std::chrono;
+    static constexpr std::size_t MaxBytesShown = 256;
+    const std::time_t seconds = system_clock::to_time_t(when);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+#else
+    localtime_r(&seconds, &local);
+#endif
+    char stamp[48];
+    const auto size = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    std::snprintf(stamp + size, sizeof stamp - size, ".%03d",
+                  static_cast<int>(duration_cast<milliseconds>(when.time_since_epoch()).count() % 1000));
+    std::string line = std::string(stamp) + " port " + std::to_string(port) + " " + device + " station " +
+                       std::to_string(x.request[0]);
+    auto bytes = [&line](const char *label, const uint8_t *data, std::size_t size) {
+        static const char digits[] = "0123456789ABCDEF";
+        line += " | ";
+        line += label;
+        if (size == 0)
+            line += " -";
+        for (std::size_t i = 0; i < std::min(size, MaxBytesShown); ++i) {
+            line += ' ';
+            line += digits[data[i] >> 4];
+            line += digits[data[i] & 15];
+        }
+    };
+    if (!x.dropped.empty())
+        bytes("dropped", x.dropped.data(), x.dropped.size());
+    bytes("request", x.request.data(), x.request.size());
+    line += " | allowance " + std::to_string(x.allowanceMs) + " ms";
+    if (x.frameGapMs > 0)
+        line += ", pause " + std::to_string(x.frameGapMs) + " ms";
+    if (x.echo)
+        line += " | echo";
+    if (!x.skipped.empty())
+        bytes("skipped", x.skipped.data(), x.skipped.size());
+    bytes("answer", x.answer.data(), x.answer.size());
+    if (!x.behind.empty())
+        bytes("dropped behind", x.behind.data(), x.behind.size());
+    static constexpr modbus485::PerOutcome<const char *> words = {
+        "none", "good",    "no answer",     "garbled",  "wrong station", "exception",
+        "late", "demoted", "device failed", "not open", "cut short",     "mismatched"};
+    line += " | ";
+    line += words[static_cast<std::size_t>(x.outcome)];
+    if (x.outcome == modbus485::Outcome::Exception)
+        line += " " + std::to_string(x.answer[2]);
+    char roundTrip[32];
+    std::snprintf(roundTrip, sizeof roundTrip, " | %.2f ms\n", static_cast<double>(x.roundTripUs) / 1000);
+    return line + roundTrip;
 }

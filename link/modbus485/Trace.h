@@ -51,3 +51,14 @@ private:
     bool m_lineCutShort = false; // the last line went out in part: the next one starts on a line of its own
     int64_t m_size = 0;
 };
+
+#include "Exchange.h"
+
+#include <chrono>
+
+// One trace line for an exchange on port `port` (its device `device`) that ended at `when`, with its
+// newline:
+//   2026-12-07 13:02:11.482 port 1 /dev/ttyUSB0 station 1 | request 01 03 … | allowance 40 ms, pause 4 ms |
+//   answer 01 03 … | good | 11.90 ms
+std::string traceLine(std::chrono::system_clock::time_point when, int port, const std::string &device,
+                      const modbus485::Exchange &x);
