@@ -201,6 +201,8 @@ void LineHygiene::receive(modbus485::Exchange &x, Clock::time_point deadline) {
         x.outcome = check == RtuAnswer::Good           ? Outcome::Good
                     : check == RtuAnswer::Exception    ? Outcome::Exception
                     : check == RtuAnswer::WrongStation ? Outcome::WrongStation
+                    : check == RtuAnswer::Mismatched   ? Outcome::Mismatched
+                    : check == RtuAnswer::CutShort     ? Outcome::CutShort
                                                        : Outcome::Garbled;
     };
     auto skippable = [&](std::size_t at) {
@@ -241,12 +243,13 @@ void LineHygiene::receive(modbus485::Exchange &x, Clock::time_point deadline) {
             std::size_t frameSize = 0;
             const RtuAnswer check =
                 modbus485::checkRtuAnswer(request, raw.data() + start, raw.size() - start, frameSize);
-            if (check == RtuAnswer::Incomplete) {
-                want = frameSize - (raw.size() - start);
-            } else if (check != RtuAnswer::Garbled) {
+            if (check != RtuAnswer::Incomplete && check != RtuAnswer::Garbled) {
                 take(start, frameSize, check);
                 return;
-            } else {
+            }
+            // Bytes that do not check, or whose header promises more than the answer: a whole frame behind a
+            // few of them is the answer.
+            if (check == RtuAnswer::Garbled || raw.size() - start >= modbus485::rtuAnswerSize(request)) {
                 for (std::size_t at = start + 1; at <= start + requestSize && at < raw.size(); ++at) {
                     std::size_t size = 0;
                     const RtuAnswer behind =
@@ -256,6 +259,10 @@ void LineHygiene::receive(modbus485::Exchange &x, Clock::time_point deadline) {
                         return;
                     }
                 }
+            }
+            if (check == RtuAnswer::Incomplete) {
+                want = frameSize - (raw.size() - start);
+            } else {
                 if (raw.size() >= start + requestSize + modbus485::rtuAnswerSize(request) ||
                     raw.size() >= 2 * MaxFrame) {
                     x.answer.assign(raw.begin() + static_cast<std::ptrdiff_t>(start), raw.end());
@@ -276,11 +283,20 @@ void LineHygiene::receive(modbus485::Exchange &x, Clock::time_point deadline) {
             x.outcome = Outcome::NoAnswer;
             return;
         }
-        if (got <= 0) {
+        if (got < 0) {
             x.answer.assign(raw.begin() + static_cast<std::ptrdiff_t>(start), raw.end());
-            x.outcome = got < 0            ? Outcome::DeviceFailed
-                        : x.answer.empty() ? Outcome::NoAnswer
-                                           : Outcome::Garbled;
+            x.outcome = Outcome::DeviceFailed;
+            return;
+        }
+        if (got == 0) {
+            // Nothing more will come: what did is judged as it is, cut short when too few bytes came.
+            std::size_t frameSize = 0;
+            const RtuAnswer check =
+                modbus485::checkRtuAnswer(request, raw.data() + start, raw.size() - start, frameSize, true);
+            x.answer.assign(raw.begin() + static_cast<std::ptrdiff_t>(start), raw.end());
+            x.outcome = x.answer.empty()               ? Outcome::NoAnswer
+                        : check == RtuAnswer::CutShort ? Outcome::CutShort
+                                                       : Outcome::Garbled;
             return;
         }
         raw.insert(raw.end(), buffer, buffer + got);
@@ -340,7 +356,9 @@ void LineHygiene::finishStation(modbus485::Exchange &x, Clock::time_point sent, 
     }
     m_lastStation = station;
     m_lastAnswered = answered;
-    if (x.outcome == Outcome::NoAnswer || x.outcome == Outcome::Garbled || x.outcome == Outcome::WrongStation)
+    if (x.outcome == Outcome::NoAnswer || x.outcome == Outcome::Garbled ||
+        x.outcome == Outcome::WrongStation || x.outcome == Outcome::CutShort ||
+        x.outcome == Outcome::Mismatched)
         // A fixed allowance is the caller's word for how long the module takes: late bytes are watched for
         // that long after the deadline, not a whole exchange's time again.
         markSuspect(m_fixedTurnaround > Clock::duration::zero() ? m_fixedTurnaround : window);

@@ -54,14 +54,15 @@
  * before the request if any, the request, "allowance N ms, pause N ms" (the module's turnaround allowed and
  * the pause before the request), "echo" when the adapter's echo was skipped, "skipped" and the bytes skipped
  * ahead of the answer, the answer in hex as it was on the line ("dropped behind" for bytes taken off behind
- * an answer), the outcome in words (good, no answer, garbled, wrong station, exception N, late, device
- * failed) and the round trip. A line is one write(), appended; a line that cannot go out at once (a terminal
- * stopped with Ctrl-S, a full pipe, a socket whose reader has stopped) is dropped and counted
- * (MODBUS485_COUNTER_TRACE_DROPPED). When the next line would take FILE past 10 MB, FILE is moved to FILE.1,
- * replacing it only when the move succeeds, and begun again. "-" is written through descriptor 2 as the
- * program has it: after the program's own messages, never moved or capped, its flags left alone (on Windows
- * only when standard error is a file). A trace that cannot be opened, written or moved stops, keeping what it
- * wrote; MODBUS485_COUNTER_TRACE_STOPPED says why, and the next open of a port tries again. */
+ * an answer), the outcome in words (good, no answer, CRC error, cut short, mismatched, wrong station,
+ * exception N, late, device failed: the MODBUS485_OUTCOME_ codes of a request sent) and the round trip. A
+ * line is one write(), appended; a line that cannot go out at once (a terminal stopped with Ctrl-S, a full
+ * pipe, a socket whose reader has stopped) is dropped and counted (MODBUS485_COUNTER_TRACE_DROPPED). When
+ * the next line would take FILE past 10 MB, FILE is moved to FILE.1, replacing it only when the move
+ * succeeds, and begun again. "-" is written through descriptor 2 as the program has it: after the program's
+ * own messages, never moved or capped, its flags left alone (on Windows only when standard error is a file).
+ * A trace that cannot be opened, written or moved stops, keeping what it wrote;
+ * MODBUS485_COUNTER_TRACE_STOPPED says why, and the next open of a port tries again. */
 #ifndef MODBUS485_H
 #define MODBUS485_H
 
@@ -111,7 +112,9 @@
        */
 
 /* GetPort_Counters: what the port has seen since the operator's last open, one value per index (a reopen
- * after a re-plug goes on counting). */
+ * after a re-plug goes on counting). Every request sent ends in exactly one of good, no answer, garbled (CRC
+ * error), wrong station, exception, late, cut short, mismatched or device failed: counters 1-5 and 23-26 add
+ * up to counter 0. */
 #define MODBUS485_COUNTER_REQUESTS 0      /* requests sent */
 #define MODBUS485_COUNTER_GOOD 1          /* good answers */
 #define MODBUS485_COUNTER_NO_ANSWER 2     /* nothing came back in time */
@@ -128,7 +131,7 @@
 #define MODBUS485_COUNTER_LATE 23          /* answers taken for stale: another frame on their heels */
 #define MODBUS485_COUNTER_CUT_SHORT 24     /* fewer bytes than the answer needs by the deadline */
 #define MODBUS485_COUNTER_MISMATCHED 25    /* a frame whose CRC holds but which does not fit the request */
-#define MODBUS485_COUNTER_DEVICE_FAILED 26 /* exchanges that ended with the device failing */
+#define MODBUS485_COUNTER_DEVICE_FAILED 26 /* requests sent that ended with the device failing */
 #define MODBUS485_COUNTER_TRACE_STOPPED 27 /* a MODBUS485_TRACE_STOPPED_ reason, 0 while it runs */
 #define MODBUS485_COUNTER_TURNAROUND_MS 28 /* the module's turnaround allowed in the last exchange, ms */
 #define MODBUS485_COUNTER_ECHOES 29        /* echoes of our own requests skipped (the adapter hears itself) */
@@ -140,7 +143,8 @@
 #define MODBUS485_TRACE_STOPPED_WRITE 2 /* a write failed: a full disk, a device or reader gone */
 #define MODBUS485_TRACE_STOPPED_OPEN 3  /* it could not be opened: a folder, no permission, no such folder */
 
-/* GetPort_LastRead: the outcome of the last exchange of one read. */
+/* GetPort_LastRead: the outcome of the last exchange of one read; MODBUS485_OUTCOME_NOT_OPEN, with the other
+ * values 0, while the port is not open (closed, or its last open failed). */
 #define MODBUS485_OUTCOME_NONE 0 /* no such read since the port was opened */
 #define MODBUS485_OUTCOME_GOOD 1
 #define MODBUS485_OUTCOME_NO_ANSWER 2

@@ -183,7 +183,13 @@ int ModbusPort::counters(int32_t *values, int count) {
 
 int ModbusPort::lastRead(int station, int function, int address, int32_t *values, int count) {
     std::lock_guard lock(m_mutex);
-    return m_counters.lastRead(station, function, address, m_clock.now(), values, count);
+    const int filled = m_counters.lastRead(station, function, address, m_clock.now(), values, count);
+    // After a close or a failed open, whatever the read's last exchange was, the read now finds the port
+    // shut.
+    if (!m_open)
+        std::fill(values, values + filled, 0),
+            values[MODBUS485_LASTREAD_OUTCOME] = MODBUS485_OUTCOME_NOT_OPEN;
+    return filled;
 }
 
 ModbusPort::Outcome ModbusPort::exchange(Exchange &x) {
@@ -240,7 +246,7 @@ ModbusPort::Outcome ModbusPort::exchangeLocked(Exchange &x) {
     }
     if (x.outcome == Outcome::NoAnswer)
         health.demotedUntil = m_clock.now() + Demotion;
-    return x.outcome; // garbled or another station's: something answered
+    return x.outcome; // garbled, cut short, mismatched or another station's: something answered
 }
 
 ModbusPort::Outcome ModbusPort::readBits(int station, bool coils, int address, int count, uint8_t *bits) {

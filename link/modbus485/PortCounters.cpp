@@ -16,19 +16,20 @@ int32_t clamp32(int64_t value) {
     return static_cast<int32_t>(std::min<int64_t>(value, INT32_MAX));
 }
 
-// The counter each outcome is counted under, -1 for none.
+// The counter each outcome is counted under, -1 for none. Every request sent ends in one of them, so those
+// of a request sent add up to the requests.
 constexpr modbus485::PerOutcome<int> CounterOf = {-1,
                                                   MODBUS485_COUNTER_GOOD,
                                                   MODBUS485_COUNTER_NO_ANSWER,
                                                   MODBUS485_COUNTER_GARBLED,
                                                   MODBUS485_COUNTER_WRONG_STATION,
                                                   MODBUS485_COUNTER_EXCEPTIONS,
-                                                  -1,
+                                                  MODBUS485_COUNTER_LATE,
                                                   MODBUS485_COUNTER_DEMOTED,
+                                                  MODBUS485_COUNTER_DEVICE_FAILED,
                                                   -1,
-                                                  -1,
-                                                  -1,
-                                                  -1};
+                                                  MODBUS485_COUNTER_CUT_SHORT,
+                                                  MODBUS485_COUNTER_MISMATCHED};
 } // namespace
 
 void PortCounters::reset() {
@@ -38,7 +39,10 @@ void PortCounters::reset() {
 }
 
 void PortCounters::count(const modbus485::Exchange &x) {
-    if (const int counter = CounterOf[static_cast<std::size_t>(x.outcome)]; counter >= 0)
+    // A device found failed before anything was sent is no request's end; a read refused at once is counted
+    // on its own.
+    if (const int counter = CounterOf[static_cast<std::size_t>(x.outcome)];
+        counter >= 0 && (x.sent || x.outcome == Outcome::Demoted))
         ++(*this)[counter];
     if (x.outcome == Outcome::Exception && x.answer[2] >= 1 && x.answer[2] <= 11)
         ++(*this)[MODBUS485_COUNTER_EXCEPTION_CODE(x.answer[2])];
@@ -65,8 +69,6 @@ void PortCounters::count(const modbus485::Exchange &x) {
 }
 
 void PortCounters::remember(const modbus485::Exchange &x, Clock::time_point end) {
-    if (x.outcome == Outcome::NotOpen)
-        return;
     const int address = x.request[2] << 8 | x.request[3];
     ReadRecord &record = m_reads[readKey(x.request[0], x.request[1], address)];
     record.outcome = x.outcome;

@@ -1,5 +1,6 @@
 #include "Crc16.h"
 #include "LinkTestSupport.h"
+#include "LinkWords.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -67,14 +68,16 @@ TEST_F(CountersAndTrace, EachFaultHasItsCounterAndItsWords) {
         const char *words; // in the trace
     } cases[] = {
         {"silent 1", MODBUS485_COUNTER_NO_ANSWER, true, MODBUS485_OUTCOME_NO_ANSWER, 0, " | no answer | "},
-        {"corrupt-crc 1", MODBUS485_COUNTER_GARBLED, true, MODBUS485_OUTCOME_GARBLED, 0, " | garbled | "},
+        {"corrupt-crc 1", MODBUS485_COUNTER_GARBLED, true, MODBUS485_OUTCOME_GARBLED, 0, " | CRC error | "},
         {"wrong-station 1", MODBUS485_COUNTER_WRONG_STATION, true, MODBUS485_OUTCOME_WRONG_STATION, 0,
          " | wrong station | "},
         {"exception 2 1", MODBUS485_COUNTER_EXCEPTION_CODE(2), true, MODBUS485_OUTCOME_EXCEPTION, 2,
          " | exception 2 | "},
-        {"garbage 1", MODBUS485_COUNTER_GARBLED, true, MODBUS485_OUTCOME_GARBLED, 0, " | garbled | "},
-        {"slow 15 1", MODBUS485_COUNTER_GARBLED, false, MODBUS485_OUTCOME_GARBLED, 0, " | garbled | "},
+        {"garbage 1", MODBUS485_COUNTER_GARBLED, true, MODBUS485_OUTCOME_GARBLED, 0, " | CRC error | "},
+        {"slow 15 1", MODBUS485_COUNTER_CUT_SHORT, false, MODBUS485_OUTCOME_CUT_SHORT, 0, " | cut short | "},
         {"late 300 1", MODBUS485_COUNTER_STRAY, false, MODBUS485_OUTCOME_NO_ANSWER, 0, " | dropped "},
+        {"noise ff 1", MODBUS485_COUNTER_STRAY, true, MODBUS485_OUTCOME_GOOD, 0, " | skipped FF | "},
+        {"echo on", MODBUS485_COUNTER_ECHOES, false, MODBUS485_OUTCOME_GOOD, 0, " | echo | "},
     };
     startSim({"-c", "register 1 101"});
     const QRegularExpression shape("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} port 1 " +
@@ -89,7 +92,7 @@ TEST_F(CountersAndTrace, EachFaultHasItsCounterAndItsWords) {
         EXPECT_EQ(counters(), std::vector<int32_t>(MODBUS485_COUNTERS, 0)); // whatever the last case counted
         sim().command(c.command);
         int32_t block[8];
-        EXPECT_EQ(Get_4X_UnD8(Port, Station, 1, block), F);
+        EXPECT_EQ(Get_4X_UnD8(Port, Station, 1, block) == F, c.outcome != MODBUS485_OUTCOME_GOOD);
         int32_t last[MODBUS485_LASTREAD_VALUES];
         ASSERT_EQ(GetPort_LastRead(Port, Station, 3, 1, last, MODBUS485_LASTREAD_VALUES),
                   MODBUS485_LASTREAD_VALUES);
@@ -108,15 +111,22 @@ TEST_F(CountersAndTrace, EachFaultHasItsCounterAndItsWords) {
         if (c.exception) {
             EXPECT_EQ(counted[MODBUS485_COUNTER_EXCEPTIONS], 1);
         }
-        EXPECT_EQ(counted[MODBUS485_COUNTER_GOOD], 1);
+        EXPECT_EQ(counted[MODBUS485_COUNTER_GOOD], c.outcome == MODBUS485_OUTCOME_GOOD ? 2 : 1);
+        int ended = 0; // every request sent, under exactly one outcome
+        for (int counter : {1, 2, 3, 4, 5, 23, 24, 25, 26})
+            ended += counted[counter];
+        EXPECT_EQ(ended, counted[MODBUS485_COUNTER_REQUESTS]);
         const QStringList traced = lines(trace);
         EXPECT_EQ(traced.size(), counted[MODBUS485_COUNTER_REQUESTS]);
         EXPECT_TRUE(traced.join('\n').contains(c.words)) << traced.join('\n').toStdString();
+        // The trace says the last read's outcome in the words table's words.
+        EXPECT_TRUE(traced.join('\n').contains(QString(" | ") + LinkWords::outcome(c.outcome)->trace));
         for (const QString &line : traced) {
             EXPECT_TRUE(shape.match(line).hasMatch()) << line.toStdString();
             EXPECT_TRUE(line.contains(" | " + registersRequest() + " | ")) << line.toStdString();
         }
         EXPECT_TRUE(traced.last().endsWith(" | good | " + traced.last().section(" | ", -1)));
+        sim().command("echo off");
         sim().takeLog();
     }
 }
