@@ -141,66 +141,37 @@ TEST_F(CountersAndTrace, EachTraceTargetKeepsItsLinesAndNeverHoldsAnExchange) {
     const QString leftPipe = m_dir.filePath("left");
     ASSERT_EQ(::mkfifo(leftPipe.toLocal8Bit().constData(), 0600), 0);
     int leftReader = -1;
-    // Where the test's own descriptor 2 goes: as it is, a file as "2>FILE" opens it, a socket whose reader
-    // has stopped, a terminal stopped with Ctrl-S.
-    enum Stderr { Unchanged, File, StalledSocket, StoppedTerminal };
-    constexpr int64_t TraceLimit = 10 * 1024 * 1024;
-    constexpr int64_t NearLimit = TraceLimit - 1000; // a few lines short of the limit
+    // The test's own descriptor 2: as it is, a file opened as "2>FILE" opens it, a socket whose reader has
+    // stopped, a terminal stopped with Ctrl-S.
+    enum To { Same, File, Socket, Terminal };
+    // In the trace's file before the open: nothing, a line a few trace lines short of the limit, and that
+    // with a folder in FILE.1's place until halfway through the reads.
+    enum Before { Nothing, NearLimit, NearLimitAsideFolder };
+    constexpr int64_t Limit = 10 * 1024 * 1024;
+    constexpr int Move = MODBUS485_TRACE_STOPPED_MOVE, Write = MODBUS485_TRACE_STOPPED_WRITE,
+                  Open = MODBUS485_TRACE_STOPPED_OPEN;
     const struct {
         const char *name;
-        QString variable; // "" for none; relative names are in the case's own folder
-        Stderr standardError;
-        int64_t prefill;  // bytes in the trace's file before the open, in one line
-        bool asideFolder; // FILE.1 is a folder, taken away halfway through the reads
+        QString variable; // "" for none; a relative name is in the case's own folder
+        To to;
+        Before before;
         bool drops;
         int stopped;      // counter 27
         int lines;        // trace lines in the trace's file and FILE.1 together, -1 unchecked
         QStringList left; // in the case's folder afterwards
     } cases[] = {
-        {"no variable", "", Unchanged, 0, false, false, 0, -1, {}},
-        {"a file", "trace.log", Unchanged, 0, false, false, 0, 60, {"trace.log"}},
-        {"a file at its limit",
-         "trace.log",
-         Unchanged,
-         NearLimit,
-         false,
-         false,
-         0,
-         60,
-         {"trace.log", "trace.log.1"}},
-        {"a file whose move fails",
-         "trace.log",
-         Unchanged,
-         NearLimit,
-         true,
-         false,
-         MODBUS485_TRACE_STOPPED_MOVE,
-         -1,
-         {"trace.log"}},
-        {"a directory", ".", Unchanged, 0, false, false, MODBUS485_TRACE_STOPPED_OPEN, -1, {}},
-        {"a missing folder",
-         "none/trace.log",
-         Unchanged,
-         0,
-         false,
-         false,
-         MODBUS485_TRACE_STOPPED_OPEN,
-         -1,
-         {}},
-        {"a full disk", "/dev/full", Unchanged, 0, false, false, MODBUS485_TRACE_STOPPED_WRITE, -1, {}},
-        {"a full pipe", fifo, Unchanged, 0, false, true, 0, -1, {}},
-        {"a pipe whose reader has gone",
-         leftPipe,
-         Unchanged,
-         0,
-         false,
-         false,
-         MODBUS485_TRACE_STOPPED_WRITE,
-         -1,
-         {}},
-        {"standard error, a file shared with the program", "-", File, NearLimit, false, false, 0, 60, {}},
-        {"standard error, a socket whose reader has stopped", "-", StalledSocket, 0, false, true, 0, -1, {}},
-        {"standard error, a terminal stopped", "-", StoppedTerminal, 0, false, true, 0, -1, {}},
+        {"no variable", "", Same, Nothing, false, 0, -1, {}},
+        {"a file", "trace.log", Same, Nothing, false, 0, 60, {"trace.log"}},
+        {"a file at its limit", "trace.log", Same, NearLimit, false, 0, 60, {"trace.log", "trace.log.1"}},
+        {"a file whose move fails", "trace.log", Same, NearLimitAsideFolder, false, Move, -1, {"trace.log"}},
+        {"a directory", ".", Same, Nothing, false, Open, -1, {}},
+        {"a missing folder", "none/trace.log", Same, Nothing, false, Open, -1, {}},
+        {"a full disk", "/dev/full", Same, Nothing, false, Write, -1, {}},
+        {"a full pipe", fifo, Same, Nothing, true, 0, -1, {}},
+        {"a pipe whose reader has gone", leftPipe, Same, Nothing, false, Write, -1, {}},
+        {"2>FILE, with the program's own messages", "-", File, NearLimit, false, 0, 60, {}},
+        {"2> a socket whose reader has stopped", "-", Socket, Nothing, true, 0, -1, {}},
+        {"2> a terminal stopped", "-", Terminal, Nothing, true, 0, -1, {}},
     };
     startSim({"-c", "register 1 101"});
     const QString startFolder = QDir::currentPath();
@@ -212,37 +183,28 @@ TEST_F(CountersAndTrace, EachTraceTargetKeepsItsLinesAndNeverHoldsAnExchange) {
         QTemporaryDir folder;
         QDir::setCurrent(folder.path());
         const QString variable =
-            c.variable.isEmpty() || c.variable == "-" ? c.variable : QDir(folder.path()).filePath(c.variable);
+            c.variable.size() < 2 ? c.variable : QDir(folder.path()).filePath(c.variable);
         variable.isEmpty() ? qunsetenv("MODBUS485_TRACE")
                            : qputenv("MODBUS485_TRACE", variable.toLocal8Bit());
-        int other = -1; // the far end of a socket or terminal given to descriptor 2
-        if (c.standardError == File) {
-            const int fd = ::open(stderrFile.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ::dup2(fd, 2), ::close(fd);
-        } else if (c.standardError == StalledSocket) {
-            int pair[2];
-            ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
-            while (::send(pair[0], "stalled\n", 8, MSG_DONTWAIT) > 0) {
+        int given = -1, far = -1; // descriptor 2 for the case, and the other end of a socket or terminal
+        if (c.to == File)
+            given = ::open(stderrFile.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (int pair[2]; c.to == Socket && ::socketpair(AF_UNIX, SOCK_STREAM, 0, pair) == 0)
+            for (given = pair[0], far = pair[1]; ::send(given, "stalled\n", 8, MSG_DONTWAIT) > 0;) {
             }
-            ::dup2(pair[0], 2), ::close(pair[0]), other = pair[1];
-        } else if (c.standardError == StoppedTerminal) {
-            int terminal = -1;
-            ASSERT_EQ(::openpty(&other, &terminal, nullptr, nullptr, nullptr), 0);
-            ::tcflow(terminal, TCOOFF);
-            ::dup2(terminal, 2), ::close(terminal);
+        if (c.to == Terminal && ::openpty(&far, &given, nullptr, nullptr, nullptr) == 0)
+            ::tcflow(given, TCOOFF);
+        if (given >= 0)
+            ::dup2(given, 2), ::close(given);
+        const QString file = c.to == File ? stderrFile : variable;
+        if (c.before != Nothing) {
+            const std::string line = std::string(Limit - 1001, 'x') + '\n';
+            const int fd =
+                c.to == File ? ::dup(2) : ::open(file.toLocal8Bit().constData(), O_WRONLY | O_CREAT, 0644);
+            ::write(fd, line.data(), line.size()), ::close(fd);
         }
-        const QString file = c.standardError == File ? stderrFile : variable;
-        if (c.prefill > 0) {
-            const int fd = c.standardError == File
-                               ? 2
-                               : ::open(file.toLocal8Bit().constData(), O_WRONLY | O_CREAT, 0644);
-            ::write(fd, std::string(c.prefill - 1, 'x').append("\n").data(), c.prefill);
-            if (fd != 2)
-                ::close(fd);
-        }
-        if (c.asideFolder) {
-            ASSERT_TRUE(QDir().mkpath(file + ".1/kept"));
-        }
+        if (c.before == NearLimitAsideFolder)
+            QDir().mkpath(file + ".1/kept");
         if (c.variable == leftPipe)
             leftReader = ::open(leftPipe.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK);
         ASSERT_EQ(OpenPort_Modbus(Port, 1, 0), MODBUS485_OPEN_OK);
@@ -251,31 +213,29 @@ TEST_F(CountersAndTrace, EachTraceTargetKeepsItsLinesAndNeverHoldsAnExchange) {
         int good = 0;
         for (int i = 0; i < 60; ++i) {
             good += Get_4X_UnD1(Port, Station, 1) == 101;
-            if (c.standardError == File)
+            if (c.to == File)
                 std::fprintf(stderr, "the program's own message %d\n", i);
-            if (c.asideFolder && i == 30)
+            if (c.before == NearLimitAsideFolder && i == 30)
                 QDir(file + ".1").removeRecursively(); // a move tried again would now succeed
         }
         const std::vector<int32_t> counted = counters();
         ::dup2(savedStderr, 2);
-        if (other >= 0)
-            ::close(other);
+        ::close(far);
         EXPECT_EQ(good, 60);
         EXPECT_EQ(::fcntl(2, F_GETFL), stderrFlags);
         EXPECT_EQ(counted[MODBUS485_COUNTER_GOOD], 60);
         EXPECT_EQ(counted[MODBUS485_COUNTER_TRACE_DROPPED] > 0, c.drops);
         EXPECT_EQ(counted[MODBUS485_COUNTER_TRACE_STOPPED], c.stopped);
         EXPECT_EQ(QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System), c.left);
+        // Nothing written before is lost, the program's own messages are all there, a file of our own stays
+        // within its limit.
         const QStringList kept = lines(file) + lines(file + ".1");
-        if (c.lines >= 0) {
-            EXPECT_EQ(kept.filter(" | request ").size(), c.lines);
-        }
-        // Nothing written before is lost, and a file of our own stays within its limit.
-        EXPECT_EQ(kept.filter(QRegularExpression("^x+$")).size(), c.prefill > 0 ? 1 : 0);
+        EXPECT_EQ(kept.filter(" | request ").size(),
+                  c.lines < 0 ? kept.filter(" | request ").size() : c.lines);
+        EXPECT_EQ(kept.filter(QRegularExpression("^x+$")).size(), c.before != Nothing ? 1 : 0);
+        EXPECT_EQ(kept.filter("own message").size(), c.to == File ? 60 : 0);
         for (const QString &name : c.left)
-            EXPECT_LE(QFileInfo(name).size(), TraceLimit);
-        // The program's own messages and the trace, after one another.
-        EXPECT_EQ(kept.filter("own message").size(), c.standardError == File ? 60 : 0);
+            EXPECT_LE(QFileInfo(name).size(), Limit);
         QDir::setCurrent(startFolder);
     }
     ::close(reader);
