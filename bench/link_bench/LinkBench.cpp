@@ -257,8 +257,10 @@ void faultedReads(int rounds) {
         std::vector<double> times;
         QElapsedTimer clock;
         for (int i = 0; i < rounds; ++i) {
-            // Past the station's demotion, so the read goes out.
+            // Past the station's demotion, so the read goes out, and from a fresh open: what the rounds
+            // before taught the port (a late answer makes it wait longer) is forgotten.
             QThread::msleep(MODBUS485_DEMOTION_MS + 100);
+            OpenPort_Modbus(Port, 1, 0);
             sim.command(QString::fromLatin1(fault));
             clock.start();
             Get_4X_UnD8(Port, Station, 1, words);
