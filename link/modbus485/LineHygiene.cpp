@@ -76,7 +76,7 @@ LineHygiene::Clock::duration LineHygiene::prepare(modbus485::Exchange &x) {
     drain(x.dropped);
     const Clock::duration gap = frameGap();
     m_clock.sleepUntil(m_lineQuietSince + gap);
-    m_pauseBefore = m_clock.now() - m_lineQuietSince;
+    m_pauseBefore = m_clock.now() - m_lastByte;
     const Clock::duration allowed = allowance(x.request[0]);
     x.allowanceMs = roundedMs(allowed);
     x.frameGapMs = roundedMs(gap);
@@ -109,7 +109,7 @@ void LineHygiene::drain(std::vector<uint8_t> &dropped) {
         if (got <= 0)
             break; // quiet long enough, or failing: the exchange will say so
         dropped.insert(dropped.end(), discard, discard + got);
-        quietFrom = m_lineQuietSince = m_clock.now();
+        quietFrom = m_lineQuietSince = m_lastByte = m_clock.now();
         ends.push_back(dropped.size());
         arrived.push_back(quietFrom);
         waitedFor.push_back(quietFrom - before > microseconds(500));
@@ -275,8 +275,11 @@ void LineHygiene::receive(modbus485::Exchange &x, Clock::time_point deadline) {
         }
         // Never more than the buffer holds, whatever size the request makes the frame.
         want = std::min(want, sizeof buffer);
-        const int got =
-            m_line.read(buffer, want, searching ? std::min(deadline, m_clock.now() + quiet) : deadline);
+        // A frame behind bytes ahead follows on their heels; one behind an echo, a turnaround later.
+        const bool maybeEcho = x.isRead && !m_echoes && raw.size() <= requestSize &&
+                               std::equal(raw.begin(), raw.end(), request.begin());
+        const int got = m_line.read(
+            buffer, want, searching && !maybeEcho ? std::min(deadline, m_clock.now() + quiet) : deadline);
         if (got == 0 && !m_echoes && x.isRead && raw.size() == requestSize &&
             std::equal(request.begin(), request.end(), raw.begin())) {
             x.echo = true; // most likely the adapter's echo, of a module that has not answered (yet)
@@ -306,6 +309,7 @@ void LineHygiene::receive(modbus485::Exchange &x, Clock::time_point deadline) {
 void LineHygiene::finish(modbus485::Exchange &x, Clock::time_point sent, Clock::duration window) {
     const bool answered = x.outcome == Outcome::Good || x.outcome == Outcome::Exception;
     m_lineQuietSince = m_clock.now();
+    m_lastByte = x.answer.empty() && x.behind.empty() ? m_lastByte : sent + microseconds(x.roundTripUs);
     m_carried.clear();
     if (!answered && !x.answer.empty()) {
         // The answer to the request before, come in while this one waited: it was watched, so its time is
@@ -336,7 +340,7 @@ void LineHygiene::finishStation(modbus485::Exchange &x, Clock::time_point sent, 
         // pause is answered: the module needs more than the protocol's pause before it listens again.
         // Twice over, so that one request lost on the line now and then does not make every poll slower.
         if (s.deafSuspect && m_pauseBefore >= 2 * frameGap() && ++m_deafEvidence >= 2) {
-            m_extraGap = std::min<Clock::duration>(MaxFrameGap, 2 * frameGap());
+            m_extraGap = std::min<Clock::duration>(MaxFrameGap, 3 * frameGap());
             m_deafEvidence = 0;
         }
         if (m_lastStation == station && m_lastAnswered && m_pauseBefore < 2 * frameGap())

@@ -92,6 +92,7 @@ private:
     Clock::time_point m_lineSuspectSince{};
     Clock::duration m_lateWindow{};
     Clock::time_point m_lineQuietSince{}; // end of the last exchange or of the last byte drained
+    Clock::time_point m_lastByte{};       // when the last byte came in, as far as is known
     Clock::duration m_pauseBefore{};      // how long the line had been quiet when the request went out
     int m_lastStation = 0;                // of the exchange before, and whether it was answered
     bool m_lastAnswered = false;

@@ -44,7 +44,7 @@
  * checks (CRC, station, function, length), as a driver turning around can leave, are skipped and counted
  * with the stray frames, once per exchange; a whole frame that checks is never skipped.
  * Between frames the library waits 3.5 characters after the line goes quiet. When a request sent soon after
- * a station's answer gets none while one sent after a longer pause does, twice over, that pause doubles (up
+ * a station's answer gets none while one sent after a longer pause does, twice over, that pause triples (up
  * to 100 ms) and stays for the port until the next open.
  *
  * Trace: with MODBUS485_TRACE=FILE (or "-" for standard error) when a port is opened, one line per exchange:
