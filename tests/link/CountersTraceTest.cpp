@@ -81,6 +81,7 @@ TEST_F(CountersAndTrace, EachFaultHasItsCounterAndItsWords) {
          " | allowance 1000 ms"},
         {"noise ff 1", MODBUS485_COUNTER_STRAY, true, MODBUS485_OUTCOME_GOOD, 0, " | skipped FF | "},
         {"echo on", MODBUS485_COUNTER_ECHOES, false, MODBUS485_OUTCOME_GOOD, 0, " | echo | "},
+        {"deaf 1000", MODBUS485_COUNTER_NO_ANSWER, false, MODBUS485_OUTCOME_NO_ANSWER, 0, " | no answer | "},
     };
     startSim({"-c", "register 1 101"});
     const QRegularExpression shape("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} port 1 " +
@@ -129,6 +130,7 @@ TEST_F(CountersAndTrace, EachFaultHasItsCounterAndItsWords) {
             EXPECT_TRUE(line.contains(" | " + registersRequest() + " | ")) << line.toStdString();
         }
         EXPECT_TRUE(traced.last().endsWith(" | good | " + traced.last().section(" | ", -1)));
+        sim().command("normal");
         sim().command("echo off");
         sim().takeLog();
     }
