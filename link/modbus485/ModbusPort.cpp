@@ -186,9 +186,10 @@ int ModbusPort::lastRead(int station, int function, int address, int32_t *values
     const int filled = m_counters.lastRead(station, function, address, m_clock.now(), values, count);
     // After a close or a failed open, whatever the read's last exchange was, the read now finds the port
     // shut.
-    if (!m_open)
-        std::fill(values, values + filled, 0),
-            values[MODBUS485_LASTREAD_OUTCOME] = MODBUS485_OUTCOME_NOT_OPEN;
+    if (!m_open && filled > MODBUS485_LASTREAD_OUTCOME) {
+        std::fill(values, values + filled, 0);
+        values[MODBUS485_LASTREAD_OUTCOME] = MODBUS485_OUTCOME_NOT_OPEN;
+    }
     return filled;
 }
 
