@@ -55,17 +55,22 @@ void Trace::openLocked() {
 #ifdef _WIN32
     if (m_path == "-") {
         // Windows cannot tell beforehand whether a write to a console or a pipe would wait: standard error
-        // is written only when it is a file.
-        const intptr_t handle = _get_osfhandle(2);
-        const bool file =
-            handle != -1 && handle != -2 && GetFileType(reinterpret_cast<HANDLE>(handle)) == FILE_TYPE_DISK;
+        // is written only when it is a file, through a second handle on the same open file and its position.
         m_target = Target::StandardError;
-        m_ownsFd = false;
-        m_fd = file ? 2 : -1;
+        m_fd = -1;
+        const HANDLE standardError = GetStdHandle(STD_ERROR_HANDLE);
+        HANDLE own = nullptr;
+        if (standardError && standardError != INVALID_HANDLE_VALUE &&
+            GetFileType(standardError) == FILE_TYPE_DISK &&
+            DuplicateHandle(GetCurrentProcess(), standardError, GetCurrentProcess(), &own, 0, FALSE,
+                            DUPLICATE_SAME_ACCESS) &&
+            (m_fd = _open_osfhandle(reinterpret_cast<intptr_t>(own), _O_WRONLY | _O_APPEND | _O_BINARY)) < 0)
+            CloseHandle(own);
     } else {
         m_fd = _open(m_path.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY, 0644);
-        m_rotates = m_fd >= 0;
-        m_size = m_fd >= 0 ? _lseeki64(m_fd, 0, SEEK_END) : 0;
+        m_rotates =
+            m_fd >= 0 && GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(m_fd))) == FILE_TYPE_DISK;
+        m_size = m_rotates ? _lseeki64(m_fd, 0, SEEK_END) : 0;
     }
 #else
     struct stat st {};
@@ -84,7 +89,10 @@ void Trace::openLocked() {
         // Lines go where the program's own messages go, after them, through descriptor 2's own file
         // position. A pipe or a terminal has no position: it gets a second description of its own that
         // does not wait, so that a reader stalled in the middle of a line cannot hold the exchange up and
-        // descriptor 2's flags stay as the program has them.
+        // descriptor 2's flags stay as the program has them. Where none can be had (no /proc, a terminal
+        // this user may not open), descriptor 2 itself is written when ready: a terminal stopped with Ctrl-S
+        // or a full pipe still drops the line, but a terminal's reader that stalls with less room left than
+        // a line could hold that one write up.
         m_target = Target::StandardError;
         m_ownsFd = false;
         m_fd = 2;
