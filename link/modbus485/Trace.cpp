@@ -255,8 +255,10 @@ std::string traceLine(std::chrono::system_clock::time_point when, int port, cons
         "late", "demoted", "device failed", "not open",  "cut short",     "mismatched"};
     line += " | ";
     line += words[static_cast<std::size_t>(x.outcome)];
-    if (x.outcome == modbus485::Outcome::Exception)
-        line += " " + std::to_string(x.answer[2]);
+    if (x.outcome == modbus485::Outcome::Exception) {
+        line += ' ';
+        line += std::to_string(x.answer[2]);
+    }
     char roundTrip[32];
     std::snprintf(roundTrip, sizeof roundTrip, " | %.2f ms\n", static_cast<double>(x.roundTripUs) / 1000);
     return line + roundTrip;
