@@ -1,5 +1,6 @@
 #include "ssqx.h"
 
+#include "LinkWords.h"
 #include "MODBUS485.h"
 #include "ModuleMap.h"
 #include "TextToNumber.h"
@@ -22,10 +23,6 @@ constexpr int32_t ReadCoils = 1;
 constexpr int32_t ReadInputs = 2;
 constexpr int32_t ReadHoldingRegisters = 3;
 constexpr int32_t ReadInputRegisters = 4;
-
-QString milliseconds(int32_t microseconds) {
-    return QString::number((microseconds + 500) / 1000) + QStringLiteral(" ms");
-}
 
 } // namespace
 
@@ -84,25 +81,15 @@ QString ssqx::portInfoText(int32_t port) {
     return text;
 }
 
-// What the port has seen since it was opened, in one line.
+// What the port has seen since it was opened, in one line, and a trace that stopped on its own.
 QString ssqx::portCountersText(int32_t port) {
     QString text;
     resumeNext([&] {
         std::array<int32_t, MODBUS485_COUNTERS> c{};
-        if (m_link.GetPort_Counters(port, c.data(), MODBUS485_COUNTERS) <= MODBUS485_COUNTER_RTT_MAX_US)
-            return;
-        text = QStringLiteral("请求%1 正常%2 无应答%3 乱码%4 错站%5 异常%6 残帧%7 暂停%8 往返%9/%10/%11")
-                   .arg(c[MODBUS485_COUNTER_REQUESTS])
-                   .arg(c[MODBUS485_COUNTER_GOOD])
-                   .arg(c[MODBUS485_COUNTER_NO_ANSWER])
-                   .arg(c[MODBUS485_COUNTER_GARBLED])
-                   .arg(c[MODBUS485_COUNTER_WRONG_STATION])
-                   .arg(c[MODBUS485_COUNTER_EXCEPTIONS])
-                   .arg(c[MODBUS485_COUNTER_STRAY])
-                   .arg(c[MODBUS485_COUNTER_DEMOTED])
-                   .arg((c[MODBUS485_COUNTER_RTT_LAST_US] + 500) / 1000)
-                   .arg((c[MODBUS485_COUNTER_RTT_MEAN_US] + 500) / 1000)
-                   .arg(milliseconds(c[MODBUS485_COUNTER_RTT_MAX_US]));
+        const int32_t filled = m_link.GetPort_Counters(port, c.data(), MODBUS485_COUNTERS);
+        if (filled > MODBUS485_COUNTER_RTT_MAX_US)
+            text = LinkWords::counters(std::span(c).first(filled), PanelVars[PanelVar::BaudCode],
+                                       PanelVars[PanelVar::ParityCode]);
     });
     return text;
 }
@@ -113,43 +100,9 @@ QString ssqx::lastReadText(int32_t function, int32_t start) {
     resumeNext([&] {
         std::array<int32_t, MODBUS485_LASTREAD_VALUES> v{};
         if (m_link.GetPort_LastRead(PanelVars[PanelVar::Port], PanelVars[PanelVar::Station], function, start,
-                                    v.data(), MODBUS485_LASTREAD_VALUES) <= MODBUS485_LASTREAD_RTT_US)
-            return;
-        const QString station = QStringLiteral("站号") + QString::number(PanelVars[PanelVar::Station]);
-        switch (v[MODBUS485_LASTREAD_OUTCOME]) {
-        case MODBUS485_OUTCOME_NONE:
-            text = QStringLiteral("尚未读取");
-            break;
-        case MODBUS485_OUTCOME_GOOD:
-            text = station + QStringLiteral("正常（") + milliseconds(v[MODBUS485_LASTREAD_RTT_US]) + u'）';
-            break;
-        case MODBUS485_OUTCOME_NO_ANSWER:
-            text = station + QStringLiteral("无应答（") + milliseconds(v[MODBUS485_LASTREAD_RTT_US]) + u'）';
-            break;
-        case MODBUS485_OUTCOME_GARBLED:
-            text = QStringLiteral("校验错误：检查波特率和校验方式");
-            break;
-        case MODBUS485_OUTCOME_WRONG_STATION:
-            text = QStringLiteral("站号不符：应答来自其他站号");
-            break;
-        case MODBUS485_OUTCOME_EXCEPTION:
-            text = QStringLiteral("模块拒绝：异常码") + QString::number(v[MODBUS485_LASTREAD_EXCEPTION]);
-            break;
-        case MODBUS485_OUTCOME_LATE:
-            text = QStringLiteral("过时应答：已丢弃");
-            break;
-        case MODBUS485_OUTCOME_DEMOTED:
-            text = station + QStringLiteral("无应答，暂停读取");
-            break;
-        case MODBUS485_OUTCOME_DEVICE_FAILED:
-            text = QStringLiteral("串口设备失效：检查连接");
-            break;
-        case MODBUS485_OUTCOME_NOT_OPEN:
-            text = QStringLiteral("端口未打开");
-            break;
-        default:
-            break;
-        }
+                                    v.data(), MODBUS485_LASTREAD_VALUES) > MODBUS485_LASTREAD_RTT_US)
+            text = LinkWords::lastRead(v[MODBUS485_LASTREAD_OUTCOME], PanelVars[PanelVar::Station],
+                                       v[MODBUS485_LASTREAD_EXCEPTION], v[MODBUS485_LASTREAD_RTT_US]);
     });
     return text;
 }

@@ -1,5 +1,5 @@
 // How late the polling window handles a timer event: the real window offscreen, the real MODBUS485 and
-// qm4107-sim --wire at 9600 baud, once with the module answering and once with it silent. Prints the
+// qm4107-sim --wire at 9600 baud, with the module answering, silent, and slow (80 and 300 ms). Prints the
 // lateness of timer events due at random moments (p50, p95, max) and the process's CPU time per minute
 // of polling.
 //
@@ -41,7 +41,8 @@ double percentile(std::vector<double> values, double p) {
     return values[std::min(rank, values.size() - 1)];
 }
 
-void measure(const char *name, bool silent, int port, int seconds) {
+// `fault`: a qm4107-sim command that makes the module misbehave from the start, or empty.
+void measure(const char *name, const char *fault, int port, int seconds) {
     SimProcess sim({QStringLiteral("--wire"), QStringLiteral("--baud"), QStringLiteral("9600")});
     if (sim.devicePath().isEmpty()) {
         std::printf("%s: qm4107-sim did not start\n", name);
@@ -54,9 +55,9 @@ void measure(const char *name, bool silent, int port, int seconds) {
     window.show();
     window.Combo1->setCurrentText(QString::number(port) + u' ');
     window.Command9->click();
-    if (silent)
-        sim.command(QStringLiteral("silent"));
-    QTest::qWait(1500); // settle: first ticks, and the silent module's first time-outs
+    if (*fault)
+        sim.command(QString::fromLatin1(fault));
+    QTest::qWait(3000); // settle: first ticks, a silent module's first time-outs, a slow one's answer time
 
     std::vector<double> lateness;
     std::mt19937 random(4107 + port);
@@ -101,7 +102,9 @@ int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;
     std::printf("ui_latency: %d s per case, qm4107-sim --wire at 9600 baud, both polls at 500 ms\n", seconds);
-    measure("answering", false, 15, seconds);
-    measure("silent", true, 16, seconds);
+    measure("answering", "", 15, seconds);
+    measure("silent", "silent", 16, seconds);
+    measure("slow 80", "late 80", 17, seconds);
+    measure("slow 300", "late 300", 18, seconds);
     return 0;
 }

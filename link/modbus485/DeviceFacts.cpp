@@ -14,15 +14,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <utility>
 
 namespace modbus485 {
 namespace {
+// The process and its program's name, "?" when that cannot be read.
 Holder holder(const std::string &pid) {
-    Holder found{std::atoi(pid.c_str()), {}};
-    std::getline(std::ifstream("/proc/" + pid + "/comm"), found.name);
-    if (found.name.empty())
-        found.name = "?";
-    return found;
+    std::string name;
+    std::getline(std::ifstream("/proc/" + pid + "/comm"), name);
+    return {std::atoi(pid.c_str()), name.empty() ? std::string("?") : std::move(name)};
 }
 
 // The processes whose flock is on the device file, from /proc/locks ("1: FLOCK ADVISORY WRITE PID

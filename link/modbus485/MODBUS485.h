@@ -30,15 +30,39 @@
  * A station that stops answering is demoted: after an exchange without an answer its reads fail at once
  * for MODBUS485_DEMOTION_MS, then the next read goes out as a probe; writes always go out.
  *
+ * Real lines. Each exchange waits for the frames' time on the wire plus an allowance for the module's
+ * turnaround, learned per station: 1.5 times the longest of its last 16 answer times plus 20 ms, never below
+ * 40 ms (where every open starts) nor above 1000 ms. An answer time is seen in each answered exchange, and in
+ * an answer that comes in after its deadline and checks whole as the answer to the request that timed out;
+ * when such an answer was already waiting unseen, the station's next exchange waits up to 1000 ms. After
+ * three probes in a row with nothing back at all the station is at 40 ms again. A late answer is never taken
+ * for a later request. MODBUS485_TURNAROUND_MS=N (1-10000) in the environment when a port is opened fixes
+ * its allowance; so does SetPort_Turnaround until the next open.
+ * An adapter that hears its own request is learned from a read whose answer follows the request's own eight
+ * bytes; from then until the next open the echo is skipped in every exchange (a write's answer is then the
+ * second copy), and a corrupted echo is a garbled answer. Up to seven bytes ahead of a whole frame that
+ * checks (CRC, station, function, length), as a driver turning around can leave, are skipped and counted
+ * with the stray frames, once per exchange; a whole frame that checks is never skipped.
+ * Between frames the library waits 3.5 characters after the line goes quiet. When a request sent soon after
+ * a station's answer gets none while one sent after a longer pause does, twice over, that pause triples (up
+ * to 100 ms) and stays for the port until the next open.
+ *
  * Trace: with MODBUS485_TRACE=FILE (or "-" for standard error) when a port is opened, one line per exchange:
- *   2026-12-07 13:02:11.482 port 1 /dev/ttyUSB0 station 1 | request 01 03 00 00 00 08 44 0C | answer - |
- *   no answer | 58.92 ms
+ *   2026-12-07 13:02:11.482 port 1 /dev/ttyUSB0 station 1 | request 01 03 00 00 00 08 44 0C |
+ *   allowance 40 ms, pause 4 ms | answer - | no answer | 73.92 ms
  * local time to the millisecond, port, device, station, then "dropped" and the bytes cleared from the line
- * before the request if any, the request and the answer in hex as they were on the line ("dropped behind"
- * for bytes taken off behind an answer), the outcome in words (good, no answer, garbled, wrong station,
- * exception N, late, device failed) and the round trip. A line is one write(), appended; a line that would
- * block is dropped and counted (MODBUS485_COUNTER_TRACE_DROPPED). At 10 MB the file is moved to FILE.1 and
- * begun again. A trace that cannot be written turns itself off and nothing else. */
+ * before the request if any, the request, "allowance N ms, pause N ms" (the module's turnaround allowed and
+ * the pause before the request), "echo" when the adapter's echo was skipped, "skipped" and the bytes skipped
+ * ahead of the answer, the answer in hex as it was on the line ("dropped behind" for bytes taken off behind
+ * an answer), the outcome in words (good, no answer, CRC error, cut short, mismatched, wrong station,
+ * exception N, late, device failed: the MODBUS485_OUTCOME_ codes of a request sent) and the round trip. A
+ * line is one write(), appended; a line that cannot go out at once (a terminal stopped with Ctrl-S, a full
+ * pipe, a socket whose reader has stopped) is dropped and counted (MODBUS485_COUNTER_TRACE_DROPPED). When
+ * the next line would take FILE past 10 MB, FILE is moved to FILE.1, replacing it only when the move
+ * succeeds, and begun again. "-" is written through descriptor 2 as the program has it: after the program's
+ * own messages, never moved or capped, its flags left alone (on Windows only when standard error is a file).
+ * A trace that cannot be opened, written or moved stops, keeping what it wrote;
+ * MODBUS485_COUNTER_TRACE_STOPPED says why, and the next open of a port tries again. */
 #ifndef MODBUS485_H
 #define MODBUS485_H
 
@@ -80,14 +104,17 @@
  * UTF-8 in the caller's buffer of `size` bytes, cut to fit and always terminated. */
 
 /* Where port n's device name comes from (GetPort_Device's result). */
-#define MODBUS485_SOURCE_DEFAULT 0    /* /dev/ttyS<n-1>; \\.\COMn on Windows */
-#define MODBUS485_SOURCE_VARIABLE 1   /* the environment variable MODBUS485_PORT<n> */
-#define MODBUS485_SOURCE_USER_MAP 2   /* ${XDG_CONFIG_HOME:-$HOME/.config}/MODBUS485/ports.conf */
-#define MODBUS485_SOURCE_SYSTEM_MAP 3 /* /etc/MODBUS485/ports.conf, or the file MODBUS485_SYSTEM_MAP names   \
-                                       */
+#define MODBUS485_SOURCE_DEFAULT 0  /* /dev/ttyS<n-1>; \\.\COMn on Windows */
+#define MODBUS485_SOURCE_VARIABLE 1 /* the environment variable MODBUS485_PORT<n> */
+#define MODBUS485_SOURCE_USER_MAP 2 /* ${XDG_CONFIG_HOME:-$HOME/.config}/MODBUS485/ports.conf */
+#define MODBUS485_SOURCE_SYSTEM_MAP                                                                          \
+    3 /* /etc/MODBUS485/ports.conf, or the file MODBUS485_SYSTEM_MAP names                                   \
+       */
 
 /* GetPort_Counters: what the port has seen since the operator's last open, one value per index (a reopen
- * after a re-plug goes on counting). */
+ * after a re-plug goes on counting). Every request sent ends in exactly one of good, no answer, garbled (CRC
+ * error), wrong station, exception, late, cut short, mismatched or device failed: counters 1-5 and 23-26 add
+ * up to counter 0. */
 #define MODBUS485_COUNTER_REQUESTS 0      /* requests sent */
 #define MODBUS485_COUNTER_GOOD 1          /* good answers */
 #define MODBUS485_COUNTER_NO_ANSWER 2     /* nothing came back in time */
@@ -104,14 +131,20 @@
 #define MODBUS485_COUNTER_LATE 23          /* answers taken for stale: another frame on their heels */
 #define MODBUS485_COUNTER_CUT_SHORT 24     /* fewer bytes than the answer needs by the deadline */
 #define MODBUS485_COUNTER_MISMATCHED 25    /* a frame whose CRC holds but which does not fit the request */
-#define MODBUS485_COUNTER_DEVICE_FAILED 26 /* exchanges that ended with the device failing */
-#define MODBUS485_COUNTER_TRACE_STOPPED 27 /* 1 once the trace has stopped: its file could not move on */
+#define MODBUS485_COUNTER_DEVICE_FAILED 26 /* requests sent that ended with the device failing */
+#define MODBUS485_COUNTER_TRACE_STOPPED 27 /* a MODBUS485_TRACE_STOPPED_ reason, 0 while it runs */
 #define MODBUS485_COUNTER_TURNAROUND_MS 28 /* the module's turnaround allowed in the last exchange, ms */
 #define MODBUS485_COUNTER_ECHOES 29        /* echoes of our own requests skipped (the adapter hears itself) */
 #define MODBUS485_COUNTER_FRAME_GAP_MS 30  /* pause before a request after the line goes quiet, ms */
 #define MODBUS485_COUNTERS 31
 
-/* GetPort_LastRead: the outcome of the last exchange of one read. */
+/* Why the trace stopped (MODBUS485_COUNTER_TRACE_STOPPED); 0 while it runs or when none is asked for. */
+#define MODBUS485_TRACE_STOPPED_MOVE 1  /* at its limit the file could not be moved to FILE.1 */
+#define MODBUS485_TRACE_STOPPED_WRITE 2 /* a write failed: a full disk, a device or reader gone */
+#define MODBUS485_TRACE_STOPPED_OPEN 3  /* it could not be opened: a folder, no permission, no such folder */
+
+/* GetPort_LastRead: the outcome of the last exchange of one read; MODBUS485_OUTCOME_NOT_OPEN, with the other
+ * values 0, while the port is not open (closed, or its last open failed). */
 #define MODBUS485_OUTCOME_NONE 0 /* no such read since the port was opened */
 #define MODBUS485_OUTCOME_GOOD 1
 #define MODBUS485_OUTCOME_NO_ANSWER 2
@@ -181,8 +214,9 @@ MODBUS485_API int32_t MODBUS485_CALL GetPort_Counters(int32_t port, int32_t *val
  * calls number it) for `station`: fills up to `count` MODBUS485_LASTREAD_ values; returns how many, or -1. */
 MODBUS485_API int32_t MODBUS485_CALL GetPort_LastRead(int32_t port, int32_t station, int32_t function,
                                                       int32_t start, int32_t *values, int32_t count);
-/* Time allowed for the module's turnaround on top of the frames' time on the wire, for an open port until it
- * is closed or opened again (a scan uses a short one); 0 restores the default. 0, or 1 for a bad argument. */
+/* Fixes the time allowed for the module's turnaround on top of the frames' time on the wire, for an open port
+ * until it is closed or opened again (a scan uses a short one); 0 returns it to learning each station's. 0,
+ * or 1 for a bad argument. */
 MODBUS485_API int32_t MODBUS485_CALL SetPort_Turnaround(int32_t port, int32_t milliseconds);
 
 #ifdef __cplusplus

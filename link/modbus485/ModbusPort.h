@@ -1,41 +1,30 @@
 #pragma once
 
+#include "Exchange.h"
+#include "Line.h"
+#include "LineHygiene.h"
 #include "MODBUS485.h"
+#include "PortCounters.h"
 #include "PortMap.h"
 #include "RtuFrame.h"
 #include "SerialLine.h"
 
-#include <array>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <unordered_map>
-#include <vector>
 
-// One serial port of MODBUS485: its line and timing, the hygiene that keeps a late answer from being taken
-// for the next one, the stations it has demoted for not answering, and what it has counted since the
-// operator opened it. Addresses here are protocol addresses; every exchange is serialised by the port's own
-// mutex.
+// One serial port of MODBUS485: opening its device and taking it back after a re-plug, the exchange and its
+// deadline, and the stations it has demoted for not answering. What the line does around an exchange is
+// LineHygiene's, what the port has counted PortCounters'. Addresses here are protocol addresses; every
+// exchange is serialised by the port's own mutex.
 class ModbusPort {
 public:
-    // The MODBUS485_OUTCOME_ codes.
-    enum class Outcome {
-        None,
-        Good,
-        NoAnswer,
-        Garbled,
-        WrongStation,
-        Exception,
-        Late,
-        Demoted,
-        DeviceFailed,
-        NotOpen,
-        CutShort,
-        Mismatched
-    };
+    using Outcome = modbus485::Outcome;
 
     explicit ModbusPort(int number);
+    // A port whose exchanges run over `line` and `clock` instead of a device: opening it opens nothing.
+    ModbusPort(int number, Line &line, LineClock &clock);
     ~ModbusPort();
     ModbusPort(const ModbusPort &) = delete;
     ModbusPort &operator=(const ModbusPort &) = delete;
@@ -67,61 +56,33 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
+    using Exchange = modbus485::Exchange;
     struct StationHealth {
         Clock::time_point demotedUntil{};
     };
-    struct ReadRecord {
-        Outcome outcome = Outcome::None;
-        int exception = 0;
-        int64_t roundTripUs = 0;
-        Clock::time_point end{};
-    };
-    // One exchange's request and what came back, for the counters and the last-read records.
-    struct Exchange {
-        modbus485::RtuRequest request{};
-        std::vector<uint8_t> dropped; // cleared from the line before the request
-        std::vector<uint8_t> answer;
-        std::vector<uint8_t> behind; // found on the heels of the answer, and taken off the line
-        bool sent = false;
-        Outcome outcome = Outcome::None;
-        int64_t roundTripUs = 0;
-    };
 
-    Outcome exchange(Exchange &x, bool isRead);
-    Outcome exchangeLocked(Exchange &x, bool isRead);
-    void receive(Exchange &x, Clock::time_point deadline);
-    void count(const Exchange &x);
-    void remember(const Exchange &x);
-    void trace(const Exchange &x);
-    Clock::duration deadline(int requestBytes, int answerBytes) const;
-    void drainLine(std::vector<uint8_t> &dropped);
-    bool answerFollows(Clock::duration window, std::vector<uint8_t> &dropped);
+    Outcome exchange(Exchange &x);
+    Outcome exchangeLocked(Exchange &x);
     bool deviceFailedLocked();
     void failDevice();
     bool reopenLocked();
-    void markLineSuspect(Clock::duration window);
+    SerialLine::OpenResult openLine(SerialLine::OpenFor purpose = SerialLine::OpenFor::Operator);
 
     const int m_number;
+    SerialLine m_serial;
+    SteadyClock m_steadyClock;
+    Line &m_line;
+    LineClock &m_clock;
+    const bool m_scripted;
+    LineHygiene m_hygiene;
+    PortCounters m_counters;
     std::mutex m_mutex;
-    SerialLine m_line;
     bool m_open = false;              // opened by the operator and not closed since
     modbus485::PortMapping m_mapping; // as resolved at the operator's last open
     SerialLine::OpenResult m_openResult;
     int m_baud = 9600;
     char m_parity = 'N';
-    double m_characterSeconds = 0;
-    Clock::duration m_turnaround{};
     bool m_protocolAddressing = false;
     bool m_deviceFailed = false;
-    // Set when an exchange ended without a clean answer: bytes of it may still be on their way.
-    bool m_lineSuspect = false;
-    bool m_verifyNext = false; // the next answer must not be followed by another
-    Clock::time_point m_lineSuspectSince{};
-    Clock::duration m_lateWindow{};
-    Clock::time_point m_lineQuietSince{}; // end of the last exchange or of the last byte drained
     StationHealth m_stations[248];
-    std::array<int64_t, MODBUS485_COUNTERS> m_counters{};
-    int64_t m_roundTripSumUs = 0;
-    int64_t m_roundTrips = 0;
-    std::unordered_map<uint32_t, ReadRecord> m_reads; // by station, function and address
 };

@@ -3,6 +3,7 @@
 #include "MODBUS485.h"
 #include "WindowsPort.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -38,7 +39,10 @@ std::map<int, std::string> parsePortMap(const std::string &text) {
         std::size_t lineEnd = text.find('\n', lineStart);
         if (lineEnd == std::string::npos)
             lineEnd = text.size();
-        const std::size_t equals = text.find('=', lineStart);
+        // Looked for within the line only: a search that ran on through the lines below would make a map of
+        // many short lines take quadratic time.
+        const auto equals = static_cast<std::size_t>(
+            std::find(text.begin() + lineStart, text.begin() + lineEnd, '=') - text.begin());
         if (equals < lineEnd) {
             const std::string key = trimmed(text, lineStart, equals);
             const std::string device = trimmed(text, equals + 1, lineEnd);

@@ -2,11 +2,13 @@
 
 #include "Crc16.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace modbus485 {
 namespace {
 constexpr std::size_t ExceptionSize = 5;
+constexpr std::size_t MaxFrameSize = 256; // a Modbus RTU frame at its longest
 
 bool crcHolds(const uint8_t *frame, std::size_t size) {
     const uint16_t crc = crc16(frame, size - 2);
@@ -42,28 +44,44 @@ std::size_t rtuAnswerSize(const RtuRequest &request) {
 }
 
 RtuAnswer checkRtuAnswer(const RtuRequest &request, const uint8_t *answer, std::size_t size,
-                         std::size_t &frameSize) {
+                         std::size_t &frameSize, bool final) {
+    const std::size_t expected = rtuAnswerSize(request);
     // An exception reply is shorter than the answer: taken as one only when its own CRC holds, since
     // garbage often has the top bit set in its second byte.
     if (size >= ExceptionSize && (answer[1] & 0x80) && crcHolds(answer, ExceptionSize)) {
         frameSize = ExceptionSize;
-        if (answer[0] != request[0])
-            return RtuAnswer::WrongStation;
-        return (answer[1] & 0x7F) == request[1] ? RtuAnswer::Exception : RtuAnswer::Garbled;
+        if ((answer[1] & 0x7F) != request[1])
+            return RtuAnswer::Mismatched;
+        return answer[0] != request[0] ? RtuAnswer::WrongStation : RtuAnswer::Exception;
     }
-    const std::size_t expected = rtuAnswerSize(request);
-    frameSize = expected;
-    if (size < expected)
+    // The length the frame's own header gives, when it says one other than the answer's.
+    std::size_t declared = expected;
+    if (size >= 3 && answer[1] >= 1 && answer[1] <= 4)
+        declared = 5 + std::size_t{answer[2]};
+    else if (size >= 2 && (answer[1] == 5 || answer[1] == 6))
+        declared = 8;
+    if (declared > MaxFrameSize)
+        declared = expected;
+    for (const std::size_t length : {declared, expected}) {
+        if (size < length || !crcHolds(answer, length))
+            continue;
+        frameSize = length;
+        if (length != expected || answer[1] != request[1] ||
+            (request[1] <= 4 ? answer[2] != expected - 5
+                             : std::memcmp(answer + 2, request.data() + 2, 4) != 0))
+            return RtuAnswer::Mismatched;
+        return answer[0] != request[0] ? RtuAnswer::WrongStation : RtuAnswer::Good;
+    }
+    // Nothing that checks whole: wait for as much as the header says, then judge what came.
+    frameSize = std::max(declared, expected);
+    if (size < frameSize && !final)
         return RtuAnswer::Incomplete;
-    if (!crcHolds(answer, expected))
+    if (size >= expected) {
+        frameSize = expected;
         return RtuAnswer::Garbled;
-    if (answer[0] != request[0])
-        return RtuAnswer::WrongStation;
-    if (answer[1] != request[1])
-        return RtuAnswer::Garbled;
-    if (request[1] <= 4 ? answer[2] != expected - 5 : std::memcmp(answer + 2, request.data() + 2, 4) != 0)
-        return RtuAnswer::Garbled;
-    return RtuAnswer::Good;
+    }
+    frameSize = size;
+    return size == 0 ? RtuAnswer::Incomplete : RtuAnswer::CutShort;
 }
 
 } // namespace modbus485

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Line.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -10,7 +12,7 @@ typedef struct _modbus modbus_t;
 // The serial device under one port: opened and held for this process alone, set to the port's line, then
 // written and read with deadlines. All that MODBUS485 does on a line that differs between platforms is here;
 // ModbusPort's exchanges are built on it.
-class SerialLine {
+class SerialLine : public Line {
 public:
     using Clock = std::chrono::steady_clock;
 
@@ -24,7 +26,7 @@ public:
     };
 
     SerialLine() = default;
-    ~SerialLine();
+    ~SerialLine() override;
     SerialLine(const SerialLine &) = delete;
     SerialLine &operator=(const SerialLine &) = delete;
 
@@ -39,12 +41,12 @@ public:
     bool isOpen() const;
 
     // Sends the whole frame; false when the device failed.
-    bool write(const uint8_t *data, std::size_t size);
+    bool write(const uint8_t *data, std::size_t size) override;
     // Waits until bytes have come in or `until` has passed, and takes up to `size` of them: how many, 0 when
     // none came by the deadline, -1 when the device failed or hung up.
-    int read(uint8_t *buffer, std::size_t size, Clock::time_point until);
+    int read(uint8_t *buffer, std::size_t size, Clock::time_point until) override;
     // True when the device has hung up or gone away.
-    bool hungUp() const;
+    bool hungUp() const override;
 
 private:
 #ifdef _WIN32

@@ -1,16 +1,29 @@
 #include "Trace.h"
 
+#include "MODBUS485.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 #include <fcntl.h>
 
 #ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
 #include <io.h>
+#include <windows.h>
 #else
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -28,33 +41,84 @@ void Trace::configure() {
         return;
     closeLocked();
     m_path = path;
+    m_stopReason = 0;
     if (!m_path.empty())
         openLocked();
 }
 
 void Trace::openLocked() {
+    m_target = Target::File;
+    m_ownsFd = true;
+    m_rotates = false;
+    m_lineCutShort = false;
+    m_size = 0;
 #ifdef _WIN32
-    m_fd =
-        m_path == "-" ? _dup(2) : _open(m_path.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY, 0644);
-    m_regularFile = m_path != "-";
-    m_size = m_fd >= 0 ? _lseeki64(m_fd, 0, SEEK_END) : 0;
+    if (m_path == "-") {
+        // Windows cannot tell beforehand whether a write to a console or a pipe would wait: standard error
+        // is written only when it is a file, through a second handle on the same open file and its position.
+        m_target = Target::StandardError;
+        m_fd = -1;
+        const HANDLE standardError = GetStdHandle(STD_ERROR_HANDLE);
+        HANDLE own = nullptr;
+        if (standardError && standardError != INVALID_HANDLE_VALUE &&
+            GetFileType(standardError) == FILE_TYPE_DISK &&
+            DuplicateHandle(GetCurrentProcess(), standardError, GetCurrentProcess(), &own, 0, FALSE,
+                            DUPLICATE_SAME_ACCESS) &&
+            (m_fd = _open_osfhandle(reinterpret_cast<intptr_t>(own), _O_WRONLY | _O_APPEND | _O_BINARY)) < 0)
+            CloseHandle(own);
+    } else {
+        m_fd = _open(m_path.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY, 0644);
+        m_rotates =
+            m_fd >= 0 && GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(m_fd))) == FILE_TYPE_DISK;
+        m_size = m_rotates ? _lseeki64(m_fd, 0, SEEK_END) : 0;
+    }
 #else
-    // Standard error is opened anew, so that our non-blocking flag stays on our own open file and leaves
-    // the one the process shares with its parent alone.
-    const char *path = m_path == "-" ? "/proc/self/fd/2" : m_path.c_str();
-    m_fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644);
-    if (m_fd < 0 && m_path == "-")
-        m_fd = ::fcntl(2, F_DUPFD_CLOEXEC, 0);
     struct stat st {};
-    m_regularFile = m_fd >= 0 && ::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode);
-    m_size = m_regularFile ? st.st_size : 0;
+    if (m_path != "-") {
+        m_fd =
+            ::open(m_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644);
+        m_rotates = m_fd >= 0 && ::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode);
+        m_size = m_rotates ? st.st_size : 0;
+    } else if (::fstat(2, &st) != 0) {
+        m_fd = -1;
+    } else if (S_ISSOCK(st.st_mode)) {
+        m_target = Target::Socket;
+        m_ownsFd = false;
+        m_fd = 2;
+    } else {
+        // Lines go where the program's own messages go, after them, through descriptor 2's own file
+        // position. A pipe or a terminal has no position: it gets a second description of its own that
+        // does not wait, so that a reader stalled in the middle of a line cannot hold the exchange up and
+        // descriptor 2's flags stay as the program has them. Where none can be had (no /proc, a terminal
+        // this user may not open), descriptor 2 itself is written when ready: a terminal stopped with Ctrl-S
+        // or a full pipe still drops the line, but a terminal's reader that stalls with less room left than
+        // a line could hold that one write up.
+        m_target = Target::StandardError;
+        m_ownsFd = false;
+        m_fd = 2;
+        if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)) {
+            const int own = ::open("/proc/self/fd/2", O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+            struct stat same {};
+            if (own >= 0 && ::fstat(own, &same) == 0 && same.st_dev == st.st_dev &&
+                same.st_ino == st.st_ino) {
+                m_fd = own;
+                m_ownsFd = true;
+            } else if (own >= 0) {
+                ::close(own);
+            }
+        }
+    }
 #endif
-    m_enabled = m_fd >= 0;
+    if (m_fd < 0) {
+        stopLocked(MODBUS485_TRACE_STOPPED_OPEN);
+        return;
+    }
+    m_enabled = true;
 }
 
 void Trace::closeLocked() {
     m_enabled = false;
-    if (m_fd >= 0)
+    if (m_fd >= 0 && m_ownsFd)
 #ifdef _WIN32
         _close(m_fd);
 #else
@@ -63,25 +127,48 @@ void Trace::closeLocked() {
     m_fd = -1;
 }
 
-bool Trace::write(const std::string &line) {
-    if (!m_enabled)
-        return true;
-    std::lock_guard lock(m_mutex);
-    if (m_fd < 0)
-        return true;
-    if (m_regularFile && m_size + static_cast<int64_t>(line.size()) > MaxBytes) {
-        closeLocked();
-        std::remove((m_path + ".1").c_str());
-        std::rename(m_path.c_str(), (m_path + ".1").c_str());
-        openLocked();
-        if (m_fd < 0)
-            return true;
-    }
+void Trace::stopLocked(int reason) {
+    closeLocked();
+    m_stopReason = reason;
+}
+
+bool Trace::moveAsideLocked() {
+    // FILE.1 goes only when the move that replaces it succeeds; when it fails, both files stay as they are
+    // and the trace stops here rather than try again at every line.
+    closeLocked();
+    const std::string aside = m_path + ".1";
 #ifdef _WIN32
-    const int written = _write(m_fd, line.data(), static_cast<unsigned>(line.size()));
+    const bool moved = MoveFileExA(m_path.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 #else
+    const bool moved = std::rename(m_path.c_str(), aside.c_str()) == 0;
+#endif
+    if (!moved) {
+        stopLocked(MODBUS485_TRACE_STOPPED_MOVE);
+        return false;
+    }
+    openLocked();
+    return m_fd >= 0;
+}
+
+bool Trace::writable() const {
+#ifdef _WIN32
+    return true; // only files are written
+#else
+    // A terminal stopped with Ctrl-S, a full pipe or a socket whose reader has stopped is not ready; a
+    // reader that has gone is, and the write then says so.
+    pollfd ready{m_fd, POLLOUT, 0};
+    return ::poll(&ready, 1, 0) > 0;
+#endif
+}
+
+long Trace::writeLocked(const std::string &line) {
+#ifdef _WIN32
+    return _write(m_fd, line.data(), static_cast<unsigned>(line.size()));
+#else
+    if (m_target == Target::Socket)
+        return ::send(m_fd, line.data(), line.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
     // A pipe whose reader has gone would raise SIGPIPE and end the process: held off for this write, and
-    // taken back if it came, the pipe's end turns the trace off like any other failure.
+    // taken back if it came, the pipe's end stops the trace like any other failure.
     sigset_t pipe, before;
     sigemptyset(&pipe);
     sigaddset(&pipe, SIGPIPE);
@@ -94,13 +181,85 @@ bool Trace::write(const std::string &line) {
     }
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
     errno = error;
+    return written;
 #endif
+}
+
+bool Trace::write(const std::string &line) {
+    if (!m_enabled)
+        return true;
+    std::lock_guard lock(m_mutex);
+    if (m_fd < 0)
+        return true;
+    if (m_rotates && m_size + static_cast<int64_t>(line.size()) > MaxBytes && !moveAsideLocked())
+        return true;
+    if (!writable())
+        return false;
+    const std::string whole = m_lineCutShort ? "\n" + line : line;
+    const long written = writeLocked(whole);
     if (written >= 0) {
         m_size += written;
-        return true;
+        m_lineCutShort = written > 0 && written < static_cast<long>(whole.size());
+        return written == static_cast<long>(whole.size());
     }
     if (errno == EAGAIN || errno == EWOULDBLOCK)
         return false;
-    closeLocked(); // a full disk, a vanished device: the trace stops, the exchanges go on
+    stopLocked(MODBUS485_TRACE_STOPPED_WRITE); // a full disk, a vanished device: the exchanges go on
     return true;
+}
+
+std::string traceLine(std::chrono::system_clock::time_point when, int port, const std::string &device,
+                      const modbus485::Exchange &x) {
+    using namespace std::chrono;
+    static constexpr std::size_t MaxBytesShown = 256;
+    const std::time_t seconds = system_clock::to_time_t(when);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+#else
+    localtime_r(&seconds, &local);
+#endif
+    char stamp[48];
+    const auto size = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    std::snprintf(stamp + size, sizeof stamp - size, ".%03d",
+                  static_cast<int>(duration_cast<milliseconds>(when.time_since_epoch()).count() % 1000));
+    std::string line = std::string(stamp) + " port " + std::to_string(port) + " " + device + " station " +
+                       std::to_string(x.request[0]);
+    auto bytes = [&line](const char *label, const uint8_t *data, std::size_t size) {
+        static const char digits[] = "0123456789ABCDEF";
+        line += " | ";
+        line += label;
+        if (size == 0)
+            line += " -";
+        for (std::size_t i = 0; i < std::min(size, MaxBytesShown); ++i) {
+            line += ' ';
+            line += digits[data[i] >> 4];
+            line += digits[data[i] & 15];
+        }
+    };
+    if (!x.dropped.empty())
+        bytes("dropped", x.dropped.data(), x.dropped.size());
+    bytes("request", x.request.data(), x.request.size());
+    line += " | allowance " + std::to_string(x.allowanceMs) + " ms";
+    if (x.frameGapMs > 0)
+        line += ", pause " + std::to_string(x.frameGapMs) + " ms";
+    if (x.echo)
+        line += " | echo";
+    if (!x.skipped.empty())
+        bytes("skipped", x.skipped.data(), x.skipped.size());
+    bytes("answer", x.answer.data(), x.answer.size());
+    if (!x.behind.empty())
+        bytes("dropped behind", x.behind.data(), x.behind.size());
+    static constexpr modbus485::PerOutcome<const char *> words = {
+        "none", "good",    "no answer",     "CRC error", "wrong station", "exception",
+        "late", "demoted", "device failed", "not open",  "cut short",     "mismatched"};
+    line += " | ";
+    line += words[static_cast<std::size_t>(x.outcome)];
+    if (x.outcome == modbus485::Outcome::Exception) {
+        line += ' ';
+        line += std::to_string(x.answer[2]);
+    }
+    char roundTrip[32];
+    std::snprintf(roundTrip, sizeof roundTrip, " | %.2f ms\n", static_cast<double>(x.roundTripUs) / 1000);
+    return line + roundTrip;
 }

@@ -1,14 +1,18 @@
 #include "Crc16.h"
 #include "LinkTestSupport.h"
+#include "LinkWords.h"
 #include "SimFaults.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <fcntl.h>
+#include <pty.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,7 +21,7 @@
 namespace {
 QStringList lines(const QString &path) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
         return {};
     return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
 }
@@ -52,8 +56,10 @@ TEST_F(CountersAndTrace, EachFaultHasItsCounterAndItsWords) {
     const QRegularExpression shape("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} port 1 " +
                                    QRegularExpression::escape(sim().devicePath()) +
                                    " station 1 \\|.* \\| \\d+\\.\\d\\d ms$");
+    std::vector<SimFault> cases(std::begin(SimFaults), std::end(SimFaults));
+    cases.insert(cases.end(), std::begin(SimLineBehaviours), std::end(SimLineBehaviours));
     int n = 0;
-    for (const SimFault &c : SimFaults) {
+    for (const SimFault &c : cases) {
         SCOPED_TRACE(c.command);
         const QString trace = m_dir.filePath(QString("trace%1.log").arg(n++));
         qputenv("MODBUS485_TRACE", trace.toLocal8Bit());
@@ -61,7 +67,7 @@ TEST_F(CountersAndTrace, EachFaultHasItsCounterAndItsWords) {
         EXPECT_EQ(counters(), std::vector<int32_t>(MODBUS485_COUNTERS, 0)); // whatever the last case counted
         sim().command(c.command);
         int32_t block[8];
-        EXPECT_EQ(Get_4X_UnD8(Port, Station, 1, block), F);
+        EXPECT_EQ(Get_4X_UnD8(Port, Station, 1, block) == F, c.outcome != MODBUS485_OUTCOME_GOOD);
         int32_t last[MODBUS485_LASTREAD_VALUES];
         ASSERT_EQ(GetPort_LastRead(Port, Station, 3, 1, last, MODBUS485_LASTREAD_VALUES),
                   MODBUS485_LASTREAD_VALUES);
@@ -80,20 +86,28 @@ TEST_F(CountersAndTrace, EachFaultHasItsCounterAndItsWords) {
         if (c.exception) {
             EXPECT_EQ(counted[MODBUS485_COUNTER_EXCEPTIONS], 1);
         }
-        EXPECT_EQ(counted[MODBUS485_COUNTER_GOOD], 1);
+        EXPECT_EQ(counted[MODBUS485_COUNTER_GOOD], c.outcome == MODBUS485_OUTCOME_GOOD ? 2 : 1);
+        int ended = 0; // every request sent, under exactly one outcome
+        for (int counter : {1, 2, 3, 4, 5, 23, 24, 25, 26})
+            ended += counted[counter];
+        EXPECT_EQ(ended, counted[MODBUS485_COUNTER_REQUESTS]);
         const QStringList traced = lines(trace);
         EXPECT_EQ(traced.size(), counted[MODBUS485_COUNTER_REQUESTS]);
         EXPECT_TRUE(traced.join('\n').contains(c.words)) << traced.join('\n').toStdString();
+        // The trace says the last read's outcome in the words table's words.
+        EXPECT_TRUE(traced.join('\n').contains(QString(" | ") + LinkWords::outcome(c.outcome)->trace));
         for (const QString &line : traced) {
             EXPECT_TRUE(shape.match(line).hasMatch()) << line.toStdString();
             EXPECT_TRUE(line.contains(" | " + registersRequest() + " | ")) << line.toStdString();
         }
         EXPECT_TRUE(traced.last().endsWith(" | good | " + traced.last().section(" | ", -1)));
+        sim().command("normal");
+        sim().command("echo off");
         sim().takeLog();
     }
 }
 
-TEST_F(CountersAndTrace, TraceThatCannotBeWrittenCostsNothing) {
+TEST_F(CountersAndTrace, EachTraceTargetKeepsItsLinesAndNeverHoldsAnExchange) {
     const QString fifo = m_dir.filePath("fifo");
     ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
     // A reader that never reads, on a pipe of one page: the trace fills it at once.
@@ -103,49 +117,103 @@ TEST_F(CountersAndTrace, TraceThatCannotBeWrittenCostsNothing) {
     const QString leftPipe = m_dir.filePath("left");
     ASSERT_EQ(::mkfifo(leftPipe.toLocal8Bit().constData(), 0600), 0);
     int leftReader = -1;
+    // The test's own descriptor 2: as it is, a file opened as "2>FILE" opens it, a socket whose reader has
+    // stopped, a terminal stopped with Ctrl-S.
+    enum To { Same, File, Socket, Terminal };
+    // In the trace's file before the open: nothing, a line a few trace lines short of the limit, and that
+    // with a folder in FILE.1's place until halfway through the reads.
+    enum Before { Nothing, NearLimit, NearLimitAsideFolder };
+    constexpr int64_t Limit = 10 * 1024 * 1024;
+    constexpr int Move = MODBUS485_TRACE_STOPPED_MOVE, Write = MODBUS485_TRACE_STOPPED_WRITE,
+                  Open = MODBUS485_TRACE_STOPPED_OPEN;
     const struct {
         const char *name;
-        QString variable; // "" for none
-        int lines;        // in `variable` when it is a file, -1 for none
+        QString variable; // "" for none; a relative name is in the case's own folder
+        To to;
+        Before before;
         bool drops;
+        int stopped;      // counter 27
+        int lines;        // trace lines in the trace's file and FILE.1 together, -1 unchecked
+        QStringList left; // in the case's folder afterwards
     } cases[] = {
-        {"no variable", "", -1, false},
-        {"a file", m_dir.filePath("trace.log"), 60, false},
-        {"a directory", m_dir.path(), -1, false},
-        {"a missing folder", m_dir.filePath("none/trace.log"), -1, false},
-        {"a full disk", "/dev/full", -1, false},
-        {"a full pipe", fifo, -1, true},
-        {"a pipe whose reader has gone", leftPipe, -1, false},
+        {"no variable", "", Same, Nothing, false, 0, -1, {}},
+        {"a file", "trace.log", Same, Nothing, false, 0, 60, {"trace.log"}},
+        {"a file at its limit", "trace.log", Same, NearLimit, false, 0, 60, {"trace.log", "trace.log.1"}},
+        {"a file whose move fails", "trace.log", Same, NearLimitAsideFolder, false, Move, -1, {"trace.log"}},
+        {"a directory", ".", Same, Nothing, false, Open, -1, {}},
+        {"a missing folder", "none/trace.log", Same, Nothing, false, Open, -1, {}},
+        {"a full disk", "/dev/full", Same, Nothing, false, Write, -1, {}},
+        {"a full pipe", fifo, Same, Nothing, true, 0, -1, {}},
+        {"a pipe whose reader has gone", leftPipe, Same, Nothing, false, Write, -1, {}},
+        {"2>FILE, with the program's own messages", "-", File, NearLimit, false, 0, 60, {}},
+        {"2> a socket whose reader has stopped", "-", Socket, Nothing, true, 0, -1, {}},
+        {"2> a terminal stopped", "-", Terminal, Nothing, true, 0, -1, {}},
     };
     startSim({"-c", "register 1 101"});
     const QString startFolder = QDir::currentPath();
+    const QString stderrFile = m_dir.filePath("stderr.log");
+    const int savedStderr = ::dup(2);
+    const int stderrFlags = ::fcntl(2, F_GETFL);
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        c.variable.isEmpty() ? qunsetenv("MODBUS485_TRACE")
-                             : qputenv("MODBUS485_TRACE", c.variable.toLocal8Bit());
-        QDir::setCurrent(m_dir.path());
-        const QStringList before =
-            QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+        QTemporaryDir folder;
+        QDir::setCurrent(folder.path());
+        const QString variable =
+            c.variable.size() < 2 ? c.variable : QDir(folder.path()).filePath(c.variable);
+        variable.isEmpty() ? qunsetenv("MODBUS485_TRACE")
+                           : qputenv("MODBUS485_TRACE", variable.toLocal8Bit());
+        int given = -1, far = -1; // descriptor 2 for the case, and the other end of a socket or terminal
+        if (c.to == File)
+            given = ::open(stderrFile.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (int pair[2]; c.to == Socket && ::socketpair(AF_UNIX, SOCK_STREAM, 0, pair) == 0)
+            for (given = pair[0], far = pair[1]; ::send(given, "stalled\n", 8, MSG_DONTWAIT) > 0;) {
+            }
+        if (c.to == Terminal && ::openpty(&far, &given, nullptr, nullptr, nullptr) == 0)
+            ::tcflow(given, TCOOFF);
+        if (given >= 0)
+            ::dup2(given, 2), ::close(given);
+        const QString file = c.to == File ? stderrFile : variable;
+        if (c.before != Nothing) {
+            const std::string line = std::string(Limit - 1001, 'x') + '\n';
+            const int fd =
+                c.to == File ? ::dup(2) : ::open(file.toLocal8Bit().constData(), O_WRONLY | O_CREAT, 0644);
+            ::write(fd, line.data(), line.size()), ::close(fd);
+        }
+        if (c.before == NearLimitAsideFolder)
+            QDir().mkpath(file + ".1/kept");
         if (c.variable == leftPipe)
             leftReader = ::open(leftPipe.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK);
         ASSERT_EQ(OpenPort_Modbus(Port, 1, 0), MODBUS485_OPEN_OK);
         if (c.variable == leftPipe)
             ::close(leftReader); // the next trace line meets a pipe without a reader
         int good = 0;
-        for (int i = 0; i < 60; ++i)
+        for (int i = 0; i < 60; ++i) {
             good += Get_4X_UnD1(Port, Station, 1) == 101;
-        EXPECT_EQ(good, 60);
+            if (c.to == File)
+                std::fprintf(stderr, "the program's own message %d\n", i);
+            if (c.before == NearLimitAsideFolder && i == 30)
+                QDir(file + ".1").removeRecursively(); // a move tried again would now succeed
+        }
         const std::vector<int32_t> counted = counters();
+        ::dup2(savedStderr, 2);
+        ::close(far);
+        EXPECT_EQ(good, 60);
+        EXPECT_EQ(::fcntl(2, F_GETFL), stderrFlags);
         EXPECT_EQ(counted[MODBUS485_COUNTER_GOOD], 60);
         EXPECT_EQ(counted[MODBUS485_COUNTER_TRACE_DROPPED] > 0, c.drops);
-        if (c.lines >= 0) {
-            EXPECT_EQ(lines(c.variable).size(), c.lines);
-        } else if (c.variable != fifo && c.variable != leftPipe) {
-            EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
-                      before);
-        }
-        QFile::remove(m_dir.filePath("trace.log"));
+        EXPECT_EQ(counted[MODBUS485_COUNTER_TRACE_STOPPED], c.stopped);
+        EXPECT_EQ(QDir().entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System), c.left);
+        // Nothing written before is lost, the program's own messages are all there, a file of our own stays
+        // within its limit.
+        const QStringList kept = lines(file) + lines(file + ".1");
+        EXPECT_EQ(kept.filter(" | request ").size(),
+                  c.lines < 0 ? kept.filter(" | request ").size() : c.lines);
+        EXPECT_EQ(kept.filter(QRegularExpression("^x+$")).size(), c.before != Nothing ? 1 : 0);
+        EXPECT_EQ(kept.filter("own message").size(), c.to == File ? 60 : 0);
+        for (const QString &name : c.left)
+            EXPECT_LE(QFileInfo(name).size(), Limit);
         QDir::setCurrent(startFolder);
     }
     ::close(reader);
+    ::close(savedStderr);
 }

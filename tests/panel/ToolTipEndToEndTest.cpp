@@ -64,6 +64,8 @@ TEST_F(ToolTipEndToEndTest, FramesTellASilentModuleFromAGarbledLine) {
             EXPECT_TRUE(QTest::qWaitFor([&] { return (shown = hover(frame)).startsWith(c.text); }, 20000))
                 << c.fault << " " << frame->objectName().toStdString() << ": " << shown.toStdString();
         }
+        QTest::mouseClick(window->Command10, Qt::LeftButton);
+        EXPECT_EQ(hover(window->Frame3), QStringLiteral("端口未打开"));
         TearDown();
     }
 }
@@ -85,6 +87,7 @@ TEST_F(ToolTipEndToEndTest, PortTellsAMissingAndABusyDevice) {
     for (const Case &c : cases) {
         open(c.port, c.device);
         EXPECT_EQ(window->PanelVars[PanelVar::OpenResult], 2);
+        EXPECT_EQ(hover(window->Frame3), QStringLiteral("端口未打开"));
         for (QWidget *control :
              {static_cast<QWidget *>(window->Combo1), static_cast<QWidget *>(window->Label5)}) {
             const QString text = hover(control);

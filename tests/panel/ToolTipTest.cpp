@@ -43,6 +43,14 @@ TEST_F(ToolTipTest, EachPolledFrameTellsItsReadsLastOutcome) {
          {MODBUS485_OUTCOME_GARBLED, 0, 30000},
          "GetPort_LastRead(3,5,2,1)",
          "校验错误：检查波特率和校验方式"},
+        {[](ssqx &w) { return w.Frame1(0); },
+         {MODBUS485_OUTCOME_CUT_SHORT, 0, 74000},
+         "GetPort_LastRead(3,5,2,1)",
+         "应答不完整：时限内只收到部分字节"},
+        {[](ssqx &w) { return w.Frame1(0); },
+         {MODBUS485_OUTCOME_MISMATCHED, 0, 9000},
+         "GetPort_LastRead(3,5,2,1)",
+         "应答与请求不符：长度、功能码或回显不对"},
         {[](ssqx &w) { return w.Frame1(1); },
          {MODBUS485_OUTCOME_EXCEPTION, 2, 9000},
          "GetPort_LastRead(3,5,1,1)",
@@ -100,8 +108,15 @@ TEST_F(ToolTipTest, PortAndStatusTellTheDeviceTheReasonAndTheCounters) {
     link.counters[MODBUS485_COUNTER_RTT_LAST_US] = 11600;
     link.counters[MODBUS485_COUNTER_RTT_MEAN_US] = 15000;
     link.counters[MODBUS485_COUNTER_RTT_MAX_US] = 40400;
-    const QString counters =
-        QStringLiteral("请求12 正常9 无应答1 乱码2 错站0 异常0 残帧0 暂停0 往返12/15/40 ms");
+    link.counters[MODBUS485_COUNTER_CUT_SHORT] = 3;
+    link.counters[MODBUS485_COUNTER_TURNAROUND_MS] = 120;
+    link.counters[MODBUS485_COUNTER_ECHOES] = 12;
+    link.counters[MODBUS485_COUNTER_FRAME_GAP_MS] = 15;
+    link.counters[MODBUS485_COUNTER_TRACE_STOPPED] = MODBUS485_TRACE_STOPPED_MOVE;
+    const QString counters = QStringLiteral(
+        "请求12 正常9 无应答1 校验错误2 不完整3 不符0 错站0 异常0 过时0 设备失效0 残帧0 暂停0 往返12/15/40 "
+        "ms "
+        "应答时限 120 ms 适配器回显 帧间隔 15 ms\n跟踪已停止：文件已达 10 MB，无法改名为 .1 文件");
 
     // Before "打开" nothing is asked until the operator hovers; then the selector's port is the one.
     window->Combo1->setCurrentText(QStringLiteral("&H3"));
@@ -118,7 +133,8 @@ TEST_F(ToolTipTest, PortAndStatusTellTheDeviceTheReasonAndTheCounters) {
     window->Timer2->stop();
     link.calls.clear();
     window->Combo1->setCurrentText(QStringLiteral("7 "));
-    hover(window->Label5);
+    link.counters[MODBUS485_COUNTER_FRAME_GAP_MS] = 4; // the protocol's own pause at 9600 baud
+    EXPECT_FALSE(hover(window->Label5).contains(QStringLiteral("帧间隔")));
     hover(window->Combo1);
     EXPECT_EQ(link.calls, (QStringList{"GetPort_Info(3)", "GetPort_Counters(3)", "GetPort_Info(7)"}));
 }

@@ -2,6 +2,7 @@
 
 #include "MODBUS485.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <thread>
@@ -39,6 +40,8 @@ ModuleScan::Result ModuleScan::run() {
                 return Result::CannotOpen;
             }
             SetPort_Turnaround(m_port, TurnaroundMs);
+            int64_t seen = somethingCameBack();
+            int32_t askedSlowly = FirstStation - 1; // the last station asked again slowly
             for (int32_t station = FirstStation; station <= LastStation; ++station) {
                 if (m_stop) {
                     ClosePort_Modbus(m_port);
@@ -46,8 +49,25 @@ ModuleScan::Result ModuleScan::run() {
                 }
                 if (onProgress)
                     onProgress(baud, parity, station);
-                if (answers(station)) {
-                    m_found = {station, baud, parity};
+                bool found = answers(station);
+                if (!found && somethingCameBack() != seen) {
+                    // Something answered after the short deadline; a late answer can show up several probes
+                    // later, so every station asked since the last such look is asked again.
+                    SetPort_Turnaround(m_port, SlowTurnaroundMs);
+                    for (int32_t again = askedSlowly + 1; again <= station && !found && !m_stop; ++again) {
+                        found = answers(again);
+                        if (found)
+                            station = again;
+                    }
+                    askedSlowly = station;
+                    SetPort_Turnaround(m_port, TurnaroundMs);
+                    seen = somethingCameBack();
+                }
+                if (found) {
+                    std::array<int32_t, MODBUS485_LASTREAD_VALUES> last{};
+                    GetPort_LastRead(m_port, station, ReadInputs, FirstInput, last.data(),
+                                     MODBUS485_LASTREAD_VALUES);
+                    m_found = {station, baud, parity, last[MODBUS485_LASTREAD_RTT_US]};
                     ClosePort_Modbus(m_port);
                     return Result::Found;
                 }
@@ -56,6 +76,17 @@ ModuleScan::Result ModuleScan::run() {
     }
     ClosePort_Modbus(m_port);
     return Result::NothingAnswered;
+}
+
+int64_t ModuleScan::somethingCameBack() {
+    std::array<int32_t, MODBUS485_COUNTERS> counters{};
+    GetPort_Counters(m_port, counters.data(), MODBUS485_COUNTERS);
+    int64_t sum = 0;
+    for (const int counter :
+         {MODBUS485_COUNTER_GARBLED, MODBUS485_COUNTER_WRONG_STATION, MODBUS485_COUNTER_STRAY,
+          MODBUS485_COUNTER_LATE, MODBUS485_COUNTER_CUT_SHORT, MODBUS485_COUNTER_MISMATCHED})
+        sum += counters[static_cast<std::size_t>(counter)];
+    return sum;
 }
 
 bool ModuleScan::answers(int32_t station) {

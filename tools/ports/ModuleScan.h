@@ -6,20 +6,25 @@
 #include <string>
 
 // Looks for the module on one port: every station of the window's list at each baud rate and parity, one
-// input-block read each with a short turnaround, until something answers (an exception reply counts).
+// input-block read each with a short turnaround, until something answers (an exception reply counts). When
+// anything comes back at a setting after that short deadline, the stations just asked are asked again with
+// the longest turnaround, so a slow module is found too.
 class ModuleScan {
 public:
     struct Found {
         int32_t station = 0;
         int32_t baudCode = 0;   // MODBUS485's codes: 0/1/2 = 4800/9600/19200
         int32_t parityCode = 0; // 0/1/2 = none/odd/even
+        int32_t answerUs = 0;   // how long the module took to answer, request and answer on the wire included
     };
     enum class Result { Found, NothingAnswered, CannotOpen, Interrupted };
 
     static constexpr int32_t FirstStation = 1;
     static constexpr int32_t LastStation = 16;
-    // Enough for a module and a USB adapter's 16 ms latency timer; a silent line then costs about 15 s.
-    static constexpr int32_t TurnaroundMs = 30;
+    // Enough for a quick module and a USB adapter's 16 ms latency timer; a silent line then costs under 10 s.
+    // Whatever comes back later is noticed and its station asked again with SlowTurnaroundMs.
+    static constexpr int32_t TurnaroundMs = 20;
+    static constexpr int32_t SlowTurnaroundMs = 1000;
 
     // `stop` is set by a signal handler; the scan checks it between reads.
     ModuleScan(int32_t port, const volatile std::sig_atomic_t &stop);
@@ -39,6 +44,8 @@ public:
 private:
     // True when `station` answers at the line settings the port is open with.
     bool answers(int32_t station);
+    // Bytes that came back at this setting without a good answer, so far: late, garbled or stray.
+    int64_t somethingCameBack();
 
     int32_t m_port;
     const volatile std::sig_atomic_t &m_stop;

@@ -73,9 +73,9 @@ int scanPort(int port) {
         std::fprintf(stderr, "\r\033[K");
     switch (result) {
     case ModuleScan::Result::Found:
-        std::printf("port %d: station %d, %d baud, %s\n", port, scan.found().station,
+        std::printf("port %d: station %d, %d baud, %s, answers in %.1f ms\n", port, scan.found().station,
                     ModuleScan::baudRate(scan.found().baudCode),
-                    ModuleScan::parityCaption(scan.found().parityCode));
+                    ModuleScan::parityCaption(scan.found().parityCode), scan.found().answerUs / 1000.0);
         return ExitFound;
     case ModuleScan::Result::CannotOpen:
         std::printf("port %d: not scanned: %s\n", port, scan.openError().c_str());

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "MODBUS485.h"
+#include "RtuFrame.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace modbus485 {
+
+// How one call on a port ended: the MODBUS485_OUTCOME_ codes.
+enum class Outcome {
+    None,
+    Good,
+    NoAnswer,
+    Garbled,
+    WrongStation,
+    Exception,
+    Late,
+    Demoted,
+    DeviceFailed,
+    NotOpen,
+    CutShort,
+    Mismatched
+};
+constexpr int OutcomeCount = static_cast<int>(Outcome::Mismatched) + 1;
+
+static_assert(static_cast<int>(Outcome::None) == MODBUS485_OUTCOME_NONE);
+static_assert(static_cast<int>(Outcome::Good) == MODBUS485_OUTCOME_GOOD);
+static_assert(static_cast<int>(Outcome::NoAnswer) == MODBUS485_OUTCOME_NO_ANSWER);
+static_assert(static_cast<int>(Outcome::Garbled) == MODBUS485_OUTCOME_GARBLED);
+static_assert(static_cast<int>(Outcome::WrongStation) == MODBUS485_OUTCOME_WRONG_STATION);
+static_assert(static_cast<int>(Outcome::Exception) == MODBUS485_OUTCOME_EXCEPTION);
+static_assert(static_cast<int>(Outcome::Late) == MODBUS485_OUTCOME_LATE);
+static_assert(static_cast<int>(Outcome::Demoted) == MODBUS485_OUTCOME_DEMOTED);
+static_assert(static_cast<int>(Outcome::DeviceFailed) == MODBUS485_OUTCOME_DEVICE_FAILED);
+static_assert(static_cast<int>(Outcome::NotOpen) == MODBUS485_OUTCOME_NOT_OPEN);
+static_assert(static_cast<int>(Outcome::CutShort) == MODBUS485_OUTCOME_CUT_SHORT);
+static_assert(static_cast<int>(Outcome::Mismatched) == MODBUS485_OUTCOME_MISMATCHED);
+
+// A table with one entry per outcome, checked for size where it is written.
+template <typename T> using PerOutcome = std::array<T, OutcomeCount>;
+
+// One exchange's request and what came back, for the counters, the last-read records and the trace.
+struct Exchange {
+    RtuRequest request{};
+    bool isRead = false;
+    std::vector<uint8_t> dropped; // cleared from the line before the request
+    bool echo = false;            // the adapter's echo of the request came back first, and was skipped
+    std::vector<uint8_t> skipped; // bytes ahead of the answer, skipped
+    std::vector<uint8_t> answer;
+    std::vector<uint8_t> behind; // found on the heels of the answer, and taken off the line
+    bool sent = false;
+    Outcome outcome = Outcome::None;
+    int64_t roundTripUs = 0;
+    int allowanceMs = 0; // for the module's turnaround, on top of the frames' time on the wire
+    int frameGapMs = 0;  // the pause before the request after the line went quiet
+};
+
+} // namespace modbus485

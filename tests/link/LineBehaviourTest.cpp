@@ -1,0 +1,142 @@
+// ModbusPort on a scripted line, with a module and an adapter that behave like real ones and no real time
+// passing. Each row polls as the window does, every 500 ms: a block of eight registers, then a write.
+#include "Crc16.h"
+#include "ModbusPort.h"
+#include "ScriptedLine.h"
+#include "Trace.h"
+
+#include <gtest/gtest.h>
+
+namespace modbus485 {
+void PrintTo(Outcome outcome, std::ostream *out) {
+    *out << "outcome " << static_cast<int>(outcome);
+}
+} // namespace modbus485
+
+namespace {
+using namespace std::chrono;
+using Clock = steady_clock;
+using Outcome = ModbusPort::Outcome;
+
+Clock::duration characters(std::size_t n) { // at 9600 baud, 8N1
+    return duration_cast<Clock::duration>(duration<double>(static_cast<double>(n) * 10 / 9600));
+}
+
+struct Behaviour {
+    int answerMs = 0;
+    bool echo = false;    // the adapter hears its own request
+    int ahead = -1;       // a byte on the line just before each answer
+    int deafMs = 0;       // a request that starts this soon after the module's last answer is not heard
+    bool chatter = false; // the line never goes quiet
+};
+enum class Then { Same, Silent, OneAnswerLate, EchoCorrupted }; // from poll period 6
+
+// Station 1, whose holding register a holds 1000 + a.
+struct Module {
+    ScriptedLine &line;
+    Behaviour is;
+    Then then = Then::Same;
+    int writes = 0;
+    Clock::time_point lastAnswerEnd{};
+
+    void hear(const std::vector<uint8_t> &request) {
+        const auto start = line.now(), end = start + characters(request.size());
+        if (is.echo) {
+            std::vector<uint8_t> echo = request;
+            echo[3] ^= then == Then::EchoCorrupted ? 0x10 : 0;
+            line.arrive(end, echo);
+        }
+        for (int i = 0; is.chatter && i < 3000; ++i)
+            line.arrive(start + milliseconds(i), {0x55});
+        if (is.chatter || then == Then::Silent || start - lastAnswerEnd < milliseconds(is.deafMs))
+            return;
+        std::vector<uint8_t> answer(request.begin(), request.begin() + 6);
+        if (request[1] == 3) {
+            answer.resize(3);
+            answer[2] = static_cast<uint8_t>(2 * request[5]);
+            for (int i = 0; i < request[5]; ++i)
+                answer.insert(answer.end(),
+                              {static_cast<uint8_t>((1000 + i) >> 8), static_cast<uint8_t>(1000 + i)});
+        } else {
+            ++writes;
+        }
+        const uint16_t crc = modbus485::crc16(answer.data(), answer.size());
+        answer.insert(answer.end(), {static_cast<uint8_t>(crc & 0xFF), static_cast<uint8_t>(crc >> 8)});
+        const auto begin = end + milliseconds(is.answerMs + (then == Then::OneAnswerLate ? 200 : 0));
+        then = then == Then::OneAnswerLate ? Then::Same : then;
+        if (is.ahead >= 0)
+            line.arrive(begin, {static_cast<uint8_t>(is.ahead)});
+        lastAnswerEnd = begin + characters(answer.size());
+        line.arrive(lastAnswerEnd, answer);
+    }
+};
+
+struct Row {
+    const char *name;
+    Behaviour is;
+    Then then;
+    int rightFrom, rightUntil;    // the poll periods in which every read and write is right
+    int counter, atLeast, atMost; // at the end
+};
+} // namespace
+
+TEST(LineBehaviour, PollsOnLinesThatAreSlowEchoNoisyOrDeaf) {
+    constexpr int N = 12; // poll periods
+    constexpr int Allowance = MODBUS485_COUNTER_TURNAROUND_MS, Stray = MODBUS485_COUNTER_STRAY,
+                  Gap = MODBUS485_COUNTER_FRAME_GAP_MS, Echoes = MODBUS485_COUNTER_ECHOES;
+    const Row rows[] = {
+        {"slow 80 ms", {80}, Then::Same, 1, N, Allowance, 139, 1000},
+        {"slow 150 ms", {150}, Then::Same, 1, N, Allowance, 244, 1000},
+        {"slow 300 ms", {300}, Then::Same, 2, N, Allowance, 469, 1000},
+        {"echo", {0, true}, Then::Same, 0, N, Echoes, 2 * N, 2 * N},
+        {"echo, slow 80 ms", {80, true}, Then::Same, 2, N, Echoes, 2 * N - 4, 2 * N},
+        {"0x00 ahead", {0, false, 0x00}, Then::Same, 0, N, Stray, 2 * N, 2 * N},
+        {"0xFF ahead", {0, false, 0xFF}, Then::Same, 0, N, Stray, 2 * N, 2 * N},
+        {"deaf 10 ms", {0, false, -1, 10}, Then::Same, 3, N, Gap, 10, 30},
+        {"deaf 30 ms", {0, false, -1, 30}, Then::Same, 8, N, Gap, 30, 100},
+        {"not deaf", {}, Then::Same, 0, N, Gap, 4, 4},
+        {"slow 300 ms, then silent", {300}, Then::Silent, 2, 6, Allowance, 40, 40},
+        {"a stale frame after a failure", {}, Then::OneAnswerLate, 8, N, Stray, 1, N},
+        {"echo, then corrupted",
+         {0, true},
+         Then::EchoCorrupted,
+         0,
+         6,
+         MODBUS485_COUNTER_GARBLED,
+         2 * 6,
+         2 * 6},
+        {"never quiet", {0, false, -1, 0, true}, Then::Same, N, N, MODBUS485_COUNTER_GOOD, 0, 0},
+    };
+    Trace::instance().configure(); // MODBUS485_TRACE=FILE shows each exchange
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        ScriptedLine line;
+        Module module{line, row.is};
+        line.onRequest = [&module](const std::vector<uint8_t> &request) { module.hear(request); };
+        ModbusPort port(1, line, line);
+        ASSERT_EQ(port.open(9600, 'N', true), MODBUS485_OPEN_OK);
+        for (int period = 0; period < N; ++period) {
+            SCOPED_TRACE(period);
+            module.then = period >= 6 ? row.then : Then::Same;
+            const auto periodStart = line.now();
+            uint16_t registers[8] = {};
+            const Outcome read = port.readRegisters(1, false, 0, 8, registers);
+            for (int i = 0; read == Outcome::Good && i < 8; ++i)
+                EXPECT_EQ(registers[i], 1000 + i); // never a wrong value
+            const int writes = module.writes;
+            const Outcome write = port.writeRegister(1, 9, static_cast<uint16_t>(period));
+            EXPECT_LE(module.writes - writes, 1); // never a second write
+            if (period >= row.rightFrom && period < row.rightUntil) {
+                EXPECT_EQ(read, Outcome::Good);
+                EXPECT_EQ(write, Outcome::Good);
+            }
+            // Bounded, whatever the line does: its drain, its deadline and the longest allowance.
+            EXPECT_LT(line.now() - periodStart, seconds(3));
+            line.sleepUntil(periodStart + milliseconds(500));
+        }
+        int32_t counters[MODBUS485_COUNTERS] = {};
+        port.counters(counters, MODBUS485_COUNTERS);
+        EXPECT_GE(counters[row.counter], row.atLeast);
+        EXPECT_LE(counters[row.counter], row.atMost);
+    }
+}
