@@ -5,8 +5,8 @@ namespace PanelVar {
 
 // Written only by "打开" (Command9_Click).
 inline constexpr int Port = 0;
-inline constexpr int BaudCode = 1;   // 0 = 4800, 1 = 9600, 2 = 19200
-inline constexpr int ParityCode = 2; // 0 none, 1 odd, 2 even
+inline constexpr int BaudCode = 1;   // modbus485::BaudRates' index
+inline constexpr int ParityCode = 2; // a modbus485::ParityCode
 inline constexpr int Station = 3;
 
 // The value of the register write a counter or parity command is making.

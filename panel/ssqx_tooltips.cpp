@@ -1,5 +1,6 @@
 #include "ssqx.h"
 
+#include "LineCodes.h"
 #include "LinkWords.h"
 #include "MODBUS485.h"
 #include "ModuleMap.h"
@@ -16,15 +17,8 @@
 // is asked nothing unless the operator hovers; a library without the diagnostic entry points raises
 // LinkError, which leaves the text empty.
 
-namespace {
-
-// Modbus function codes of the reads that fill the frames.
-constexpr int32_t ReadCoils = 1;
-constexpr int32_t ReadInputs = 2;
-constexpr int32_t ReadHoldingRegisters = 3;
-constexpr int32_t ReadInputRegisters = 4;
-
-} // namespace
+using modbus485::ReadCoils, modbus485::ReadInputs, modbus485::ReadHoldingRegisters,
+    modbus485::ReadInputRegisters;
 
 std::optional<QString> ssqx::toolTipText(QObject *watched) {
     if (watched == Combo1 || watched == Label5) {

@@ -1,6 +1,8 @@
 // The C entry points of MODBUS485: argument checks, item numbering and the receiving-element layout.
 #include "MODBUS485.h"
 
+#include "LineCodes.h"
+
 #include "ModbusPort.h"
 #include "PortMap.h"
 #include "Trace.h"
@@ -129,14 +131,14 @@ int32_t writeCoil(int32_t port, int32_t station, int32_t coil, bool on) {
 extern "C" {
 
 MODBUS485_API int32_t MODBUS485_CALL OpenPort_Modbus(int32_t port, int32_t baudCode, int32_t parityCode) {
-    static const int bauds[] = {4800, 9600, 19200};
-    static const char parities[] = {'N', 'O', 'E'};
-    if (port < 1 || port > MaxPort || baudCode < 0 || baudCode > 2 || parityCode < 0 || parityCode > 2)
+    using namespace modbus485;
+    if (port < 1 || port > MaxPort || baudCode < 0 || baudCode >= BaudCodes || parityCode < 0 ||
+        parityCode >= ParityCodes)
         return MODBUS485_OPEN_BAD_ARGUMENT;
     const char *addressing = std::getenv("MODBUS485_ADDRESSING");
     const bool protocol = addressing && std::strcmp(addressing, "protocol") == 0;
     Trace::instance().configure();
-    return findPort(port, true)->open(bauds[baudCode], parities[parityCode], protocol);
+    return findPort(port, true)->open(BaudRates[baudCode], ParityLetters[parityCode], protocol);
 }
 
 MODBUS485_API int32_t MODBUS485_CALL ClosePort_Modbus(int32_t port) {
@@ -248,11 +250,10 @@ MODBUS485_API int32_t MODBUS485_CALL GetPort_Counters(int32_t port, int32_t *val
 MODBUS485_API int32_t MODBUS485_CALL GetPort_LastRead(int32_t port, int32_t station, int32_t function,
                                                       int32_t start, int32_t *values, int32_t count) {
     int address = 0;
-    ModbusPort *p = function >= 1 && function <= 4 && values && count >= 0
-                        ? target(port, station, start, 1, address)
-                        : nullptr;
-    if (!p && (port < 1 || port > MaxPort || station < 1 || station > MaxStation || function < 1 ||
-               function > 4 || !values || count < 0))
+    const bool isRead = function >= modbus485::ReadCoils && function <= modbus485::ReadInputRegisters;
+    ModbusPort *p = isRead && values && count >= 0 ? target(port, station, start, 1, address) : nullptr;
+    if (!p && (port < 1 || port > MaxPort || station < 1 || station > MaxStation || !isRead || !values ||
+               count < 0))
         return -1;
     if (!p) { // a port never opened, or a start out of range: no such read
         std::fill(values, values + std::min(count, MODBUS485_LASTREAD_VALUES), 0);

@@ -1,5 +1,7 @@
 #include "ModbusPort.h"
 
+#include "LineCodes.h"
+
 #include "Trace.h"
 
 #include <algorithm>
@@ -253,7 +255,8 @@ ModbusPort::Outcome ModbusPort::exchangeLocked(Exchange &x) {
 
 ModbusPort::Outcome ModbusPort::readBits(int station, bool coils, int address, int count, uint8_t *bits) {
     Exchange x;
-    x.request = modbus485::rtuRequest(station, coils ? 1 : 2, address, count);
+    x.request =
+        modbus485::rtuRequest(station, coils ? modbus485::ReadCoils : modbus485::ReadInputs, address, count);
     x.isRead = true;
     if (exchange(x) != Outcome::Good)
         return x.outcome;
@@ -265,7 +268,8 @@ ModbusPort::Outcome ModbusPort::readBits(int station, bool coils, int address, i
 ModbusPort::Outcome ModbusPort::readRegisters(int station, bool input, int address, int count,
                                               uint16_t *values) {
     Exchange x;
-    x.request = modbus485::rtuRequest(station, input ? 4 : 3, address, count);
+    x.request = modbus485::rtuRequest(
+        station, input ? modbus485::ReadInputRegisters : modbus485::ReadHoldingRegisters, address, count);
     x.isRead = true;
     if (exchange(x) != Outcome::Good)
         return x.outcome;
@@ -276,12 +280,12 @@ ModbusPort::Outcome ModbusPort::readRegisters(int station, bool input, int addre
 
 ModbusPort::Outcome ModbusPort::writeCoil(int station, int address, bool on) {
     Exchange x;
-    x.request = modbus485::rtuRequest(station, 5, address, on ? 0xFF00 : 0);
+    x.request = modbus485::rtuRequest(station, modbus485::WriteCoil, address, on ? 0xFF00 : 0);
     return exchange(x);
 }
 
 ModbusPort::Outcome ModbusPort::writeRegister(int station, int address, uint16_t value) {
     Exchange x;
-    x.request = modbus485::rtuRequest(station, 6, address, value);
+    x.request = modbus485::rtuRequest(station, modbus485::WriteRegister, address, value);
     return exchange(x);
 }

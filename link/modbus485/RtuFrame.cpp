@@ -1,5 +1,7 @@
 #include "RtuFrame.h"
 
+#include "LineCodes.h"
+
 #include "Crc16.h"
 
 #include <algorithm>
@@ -48,7 +50,7 @@ RtuAnswer checkRtuAnswer(const RtuRequest &request, const uint8_t *answer, std::
     const std::size_t expected = rtuAnswerSize(request);
     // An exception reply is shorter than the answer: taken as one only when its own CRC holds, since
     // garbage often has the top bit set in its second byte.
-    if (size >= ExceptionSize && (answer[1] & 0x80) && crcHolds(answer, ExceptionSize)) {
+    if (size >= ExceptionSize && (answer[1] & ExceptionFlag) && crcHolds(answer, ExceptionSize)) {
         frameSize = ExceptionSize;
         if ((answer[1] & 0x7F) != request[1])
             return RtuAnswer::Mismatched;

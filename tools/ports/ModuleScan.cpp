@@ -1,5 +1,6 @@
 #include "ModuleScan.h"
 
+#include "LineCodes.h"
 #include "MODBUS485.h"
 
 #include <algorithm>
@@ -9,10 +10,11 @@
 
 namespace {
 
+using namespace modbus485;
+
 // The order in which line settings are tried: the window's default baud rate first.
-constexpr std::array<int32_t, 3> BaudCodes{1, 2, 0};
-constexpr std::array<int32_t, 3> ParityCodes{0, 1, 2};
-constexpr int32_t ReadInputs = 2;
+constexpr std::array<int32_t, BaudCodes> BaudOrder{1, 2, 0};
+constexpr std::array<int32_t, ParityCodes> ParityOrder{ParityNone, ParityOdd, ParityEven};
 constexpr int32_t FirstInput = 1;
 
 } // namespace
@@ -22,16 +24,16 @@ ModuleScan::ModuleScan(int32_t port, const volatile std::sig_atomic_t &stop)
     , m_stop(stop) {}
 
 int ModuleScan::baudRate(int32_t baudCode) {
-    return baudCode == 0 ? 4800 : baudCode == 1 ? 9600 : 19200;
+    return BaudRates[baudCode];
 }
 
 const char *ModuleScan::parityCaption(int32_t parityCode) {
-    return parityCode == 0 ? "无校验" : parityCode == 1 ? "奇校验" : "偶校验";
+    return parityCode == ParityNone ? "无校验" : parityCode == ParityOdd ? "奇校验" : "偶校验";
 }
 
 ModuleScan::Result ModuleScan::run() {
-    for (const int32_t baud : BaudCodes) {
-        for (const int32_t parity : ParityCodes) {
+    for (const int32_t baud : BaudOrder) {
+        for (const int32_t parity : ParityOrder) {
             if (OpenPort_Modbus(m_port, baud, parity) != MODBUS485_OPEN_OK) {
                 std::array<char, 512> reason{};
                 GetPort_Info(m_port, reason.data(), static_cast<int32_t>(reason.size()));
