@@ -1,0 +1,23 @@
+#include "Report.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+
+#include <cstring>
+
+// qm4107-checkout: the guided checkout of a module; "report" rebuilds a record's CSV and PDF from its journal
+// without a display.
+int main(int argc, char *argv[]) {
+    if (argc >= 2 && std::strcmp(argv[1], "report") == 0) {
+#ifdef Q_OS_LINUX
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+#endif
+        QGuiApplication app(argc, argv);
+        return runReport(QGuiApplication::arguments().mid(2));
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("qm4107-checkout"));
+    QApplication::setApplicationVersion(QStringLiteral(QM4107_VERSION_TEXT));
+    return 0;
+}
