@@ -1,5 +1,6 @@
 #include "ModuleState.h"
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 
@@ -11,6 +12,8 @@ bool holdingReadable(int item) {
 bool rangeInside(int first, int count, int lastItem) {
     return count >= 1 && first >= 1 && first + count - 1 <= lastItem;
 }
+
+constexpr std::chrono::microseconds BurstPeriod{1000000 / ModuleState::BurstHertz};
 } // namespace
 
 ModuleState::ModuleState()
@@ -26,7 +29,10 @@ uint8_t ModuleState::readCoils(int first, int count, std::vector<bool> &bits) {
 uint8_t ModuleState::readInputs(int first, int count, std::vector<bool> &bits) {
     if (!rangeInside(first, count, InputItems))
         return IllegalAddress;
-    bits.assign(m_inputs.begin() + first - 1, m_inputs.begin() + first - 1 + count);
+    const auto now = Clock::now();
+    bits.clear();
+    for (int item = first; item < first + count; ++item)
+        bits.push_back(inputNow(static_cast<std::size_t>(item - 1), now));
     return Served;
 }
 
@@ -128,6 +134,31 @@ bool ModuleState::setPulses(int counter, double hertz) {
     return true;
 }
 
+bool ModuleState::burst(int counter, int pulses) {
+    if (counter < 1 || counter > Counters || pulses < 1 || pulses > 65535)
+        return false;
+    advanceCounters();
+    Burst &b = m_bursts[counter - 1];
+    if (b.counted == b.pulses && Clock::now() >= b.start + b.pulses * BurstPeriod)
+        b = Burst{Clock::now(), pulses, 0};
+    else
+        b.pulses += pulses; // the train goes on at its pace
+    advanceCounters();
+    return true;
+}
+
+bool ModuleState::inputNow(std::size_t index, Clock::time_point now) const {
+    bool closed = m_inputs[index];
+    if (index < m_bursts.size()) {
+        const Burst &b = m_bursts[index];
+        const auto into = now - b.start;
+        if (into >= Clock::duration::zero() && into < b.pulses * BurstPeriod &&
+            into % BurstPeriod < BurstPeriod / 2)
+            closed = !closed;
+    }
+    return closed;
+}
+
 void ModuleState::advanceCounters() {
     const auto now = Clock::now();
     const double seconds = std::chrono::duration<double>(now - m_lastAdvance).count();
@@ -141,6 +172,15 @@ void ModuleState::advanceCounters() {
         // The count is a 16-bit register and wraps like the module's.
         m_holding[i] = static_cast<uint16_t>((m_holding[i] + static_cast<uint64_t>(whole)) & 0xFFFF);
     }
+    for (int i = 0; i < Counters; ++i) {
+        Burst &b = m_bursts[i];
+        if (b.counted == b.pulses)
+            continue;
+        // Pulse k closes the input at start + k periods.
+        const auto closed = std::min<long long>(b.pulses, (now - b.start) / BurstPeriod + 1);
+        m_holding[i] = static_cast<uint16_t>((m_holding[i] + closed - b.counted) & 0xFFFF);
+        b.counted = static_cast<int>(closed);
+    }
 }
 
 std::string ModuleState::dump() {
@@ -150,8 +190,9 @@ std::string ModuleState::dump() {
     for (bool b : m_coils)
         out << (b ? '1' : '0');
     out << " inputs=";
-    for (bool b : m_inputs)
-        out << (b ? '1' : '0');
+    const auto now = Clock::now();
+    for (std::size_t i = 0; i < m_inputs.size(); ++i)
+        out << (inputNow(i, now) ? '1' : '0');
     out << " input-registers=";
     for (size_t i = 0; i < m_inputRegisters.size(); ++i)
         out << (i ? "," : "") << m_inputRegisters[i];

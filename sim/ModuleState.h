@@ -21,6 +21,9 @@ public:
     static constexpr int HoldingItems = 9;       // holding registers 1-9: counts, presets, clear modes
     static constexpr int ParityRegister = 256;
     static constexpr int Counters = 3;
+    // The pulse rate of a burst: a contact closing for half of each period, as a hand-worked or slow field
+    // contact gives them.
+    static constexpr int BurstHertz = 20;
 
     ModuleState();
 
@@ -41,13 +44,23 @@ public:
     bool setHoldingRegister(int item, uint16_t value);
     // Pulses on X1-X3 at `hertz`: the counter advances at that rate and the frequency register shows it.
     bool setPulses(int counter, double hertz);
+    // Exactly `pulses` pulses on X1-X3 at BurstHertz, after those of a burst still running: each closes the
+    // input (inverts it, for an input held closed) for half a period and is counted as it closes.
+    bool burst(int counter, int pulses);
 
     // One line, "coils=... inputs=... input-registers=... holding-registers=... parity=... pulses=...".
     std::string dump();
 
 private:
     using Clock = std::chrono::steady_clock;
+    struct Burst {
+        Clock::time_point start;
+        int pulses = 0;  // in this burst, those counted included
+        int counted = 0; // pulses that have closed the input by the last advance
+    };
     void advanceCounters();
+    // Discrete input `index` (0-based) as the line shows it now: a burst's pulse inverts it.
+    bool inputNow(std::size_t index, Clock::time_point now) const;
 
     std::array<bool, CoilItems> m_coils{};
     std::array<bool, InputItems> m_inputs{};
@@ -56,5 +69,6 @@ private:
     uint16_t m_parity = 0;
     std::array<double, Counters> m_pulseRate{};
     std::array<double, Counters> m_pulseFraction{};
+    std::array<Burst, Counters> m_bursts{};
     Clock::time_point m_lastAdvance;
 };

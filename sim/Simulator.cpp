@@ -59,10 +59,10 @@ speed_t speedOf(int baud) {
     return B9600;
 }
 
-bool parseInt(const std::string &text, long &value) {
+bool parseInt(const std::string &text, long &value, int base = 0) {
     char *end = nullptr;
     errno = 0;
-    value = std::strtol(text.c_str(), &end, 0);
+    value = std::strtol(text.c_str(), &end, base);
     return !text.empty() && errno == 0 && *end == '\0';
 }
 
@@ -290,6 +290,7 @@ void Simulator::drainUntilQuiet() {
 }
 
 void Simulator::serveOne() {
+    const auto heard = Clock::now(); // the request's first byte has come in
     uint8_t request[MODBUS_RTU_MAX_ADU_LENGTH];
     std::memset(request, 0, sizeof request);
     const int length = modbus_receive(m_modbus, request);
@@ -300,6 +301,7 @@ void Simulator::serveOne() {
         } else {
             ++m_counters.received;
             ++m_counters.badFrames;
+            echo(request, requestFrameLength(request, MODBUS_RTU_MAX_ADU_LENGTH));
             drainUntilQuiet(); // a broken frame: resynchronise on the next silence
             // Logged once the module listens again, so a master that sees the line may send the next frame.
             logFrame(request, requestFrameLength(request, MODBUS_RTU_MAX_ADU_LENGTH));
@@ -307,7 +309,9 @@ void Simulator::serveOne() {
         return;
     }
     ++m_counters.received;
-    logFrame(request, length > 0 ? length : requestFrameLength(request, MODBUS_RTU_MAX_ADU_LENGTH));
+    const int heardLength = length > 0 ? length : requestFrameLength(request, MODBUS_RTU_MAX_ADU_LENGTH);
+    echo(request, heardLength);
+    logFrame(request, heardLength);
     if (length == 0) {
         ++m_counters.otherStation;
         // A request for another station: libmodbus now takes the next frame as that station's answer. Waiting
@@ -317,6 +321,17 @@ void Simulator::serveOne() {
     }
     std::vector<uint8_t> frame;
     std::string log;
+    if (m_deafMs > 0 && heard - m_lastAnswerEnd < std::chrono::milliseconds(m_deafMs)) {
+        // Still turning its own line around: the module never hears the request, and no fault takes a turn.
+        std::vector<uint8_t> ignored;
+        ModuleState saved = m_state;
+        handle(request, length, ignored, log);
+        m_state = saved;
+        ++m_counters.faults;
+        std::printf("%s deaf\n", log.c_str());
+        std::fflush(stdout);
+        return;
+    }
     if (!masterLineMatches()) {
         // On a real line a master at another baud or parity is heard as noise: no answer, nothing changes.
         std::vector<uint8_t> ignored;
@@ -420,10 +435,18 @@ void Simulator::reply(std::vector<uint8_t> frame, int requestLength, Clock::time
     } else if (m_fault == Fault::Slow) {
         log += " slow";
     }
+    const bool noise = m_noiseAnswers != 0;
+    if (noise) {
+        log += " noise";
+        if (m_noiseAnswers > 0)
+            --m_noiseAnswers;
+    }
     // Logged before the answer goes out, so a master that has its answer finds the line already written.
     std::printf("%s\n", log.c_str());
     std::fflush(stdout);
     std::this_thread::sleep_until(due);
+    if (noise)
+        writeAll(m_fd, &m_noiseByte, 1); // right ahead of the answer, as a driver turning around leaves it
     if (m_fault == Fault::Slow) {
         // Byte by byte: each gap is short, the whole answer long.
         for (size_t i = 0; i < frame.size(); ++i) {
@@ -545,7 +568,7 @@ bool Simulator::command(const std::string &line) {
     std::vector<long> numbers;
     for (size_t i = 1; i < words.size(); ++i) {
         long value = 0;
-        if (name == "inputs" || name == "pulses" || name == "frames")
+        if (name == "inputs" || name == "pulses" || name == "frames" || name == "echo" || name == "noise")
             break; // parsed below
         if (!parseInt(words[i], value)) {
             std::fprintf(stderr, "qm4107-sim: bad command \"%s\"\n", line.c_str());
@@ -600,9 +623,29 @@ bool Simulator::command(const std::string &line) {
         ok = fault(Fault::Exception, 1);
     } else if (name == "garbage" && arity(0, 1)) {
         ok = fault(Fault::Garbage, 0);
+    } else if (name == "burst" && arity(2, 2)) {
+        ok = numbers[0] >= 1 && numbers[0] <= ModuleState::Counters && numbers[1] >= 1 &&
+             numbers[1] <= 65535 && m_state.burst(static_cast<int>(numbers[0]), static_cast<int>(numbers[1]));
+    } else if (name == "echo" && words.size() == 2 && (words[1] == "on" || words[1] == "off")) {
+        m_echo = words[1] == "on";
+        ok = true;
+    } else if (name == "noise" && (words.size() == 2 || words.size() == 3)) {
+        long byte = -1;
+        long count = 0;
+        ok = parseInt(words[1], byte, 16) && byte >= 0 && byte <= 0xFF &&
+             (words.size() == 2 || parseInt(words[2], count));
+        if (ok) {
+            m_noiseByte = static_cast<uint8_t>(byte);
+            m_noiseAnswers = count > 0 ? static_cast<int>(count) : -1;
+        }
+    } else if (name == "deaf" && arity(1, 1) && numbers[0] >= 0 && numbers[0] <= 60000) {
+        m_deafMs = static_cast<int>(numbers[0]);
+        ok = true;
     } else if (name == "normal" && arity(0, 0)) {
         m_fault = Fault::None;
         m_faultRequests = -1;
+        m_noiseAnswers = 0;
+        m_deafMs = 0;
         ok = true;
     } else if (name == "close-device" && arity(0, 0)) {
         closeLine();
@@ -625,6 +668,11 @@ bool Simulator::command(const std::string &line) {
     if (!ok)
         std::fprintf(stderr, "qm4107-sim: bad command \"%s\"\n", line.c_str());
     return ok;
+}
+
+void Simulator::echo(const uint8_t *frame, int length) {
+    if (m_echo && length > 0)
+        writeAll(m_fd, frame, static_cast<size_t>(length));
 }
 
 void Simulator::logFrame(const uint8_t *frame, int length) {

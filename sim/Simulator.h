@@ -47,6 +47,8 @@ private:
     int toItem(int address) const { return m_options.protocolAddressing ? address : address + 1; }
     // What reached the module: one "frame" line in hex per frame when frame logging is on.
     void logFrame(const uint8_t *frame, int length);
+    // What an adapter that hears itself gives its master back: the frame as it went out, at once.
+    void echo(const uint8_t *frame, int length);
     // The module's own counters as " key=value" fields for the state line.
     std::string counterFields() const;
 
@@ -78,4 +80,10 @@ private:
     int m_exceptionCode = 4;
     uint32_t m_garbageSeed = 12345;
     Counters m_counters;
+
+    // Line behaviours that combine with the faults above.
+    bool m_echo = false;    // each frame heard goes back to the master first
+    int m_noiseAnswers = 0; // answers still preceded by m_noiseByte; -1 for all, 0 for none
+    uint8_t m_noiseByte = 0;
+    int m_deafMs = 0; // a request starting this soon after our last answer is not heard
 };

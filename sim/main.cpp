@@ -20,7 +20,8 @@
 // by default, protocol addresses with --addressing protocol. A line may end with what happened instead of a
 // plain answer: " exception N" (refused, nothing changed), " silent" (no answer, nothing changed),
 // " late", " slow", " corrupt-crc", " wrong-station", " garbage" (request carried out, answer damaged or
-// delayed), " wrong-line" (the master's pseudo-terminal is set to another baud or parity than
+// delayed), " noise" (a byte went out just ahead of the answer), " deaf" (not heard, so no answer and nothing
+// changed), " wrong-line" (the master's pseudo-terminal is set to another baud or parity than
 // --baud/--parity: a real module would hear noise, so no answer and nothing changed). The "state" command
 // prints one line: "state coils=<16 bits> inputs=<16 bits> input-registers=a,b,.. holding-registers=r1,..,r9
 // parity=P pulses=f1,f2,f3 fault=none|on|pending received=N answered=N bad-frames=N other-station=N
@@ -35,6 +36,8 @@
 //     inputs BITS          inputs from X1 on, e.g. "inputs 1010000000"
 //     coil N 0|1           coil N (Y1-Y5; 1-16 exist) as if written by a master
 //     pulses N HZ          pulses on X1-X3 at HZ per second: counter N advances, frequency register N = HZ
+//     burst N COUNT        exactly COUNT pulses on X1-X3 at 20 per second: counter N advances by COUNT, the
+//                          input closes for half of each pulse (opens, if held closed); frequency unchanged
 //     frequency N VALUE    input register N (1-8) = VALUE
 //     register N VALUE     holding register N (1-9, 256) = VALUE (-32768..65535)
 //     silent [K]           no answer at all               } for the next K requests,
@@ -44,7 +47,13 @@
 //     wrong-station [K]    answer as another station      }
 //     exception [CODE [K]] refuse with exception CODE (4) }
 //     garbage [K]          answer with random bytes       }
-//     normal               no more faults
+//     noise HEX [K]        the byte HEX (00-ff, "0x" optional) on the line just before each of the next K
+//                          answers, or of every answer
+//     deaf MS              a request that starts within MS milliseconds after the end of the module's last
+//                          answer is not heard (no answer); "deaf 0" hears everything again
+//     echo on|off          the adapter hears itself: each frame the master sends comes back to it at once,
+//                          before any answer (off by default; "normal" leaves it as it is)
+//     normal               no more faults, no noise, no deaf time
 //     close-device         close the line as a pulled-out adapter would
 //     state                print the state line
 //     frames on|off        print each frame received in hex
@@ -76,12 +85,17 @@ const char usage[] =
     "  -c, --command LINE     run a command line before serving (repeatable)\n"
     "Commands on standard input, one a line:\n"
     "  input N 0|1 | inputs BITS | coil N 0|1 | pulses N HZ | frequency N VALUE | register N VALUE\n"
+    "  burst N COUNT (exactly COUNT pulses on counter N's input, 20 a second)\n"
     "  silent [K] | late MS [K] | slow MS [K] (answer byte by byte, MS apart) | corrupt-crc [K]\n"
     "  wrong-station [K] | exception [CODE [K]] | garbage [K]\n"
-    "  normal | close-device | state | frames on|off | quit\n"
-    "  (a fault with K applies to the next K requests only)\n"
+    "  (a fault with K applies to the next K requests only, without K until \"normal\")\n"
+    "  noise HEX [K] (the byte HEX, e.g. ff or 0x00, just before each answer, or the next K answers)\n"
+    "  deaf MS (a request within MS ms after the module's last answer is not heard)\n"
+    "  echo on|off (each request comes back to the master first, as from an adapter that hears itself)\n"
+    "  normal (no faults, noise or deaf time) | close-device | state | frames on|off | quit\n"
     "Output after the first line: one line per request, e.g. \"read-coils 1 16\", \"write-coil 3 1\",\n"
-    "\"write-register 256 1\", \"read-input-registers 1 8 exception 2\", \"read-inputs 1 16 silent\";\n"
+    "\"write-register 256 1\", \"read-input-registers 1 8 exception 2\", \"read-inputs 1 16 silent\",\n"
+    "\"read-coils 1 16 noise\", \"read-coils 1 16 deaf\";\n"
     "a master at another baud or parity than the module's gets no answer (\"... wrong-line\");\n"
     "\"state\" prints \"state coils=... inputs=... input-registers=... holding-registers=... parity=... "
     "pulses=... fault=...\"\n"

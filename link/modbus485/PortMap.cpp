@@ -1,6 +1,7 @@
 #include "PortMap.h"
 
 #include "MODBUS485.h"
+#include "WindowsPort.h"
 
 #include <cctype>
 #include <cerrno>
@@ -123,6 +124,9 @@ MapFileState readPortMapFile(const std::string &path, std::string &text) {
 PortMapping resolvePort(int number) {
     PortMapping mapping;
     if (std::string device = variableDevice(number); !device.empty()) {
+#ifdef _WIN32
+        device = windowsDeviceName(device); // COM12 as well as \\.\COM12
+#endif
         mapping.device = device;
         mapping.source = MODBUS485_SOURCE_VARIABLE;
         return mapping;

@@ -1,4 +1,5 @@
 #include "SerialLine.h"
+#include "WindowsPort.h"
 
 #include <windows.h>
 
@@ -9,6 +10,32 @@ using namespace std::chrono;
 namespace {
 HANDLE handleOf(void *handle) {
     return static_cast<HANDLE>(handle);
+}
+
+static_assert(NOPARITY == 0 && ODDPARITY == 1 && EVENPARITY == 2 && ONESTOPBIT == 0);
+static_assert(DTR_CONTROL_ENABLE == 1 && RTS_CONTROL_ENABLE == 1);
+
+void applyTo(DCB &dcb, const modbus485::ComSettings &s) {
+    dcb.BaudRate = s.BaudRate;
+    dcb.ByteSize = s.ByteSize;
+    dcb.Parity = s.Parity;
+    dcb.StopBits = s.StopBits;
+    dcb.fParity = s.fParity;
+    dcb.fBinary = s.fBinary;
+    dcb.fOutxCtsFlow = s.fOutxCtsFlow;
+    dcb.fOutxDsrFlow = s.fOutxDsrFlow;
+    dcb.fDsrSensitivity = s.fDsrSensitivity;
+    dcb.fDtrControl = s.fDtrControl;
+    dcb.fRtsControl = s.fRtsControl;
+    dcb.fOutX = s.fOutX;
+    dcb.fInX = s.fInX;
+    dcb.fErrorChar = s.fErrorChar;
+    dcb.fNull = s.fNull;
+    dcb.fAbortOnError = s.fAbortOnError;
+    dcb.XonChar = s.XonChar;
+    dcb.XoffChar = s.XoffChar;
+    dcb.XonLim = s.XonLim;
+    dcb.XoffLim = s.XoffLim;
 }
 
 // Errors with which Windows reports a port whose device has gone (a USB adapter pulled out) or is failing.
@@ -59,26 +86,13 @@ SerialLine::OpenResult SerialLine::open(const std::string &device, int baud, cha
         result.error = OpenError::NotSerial;
         return result;
     }
-    // Every field that bears on the bytes is set: the port keeps what the last program left in it.
-    dcb.BaudRate = static_cast<DWORD>(baud);
-    dcb.ByteSize = 8;
-    dcb.StopBits = ONESTOPBIT;
-    dcb.Parity = parity == 'O' ? ODDPARITY : parity == 'E' ? EVENPARITY : NOPARITY;
-    dcb.fParity = parity != 'N';
-    dcb.fBinary = TRUE;
-    dcb.fOutxCtsFlow = FALSE;
-    dcb.fOutxDsrFlow = FALSE;
-    dcb.fDsrSensitivity = FALSE;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
-    dcb.fOutX = FALSE;
-    dcb.fInX = FALSE;
-    dcb.fErrorChar = FALSE;
-    dcb.fNull = FALSE; // frames carry zero bytes
-    // A framing or parity error on a noisy line must not stop every later read and write until cleared; the
-    // frame check rejects the damaged answer.
-    dcb.fAbortOnError = FALSE;
-    if (!SetupComm(handle, 4096, 4096) || !SetCommState(handle, &dcb)) {
+    // Every field that bears on the bytes is set: the port keeps what the last program left in it. A driver
+    // that will not take our queue sizes keeps its own, which serve as well.
+    SetupComm(handle, modbus485::ComQueueBytes, modbus485::ComQueueBytes);
+    COMMPROP properties{};
+    const DWORD receiveQueue = GetCommProperties(handle, &properties) ? properties.dwCurrentRxQueue : 0;
+    applyTo(dcb, modbus485::comSettings(baud, parity, receiveQueue));
+    if (!SetCommState(handle, &dcb)) {
         CloseHandle(handle);
         result.error = OpenError::Failed;
         return result;

@@ -356,3 +356,54 @@ TEST(Simulator, RefusesABaudRateItCannotRun) {
             << error.toStdString();
     }
 }
+
+// What a real line adds to the module's answers, byte for byte as the master's side of the line gets them.
+TEST(Simulator, LineBehavioursByteForByte) {
+    using Bytes = std::vector<uint8_t>;
+    const Bytes read = withCrc({1, 1, 0, 0, 0, 16}), coils = withCrc({1, 1, 2, 0, 0});
+    const QString served = QStringLiteral("read-coils 1 16");
+    struct Row {
+        const char *command;
+        Bytes request;
+        int times;               // sent this often, each once the one before is logged
+        std::vector<Bytes> back; // all that comes back for them, in order
+        QStringList log;
+        bool untilBack = false; // sent again until `back` comes, for what takes its time
+    } rows[] = {
+        {"echo on", read, 1, {read, coils}, {served}},
+        {"noise ff 1", read, 2, {{0xFF}, coils, coils}, {served + " noise", served}},
+        {"noise 0x00", read, 2, {{0x00}, coils, {0x00}, coils}, {served + " noise", served + " noise"}},
+        {"deaf 20000", read, 2, {coils}, {served, served + " deaf"}},
+        {"late 20", read, 2, {coils, coils}, {served + " late", served + " late"}},
+        {"burst 2 3", withCrc({1, 3, 0, 0, 0, 3}), 1, {withCrc({1, 3, 6, 0, 0, 0, 3, 0, 0})}, {}, true},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.command);
+        SimProcess sim({"-c", row.command});
+        const int line = ::open(sim.devicePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(line, 0);
+        pollfd fd{line, POLLIN, 0};
+        Bytes back;
+        for (const Bytes &piece : row.back)
+            back.insert(back.end(), piece.begin(), piece.end());
+        QElapsedTimer clock;
+        clock.start();
+        Bytes got;
+        do {
+            for (int i = 0; i < row.times; ++i) {
+                ASSERT_EQ(::write(line, row.request.data(), row.request.size()), ssize_t(row.request.size()));
+                ASSERT_TRUE(sim.waitForLog(QString(), 20000));
+            }
+            got.assign(back.size(), 0);
+            size_t have = 0;
+            while (have < got.size() && ::poll(&fd, 1, 20000) > 0)
+                have += size_t(std::max<ssize_t>(0, ::read(line, got.data() + have, got.size() - have)));
+            got.resize(have);
+        } while (row.untilBack && got != back && clock.elapsed() < 20000);
+        EXPECT_EQ(got, back);
+        const QStringList log = sim.takeSettledLog(); // every answer is out once "state" is answered
+        EXPECT_EQ(row.untilBack ? row.log : log, row.log);
+        EXPECT_EQ(::poll(&fd, 1, 0), 0) << "more bytes than that";
+        ::close(line);
+    }
+}
