@@ -80,9 +80,9 @@ void CheckoutWalk::Turn::await_suspend(std::coroutine_handle<> handle) {
 
 void CheckoutWalk::Ask::await_suspend(std::coroutine_handle<> handle) {
     walk->m_waiting = handle;
-    walk->m_question = question;
+    walk->m_question = *question;
     walk->m_reply.reset();
-    emit walk->asked(question);
+    emit walk->asked(*question);
 }
 
 Reply CheckoutWalk::Ask::await_resume() const {
@@ -135,8 +135,9 @@ void CheckoutWalk::setStage(Stage stage) {
     emit stageChanged(stage);
 }
 
+// A line the walk cannot write stops it; while the exit rule runs, it goes on regardless.
 void CheckoutWalk::journal(bool written) {
-    if (!written)
+    if (!written && !m_restoring)
         throw JournalFailed{};
 }
 
@@ -149,8 +150,8 @@ QString CheckoutWalk::pointLabel(const QString &point) const {
 
 void CheckoutWalk::finishPoint(PointResult result) {
     result.time = isoTime(m_settings.now());
-    m_record.addResult(result);
     journal(m_journal.writePoint(result));
+    m_record.addResult(result);
     emit pointDone(result);
 }
 
@@ -262,12 +263,13 @@ WalkTask CheckoutWalk::connect() {
         if (opened != 0) {
             char info[512] = {};
             m_link.GetPort_Info(h.port, info, sizeof info);
-            const Reply reply =
-                co_await ask({{},
-                              text("端口%1打不开：%2\n若调试面板正在使用此端口，请在面板中按“关闭”后重试。")
-                                  .arg(h.port)
-                                  .arg(QString::fromUtf8(info)),
-                              RetryOrStop});
+            const Question question1 =
+                makeQuestion(QString(),
+                             text("端口%1打不开：%2\n若调试面板正在使用此端口，请在面板中按“关闭”后重试。")
+                                 .arg(h.port)
+                                 .arg(QString::fromUtf8(info)),
+                             RetryOrStop);
+            const Reply reply = co_await ask(question1);
             if (reply.choice != Choice::Retry)
                 throw Cancelled{};
             continue;
@@ -288,21 +290,22 @@ WalkTask CheckoutWalk::connect() {
         int32_t last[MODBUS485_LASTREAD_VALUES] = {};
         m_link.GetPort_LastRead(h.port, h.station, 2, ModuleMap::InputBlockStart, last,
                                 MODBUS485_LASTREAD_VALUES);
-        const Reply reply = co_await ask(
-            {{},
-             text("连续 %1 次读取只成功 %2 次。请求 %3，正常 %4，无应答 %5，校验错误 %6，不完整 %7，"
-                  "站号不符 %8，异常 %9；最后一次结果代码 %10。\n请检查站号、波特率、校验方式和接线后重试。")
-                 .arg(m_settings.checkReads)
-                 .arg(good)
-                 .arg(c.requests)
-                 .arg(c.good)
-                 .arg(c.noAnswer)
-                 .arg(c.garbled)
-                 .arg(c.cutShort)
-                 .arg(c.wrongStation)
-                 .arg(c.exceptions)
-                 .arg(last[MODBUS485_LASTREAD_OUTCOME]),
-             RetryOrStop});
+        const Question question2 = makeQuestion(
+            QString(),
+            text("连续 %1 次读取只成功 %2 次。请求 %3，正常 %4，无应答 %5，校验错误 %6，不完整 %7，"
+                 "站号不符 %8，异常 %9；最后一次结果代码 %10。\n请检查站号、波特率、校验方式和接线后重试。")
+                .arg(m_settings.checkReads)
+                .arg(good)
+                .arg(c.requests)
+                .arg(c.good)
+                .arg(c.noAnswer)
+                .arg(c.garbled)
+                .arg(c.cutShort)
+                .arg(c.wrongStation)
+                .arg(c.exceptions)
+                .arg(last[MODBUS485_LASTREAD_OUTCOME]),
+            RetryOrStop);
+        const Reply reply = co_await ask(question2);
         if (reply.choice != Choice::Retry)
             throw Cancelled{};
     }
@@ -364,18 +367,19 @@ WalkTask CheckoutWalk::putBackOutput(int output) {
             m_changedOutputs.remove(output);
             if (m_unknownOutputs.remove(output))
                 emit status(text("%1 已恢复").arg(name));
-            m_journal.writeOutput(name, text("restored"));
+            journal(m_journal.writeOutput(name, text("restored")));
             co_return;
         }
         if (!m_unknownOutputs.contains(output)) {
             m_unknownOutputs.insert(output);
-            m_journal.writeOutput(name, text("unknown"));
+            journal(m_journal.writeOutput(name, text("unknown")));
         }
         emit status(text("%1 状态未知").arg(name));
         if (attempt % m_settings.retriesBeforeAsking == 0) {
             const bool wasRestoring = std::exchange(m_restoring, true);
-            const Reply reply = co_await ask(makeQuestion(
-                name, text("%1 状态未知：线路无应答，无法恢复到调试前状态。").arg(name), RetryOrGiveUp));
+            const Question question3 = makeQuestion(
+                name, text("%1 状态未知：线路无应答，无法恢复到调试前状态。").arg(name), RetryOrGiveUp);
+            const Reply reply = co_await ask(question3);
             m_restoring = wasRestoring;
             if (reply.choice == Choice::Skip) {
                 m_givenUp << name;
@@ -404,8 +408,9 @@ WalkTask CheckoutWalk::testOutput(int output) {
         co_return;
     }
     if (found == 1) {
-        const Reply reply = co_await ask(
-            makeQuestion(name, text("%1 调试前已接通。断开测试？现场负载将动作").arg(label), YesOrSkip));
+        const Question question4 =
+            makeQuestion(name, text("%1 调试前已接通。断开测试？现场负载将动作").arg(label), YesOrSkip);
+        const Reply reply = co_await ask(question4);
         if (reply.choice != Choice::Yes) {
             result.result = Result::Skip;
             result.remark = reply.remark.isEmpty() ? text("调试前已接通，未动") : reply.remark;
@@ -413,8 +418,9 @@ WalkTask CheckoutWalk::testOutput(int output) {
             co_return;
         }
     } else {
-        const Reply reply =
-            co_await ask(makeQuestion(name, text("%1 %2？现场负载将动作").arg(act, label), YesOrSkip));
+        const Question question5 =
+            makeQuestion(name, text("%1 %2？现场负载将动作").arg(act, label), YesOrSkip);
+        const Reply reply = co_await ask(question5);
         if (reply.choice != Choice::Yes) {
             result.result = Result::Skip;
             result.remark = reply.remark;
@@ -432,13 +438,15 @@ WalkTask CheckoutWalk::testOutput(int output) {
         journal(m_journal.writeOutput(name, text("changed")));
         co_await switchOutput(output, closeIt, confirmed, observed);
         if (confirmed) {
-            field = co_await ask(
-                makeQuestion(name, text("%1 已%2：现场负载动作了吗？").arg(label, act), YesNoSkip));
+            const Question question6 =
+                makeQuestion(name, text("%1 已%2：现场负载动作了吗？").arg(label, act), YesNoSkip);
+            field = co_await ask(question6);
             break;
         }
         co_await putBackOutput(output);
-        const Reply again =
-            co_await ask({name, text("%1 %2失败（%3）。").arg(label, act, observed), RetryOrFail});
+        const Question question7 =
+            makeQuestion(name, text("%1 %2失败（%3）。").arg(label, act, observed), RetryOrFail);
+        const Reply again = co_await ask(question7);
         if (again.choice != Choice::Retry) {
             field = again;
             break;
@@ -495,9 +503,10 @@ WalkTask CheckoutWalk::testInput(int input) {
     const Question prompt =
         makeQuestion(name, text("请动作 %1（动作后复原）").arg(pointLabel(name)), SkipOrFail, false, 0, true);
     offer(prompt);
-    // A change counts after two equal reads in a row; stable holds the value last counted.
-    std::optional<std::array<int, 10>> stable;
-    std::optional<std::array<int, 10>> last;
+    // A change counts after two equal reads in a row; stable holds the value last counted, from before the
+    // prompt on.
+    std::optional<std::array<int, 10>> stable = previous;
+    std::optional<std::array<int, 10>> last = previous;
     int phase = 0; // 0: waiting for the change, 1: waiting for it to go back
     qint64 deadline = elapsed() + m_settings.inputTimeoutMs;
     QString movedOther;
@@ -543,9 +552,10 @@ WalkTask CheckoutWalk::testInput(int input) {
         if (now)
             last = now;
         if (elapsed() >= deadline) {
-            const Reply reply = co_await ask(makeQuestion(
+            const Question question8 = makeQuestion(
                 name, text("%1 超时未见%2。").arg(name, phase == 0 ? text("变化") : text("复原")),
-                ExtendSkipOrFail));
+                ExtendSkipOrFail);
+            const Reply reply = co_await ask(question8);
             if (reply.choice == Choice::Extend) {
                 ++result.tries;
                 deadline = elapsed() + m_settings.inputTimeoutMs;
@@ -579,9 +589,10 @@ WalkTask CheckoutWalk::putBackPreset(int counter) {
         emit status(text("C%1 预置值未恢复，重试中").arg(counter));
         if (attempt % m_settings.retriesBeforeAsking == 0) {
             const bool wasRestoring = std::exchange(m_restoring, true);
-            const Reply reply = co_await ask(makeQuestion(
+            const Question question9 = makeQuestion(
                 text("C%1").arg(counter),
-                text("C%1 预置值无法恢复为 %2：线路无应答。").arg(counter).arg(found), RetryOrGiveUp));
+                text("C%1 预置值无法恢复为 %2：线路无应答。").arg(counter).arg(found), RetryOrGiveUp);
+            const Reply reply = co_await ask(question9);
             m_restoring = wasRestoring;
             if (reply.choice == Choice::Skip)
                 co_return;
@@ -600,9 +611,10 @@ WalkTask CheckoutWalk::testCounter(int counter) {
 
     co_await turn();
     const int32_t found = m_link.Get_4X_UnD1(h.port, h.station, ModuleMap::countRegister(counter));
-    const Reply clear = co_await ask(makeQuestion(
+    const Question question10 = makeQuestion(
         name, text("%1 当前计数 %2（可能是装置累计值）。清零并测试？").arg(pointLabel(name)).arg(found),
-        YesOrSkip));
+        YesOrSkip);
+    const Reply clear = co_await ask(question10);
     if (clear.choice != Choice::Yes) {
         result.result = Result::Skip;
         result.observed = text("计数 %1，未清零").arg(found);
@@ -613,8 +625,9 @@ WalkTask CheckoutWalk::testCounter(int counter) {
     co_await turn();
     m_link.Set_4X_D1(h.port, h.station, ModuleMap::countRegister(counter), 0);
 
-    const Reply go = co_await ask(
-        makeQuestion(name, text("请在 %1 输入脉冲，个数：").arg(pointLabel(input)), YesOrSkip, true, 10));
+    const Question question11 =
+        makeQuestion(name, text("请在 %1 输入脉冲，个数：").arg(pointLabel(input)), YesOrSkip, true, 10);
+    const Reply go = co_await ask(question11);
     const int pulses = go.number > 0 ? go.number : 10;
     result.checked = text("清零（原计数 %1），%2 输入 %3 个脉冲；预置 %4 回读，恢复预置")
                          .arg(found)
@@ -658,9 +671,10 @@ WalkTask CheckoutWalk::testCounter(int counter) {
                 steadySince = -1;
             }
             if (elapsed() >= deadline) {
-                const Reply reply = co_await ask(
+                const Question question12 =
                     makeQuestion(name, text("%1 超时：计数 %2，应为 %3。").arg(name).arg(count).arg(pulses),
-                                 ExtendSkipOrFail));
+                                 ExtendSkipOrFail);
+                const Reply reply = co_await ask(question12);
                 if (reply.choice == Choice::Extend) {
                     ++result.tries;
                     deadline = elapsed() + m_settings.countTimeoutMs;

@@ -110,16 +110,17 @@ private:
         void await_suspend(std::coroutine_handle<> handle);
         void await_resume() const { walk->throwIfCancelled(); }
     };
-    // co_await ask(question): waits for the engineer's reply.
+    // co_await ask(question): waits for the engineer's reply. The question is a named local of the caller:
+    // g++ 12 destroys some class-type temporaries of a co_await expression twice, so the awaiters hold none.
     struct Ask {
         CheckoutWalk *walk;
-        Question question;
+        const Question *question;
         bool await_ready() const noexcept { return false; }
         void await_suspend(std::coroutine_handle<> handle);
         Reply await_resume() const;
     };
     Turn turn(int ms = 0) { return {this, ms}; }
-    Ask ask(Question question) { return {this, std::move(question)}; }
+    Ask ask(const Question &question) { return {this, &question}; }
 
     WalkTask run();
     WalkTask connect();

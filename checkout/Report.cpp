@@ -9,6 +9,17 @@
 #include <QFileInfo>
 #include <QTextStream>
 
+bool writeRecordFiles(const CheckRecord &record, const QString &folder, const QString &name, QString &error) {
+    const QDir dir(folder);
+    const QByteArray csv = csvReport(record);
+    return writeNewFile(
+               dir.filePath(name + QStringLiteral(".csv")),
+               [&](QIODevice &d) { return d.write(csv) == csv.size(); }, error) &&
+           writeNewFile(
+               dir.filePath(name + QStringLiteral(".pdf")),
+               [&](QIODevice &d) { return writePdfReport(record, d); }, error);
+}
+
 int runReport(const QStringList &arguments) {
     QTextStream err(stderr);
     QTextStream out(stdout);
