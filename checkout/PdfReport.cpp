@@ -46,7 +46,8 @@ public:
     void space(double mm) { m_y += mm * m_mm; }
 
     // Rows of cells; the first row is the caption row, repeated at the top of each page the table runs onto.
-    void table(const std::vector<Column> &columns, const std::vector<QStringList> &rows, const QFont &font) {
+    void table(const std::vector<Column> &columns, const std::vector<QStringList> &rows, const QFont &font,
+               bool withCaptions = true) {
         const QFontMetricsF metrics(font, &m_writer);
         auto rowHeight = [&](const QStringList &cells) {
             double height = metrics.height();
@@ -61,12 +62,14 @@ public:
         for (const Column &c : columns)
             captions << c.caption;
         const double captionHeight = rowHeight(captions);
-        drawRow(columns, captions, font, captionHeight, true);
+        if (withCaptions)
+            drawRow(columns, captions, font, captionHeight, true);
         for (const QStringList &row : rows) {
             const double height = rowHeight(row);
             if (m_y + height > m_height - footerHeight()) {
                 newPage();
-                drawRow(columns, captions, font, captionHeight, true);
+                if (withCaptions)
+                    drawRow(columns, captions, font, captionHeight, true);
             }
             drawRow(columns, row, font, height, false);
         }
@@ -219,10 +222,7 @@ void lay(Layout &page, const CheckRecord &record) {
     const RecordHeader &h = record.header;
     page.title(QStringLiteral("QM4107 模块调试记录"));
     const QString end = record.closing ? record.closing->end : QStringLiteral("（未完成）");
-    page.table({{QStringLiteral("项目"), 0.18},
-                {QString(), 0.32},
-                {QStringLiteral("项目"), 0.18},
-                {QString(), 0.32}},
+    page.table({{QString(), 0.18}, {QString(), 0.32}, {QString(), 0.18}, {QString(), 0.32}},
                {{QStringLiteral("项目/现场"), h.project, QStringLiteral("位置（柜）"), h.location},
                 {QStringLiteral("模块位号"), h.moduleTag, QStringLiteral("程序版本"), h.programVersion},
                 {QStringLiteral("端口"), QString::number(h.port), QStringLiteral("站号"),
@@ -231,13 +231,18 @@ void lay(Layout &page, const CheckRecord &record) {
                  parityText(h.parityCode)},
                 {QStringLiteral("调试人"), h.engineer, QStringLiteral("见证人"), h.witness},
                 {QStringLiteral("开始"), h.start, QStringLiteral("结束"), end}},
-               page.body());
+               page.body(), false);
 
     page.heading(QStringLiteral("调试前（as found）与调试后（as left）"));
+    // Two runs of item, as found, as left beside each other keep the state on a third of the page.
     const std::vector<QStringList> snapshot = snapshotRows(record);
-    page.table(
-        {{QStringLiteral("项目"), 0.3}, {QStringLiteral("调试前"), 0.35}, {QStringLiteral("调试后"), 0.35}},
-        snapshot, page.small());
+    const size_t half = (snapshot.size() + 1) / 2;
+    std::vector<QStringList> paired;
+    for (size_t i = 0; i < half; ++i)
+        paired.push_back(snapshot[i] + (i + half < snapshot.size() ? snapshot[i + half] : QStringList()));
+    const std::vector<Column> run = {
+        {QStringLiteral("项目"), 0.16}, {QStringLiteral("调试前"), 0.17}, {QStringLiteral("调试后"), 0.17}};
+    page.table({run[0], run[1], run[2], run[0], run[1], run[2]}, paired, page.small());
 
     page.heading(QStringLiteral("各点结果"));
     std::vector<QStringList> rows;
