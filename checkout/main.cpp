@@ -1,3 +1,6 @@
+#include "CheckoutWizard.h"
+#include "FontFallbacks.h"
+#include "Modbus485Library.h"
 #include "Report.h"
 
 #include <QApplication>
@@ -14,10 +17,17 @@ int main(int argc, char *argv[]) {
             qputenv("QT_QPA_PLATFORM", "offscreen");
 #endif
         QGuiApplication app(argc, argv);
+        QGuiApplication::setApplicationVersion(QStringLiteral(QM4107_VERSION_TEXT));
         return runReport(QGuiApplication::arguments().mid(2));
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qm4107-checkout"));
     QApplication::setApplicationVersion(QStringLiteral(QM4107_VERSION_TEXT));
-    return 0;
+    FontFallbacks::install();
+    QApplication::setFont(QFont(QStringLiteral("SimSun"), 10));
+
+    static Modbus485Library link;
+    CheckoutWizard wizard(link);
+    wizard.show();
+    return app.exec();
 }
