@@ -731,6 +731,8 @@ WalkTask CheckoutWalk::restoreAll() {
 }
 
 bool CheckoutWalk::closeRecord(const QString &remark) {
+    if (m_closed)
+        return true;
     Closing closing;
     closing.end = isoTime(m_settings.now());
     closing.remark = remark;
@@ -748,5 +750,6 @@ bool CheckoutWalk::closeRecord(const QString &remark) {
         closing.traceSha256 = QString::fromLatin1(hash.result().toHex());
     }
     m_record.closing = closing;
-    return m_journal.writeClose(closing);
+    m_closed = m_journal.writeClose(closing);
+    return m_closed;
 }

@@ -159,6 +159,7 @@ private:
     bool m_restoring = false; // the exit rule runs to its end whatever is pressed
     bool m_finished = false;
     bool m_portOpen = false;
+    bool m_closed = false; // the closing line is in the journal
     QSet<int> m_changedOutputs;
     QSet<int> m_unknownOutputs;
     QSet<int> m_changedPresets;

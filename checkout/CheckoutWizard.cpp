@@ -424,6 +424,12 @@ bool CheckoutWizard::writeRecord() {
     return false;
 }
 
+void CheckoutWizard::accept() {
+    if (m_walk && !m_recordWritten)
+        m_walk->closeRecord(QStringLiteral("未生成记录"));
+    QWizard::accept();
+}
+
 void CheckoutWizard::reject() {
     if (m_walk && !m_walk->isFinished()) {
         // Outputs first: the window goes once the walk has put back what it changed.

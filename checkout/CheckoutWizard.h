@@ -43,6 +43,7 @@ public:
     QString recordName() const { return m_name; }
 
     void reject() override;
+    void accept() override;
 
     // Adjusts the walk's settings before it starts (shorter waits for a test).
     std::function<void(WalkSettings &)> tuneWalk;

@@ -13,8 +13,8 @@
 int main(int argc, char *argv[]) {
     if (argc >= 2 && std::strcmp(argv[1], "report") == 0) {
 #ifdef Q_OS_LINUX
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
+        // A record is drawn, never shown: no display is needed or used.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
 #endif
         QGuiApplication app(argc, argv);
         QGuiApplication::setApplicationVersion(QStringLiteral(QM4107_VERSION_TEXT));
