@@ -54,7 +54,8 @@ CheckRecord wholeModule() {
                         {1234, 1230, 3, 1, 0, 0, 0},
                         QStringLiteral("X4 接线待查"),
                         QStringLiteral("record.trace"),
-                        QString(64, u'0')};
+                        QString(64, u'0'),
+                        {}};
     return r;
 }
 
