@@ -252,6 +252,36 @@ WalkTask CheckoutWalk::run() {
     emit finished(completed);
 }
 
+void CheckoutWalk::startPutBack(const CheckRecord &previous) {
+    m_record = previous;
+    for (const QString &name : previous.outputsChanged)
+        if (const auto point = PointId::parse(name); point && point->kind == PointKind::Output)
+            m_changedOutputs.insert(point->number);
+    m_run = putBack();
+    m_run.start();
+}
+
+WalkTask CheckoutWalk::putBack() {
+    bool connected = false;
+    try {
+        co_await connect();
+        connected = true;
+    } catch (const Cancelled &) {
+    } catch (const LinkError &) {
+    }
+    m_restoring = true;
+    if (connected && m_record.asFound) {
+        try {
+            co_await restoreAll();
+        } catch (const LinkError &) {
+        }
+        m_link.ClosePort_Modbus(m_record.header.port);
+        m_portOpen = false;
+    }
+    m_finished = true;
+    emit finished(connected && m_changedOutputs.isEmpty());
+}
+
 WalkTask CheckoutWalk::connect() {
     setStage(Stage::Connection);
     const auto &h = m_record.header;

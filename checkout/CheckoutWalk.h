@@ -73,6 +73,10 @@ public:
     ~CheckoutWalk() override;
 
     void start();
+    // For a journal that ends with outputs switched (the program was killed): connects with its header's
+    // settings and puts those outputs back to its as-found state, appending to it. finished(true) when all
+    // are back.
+    void startPutBack(const CheckRecord &previous);
     // The engineer's answer to the question up.
     void answer(const Reply &reply);
     // "取消", Esc or the window closing: puts back what was changed, then finishes.
@@ -123,6 +127,7 @@ private:
     Ask ask(const Question &question) { return {this, &question}; }
 
     WalkTask run();
+    WalkTask putBack();
     WalkTask connect();
     WalkTask readSnapshot(ModuleSnapshot &snapshot);
     WalkTask testOutput(int output);

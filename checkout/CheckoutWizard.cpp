@@ -73,6 +73,12 @@ public:
                              wizard->folderEdit->setText(dir);
                      }));
         form->addRow(wizard->headerMessage = messageLabel());
+        form->addRow(wizard->leftChangedMessage = messageLabel());
+        form->addRow(wizard->putBackButton = new QPushButton(QStringLiteral("恢复输出")));
+        QObject::connect(wizard->putBackButton, &QPushButton::clicked, wizard,
+                         &CheckoutWizard::putBackLeftChanged);
+        QObject::connect(wizard->folderEdit, &QLineEdit::editingFinished, wizard,
+                         &CheckoutWizard::findLeftChanged);
         registerField(QStringLiteral("project*"), wizard->projectEdit);
         registerField(QStringLiteral("tag*"), wizard->tagEdit);
         registerField(QStringLiteral("engineer*"), wizard->engineerEdit);
@@ -312,6 +318,60 @@ CheckoutWizard::CheckoutWizard(Modbus485 &link, QWidget *parent)
                 {QWizard::Stretch, QWizard::NextButton, QWizard::FinishButton, QWizard::CancelButton});
     });
     resize(640, 520);
+    findLeftChanged();
+}
+
+void CheckoutWizard::findLeftChanged() {
+    m_leftChangedJournal.clear();
+    const QDir folder(recordFolder());
+    for (const QString &name : folder.entryList({QStringLiteral("*.jsonl")}, QDir::Files, QDir::Time)) {
+        const JournalContents contents = readJournal(folder.filePath(name));
+        if (!contents.refused && !contents.record.outputsChanged.isEmpty() && contents.record.asFound) {
+            m_leftChangedJournal = folder.filePath(name);
+            leftChangedMessage->setText(
+                QStringLiteral("上次调试 %1 中断时 %2 可能仍处于改动状态。请先按“恢复输出”恢复到调试前状态。")
+                    .arg(name, contents.record.outputsChanged.join(QStringLiteral("、"))));
+            break;
+        }
+    }
+    leftChangedMessage->setVisible(!m_leftChangedJournal.isEmpty());
+    putBackButton->setVisible(!m_leftChangedJournal.isEmpty());
+}
+
+void CheckoutWizard::putBackLeftChanged() {
+    if (m_leftChangedJournal.isEmpty() || (m_putBack && !m_putBack->isFinished()))
+        return;
+    const JournalContents contents = readJournal(m_leftChangedJournal);
+    m_putBack.reset();
+    m_putBackSink = std::make_unique<FileJournalSink>();
+    QString error;
+    if (contents.refused || !m_putBackSink->open(m_leftChangedJournal, error)) {
+        leftChangedMessage->setText(
+            QStringLiteral("无法打开 %1：%2").arg(m_leftChangedJournal, error + contents.reason));
+        return;
+    }
+    m_putBackJournal = std::make_unique<JournalWriter>(*m_putBackSink);
+    WalkSettings settings;
+    settings.header = contents.record.header;
+    m_putBack = std::make_unique<CheckoutWalk>(m_link, *m_putBackJournal, settings);
+    connect(m_putBack.get(), &CheckoutWalk::asked, this, [this](const Question &q) {
+        // A port that does not open or a module that does not answer: said, and the button tries again.
+        leftChangedMessage->setText(q.text);
+        m_putBack->answer({Choice::No, {}});
+    });
+    connect(m_putBack.get(), &CheckoutWalk::status, leftChangedMessage, &QLabel::setText);
+    connect(m_putBack.get(), &CheckoutWalk::finished, this, [this](bool allBack) {
+        if (allBack) {
+            leftChangedMessage->setText(
+                QStringLiteral("已恢复到调试前状态，并记入 %1。").arg(m_leftChangedJournal));
+            m_leftChangedJournal.clear();
+            putBackButton->setVisible(false);
+        }
+    });
+    putBackButton->setEnabled(false);
+    connect(m_putBack.get(), &CheckoutWalk::finished, putBackButton,
+            [this] { putBackButton->setEnabled(true); });
+    m_putBack->startPutBack(contents.record);
 }
 
 CheckoutWizard::~CheckoutWizard() = default;

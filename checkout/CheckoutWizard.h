@@ -13,6 +13,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
+class QPushButton;
 class QSpinBox;
 
 // The guided checkout's window: the record's header, the line's settings, one page per stage of the walk
@@ -53,6 +54,10 @@ public:
     bool startWalk();
     // Writes the journal's closing line, then the CSV and the PDF; the page says where, or why not.
     bool writeRecord();
+    // Looks in the records folder for a journal that ends with outputs switched (the program was killed)
+    // and offers to put them back; putBackLeftChanged() does it.
+    void findLeftChanged();
+    void putBackLeftChanged();
 
     QLineEdit *projectEdit = nullptr;
     QLineEdit *locationEdit = nullptr;
@@ -62,6 +67,8 @@ public:
     QLineEdit *ioListEdit = nullptr;
     QLineEdit *folderEdit = nullptr;
     QLabel *headerMessage = nullptr;
+    QLabel *leftChangedMessage = nullptr;
+    QPushButton *putBackButton = nullptr;
     QSpinBox *portSpin = nullptr;
     QSpinBox *stationSpin = nullptr;
     QComboBox *baudCombo = nullptr;
@@ -85,4 +92,8 @@ private:
     QString m_name;
     bool m_closeWhenDone = false;
     bool m_recordWritten = false;
+    QString m_leftChangedJournal;
+    std::unique_ptr<FileJournalSink> m_putBackSink;
+    std::unique_ptr<JournalWriter> m_putBackJournal;
+    std::unique_ptr<CheckoutWalk> m_putBack;
 };

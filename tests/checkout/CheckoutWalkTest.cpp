@@ -190,6 +190,43 @@ INSTANTIATE_TEST_SUITE_P(
         Walk{"DiskFullAtY1", nullptr, nullptr, nullptr, 4, {}, "", "\"type\":\"as-found\"", "00000"}),
     [](const auto &info) { return std::string(info.param.name); });
 
+// A walk killed with Y2 switched, its journal's last line cut: the next start puts Y2 back and says so in the
+// same journal.
+TEST_F(CheckoutRecordTest, KilledWalksOutputPutBack) {
+    const QString path = dir.filePath(QStringLiteral("K.jsonl"));
+    QString error;
+    {
+        ASSERT_TRUE(file.open(path, error)) << qPrintable(error);
+        JournalWriter killed(file);
+        RecordHeader header;
+        header.port = 21;
+        ModuleSnapshot found;
+        found.outputs = {0, 0, 0, 0, 0};
+        ASSERT_TRUE(killed.writeHeader(header) && killed.writeAsFound(found) &&
+                    killed.writeOutput(QStringLiteral("Y2"), QStringLiteral("changed")) &&
+                    file.append("{\"format\":1,\"type\":\"po", error));
+    }
+    sim.command(QStringLiteral("coil 2 1"));
+    const JournalContents before = readJournal(path);
+    ASSERT_EQ(before.record.outputsChanged, QStringList{QStringLiteral("Y2")});
+
+    FileJournalSink again;
+    ASSERT_TRUE(again.open(path, error));
+    JournalWriter journal(again);
+    WalkSettings settings;
+    settings.header = before.record.header;
+    CheckoutWalk model(link, journal, settings);
+    bool allBack = false;
+    QObject::connect(&model, &CheckoutWalk::finished, [&](bool back) { allBack = back; });
+    model.startPutBack(before.record);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.isFinished(); }, 60000));
+    EXPECT_TRUE(allBack);
+    EXPECT_TRUE(sim.stateValue(QStringLiteral("coils")).startsWith(QLatin1String("00000")));
+    const JournalContents after = readJournal(path);
+    EXPECT_TRUE(after.record.outputsChanged.isEmpty());
+    EXPECT_EQ(after.skippedLines, 1);
+}
+
 // The record written as the wizard writes it, then rebuilt from the journal by "report".
 TEST_F(CheckoutRecordTest, ReportRebuildsTheWalksRecord) {
     walk(Walk{"", nullptr, nullptr, nullptr, 0, {}, "", "", ""});
