@@ -204,24 +204,32 @@ WalkTask CheckoutWalk::run() {
     bool completed = false;
     QString stoppedFor;
     try {
-        journal(m_journal.writeHeader(m_record.header));
+        // A resumed walk keeps the journal's header and as-found and goes on from the first point not done.
+        const bool resuming = m_record.asFound.has_value();
+        if (!resuming)
+            journal(m_journal.writeHeader(m_record.header));
         co_await connect();
 
         setStage(Stage::AsFound);
-        ModuleSnapshot found;
-        co_await readSnapshot(found);
-        m_record.asFound = found;
-        journal(m_journal.writeAsFound(found));
+        if (!resuming) {
+            ModuleSnapshot found;
+            co_await readSnapshot(found);
+            m_record.asFound = found;
+            journal(m_journal.writeAsFound(found));
+        }
 
         setStage(Stage::Outputs);
         for (int y = 1; y <= ModuleMap::OutputCount; ++y)
-            co_await testOutput(y);
+            if (!isDone({PointKind::Output, y}))
+                co_await testOutput(y);
         setStage(Stage::Inputs);
         for (int x = 1; x <= ModuleMap::InputCount; ++x)
-            co_await testInput(x);
+            if (!isDone({PointKind::Input, x}))
+                co_await testInput(x);
         setStage(Stage::Counters);
         for (int c = 1; c <= ModuleMap::CounterCount; ++c)
-            co_await testCounter(c);
+            if (!isDone({PointKind::Counter, c}))
+                co_await testCounter(c);
         completed = true;
     } catch (const Cancelled &) {
         stoppedFor = text("已取消");
@@ -252,13 +260,32 @@ WalkTask CheckoutWalk::run() {
     emit finished(completed);
 }
 
-void CheckoutWalk::startPutBack(const CheckRecord &previous) {
+void CheckoutWalk::takeOver(const CheckRecord &previous) {
     m_record = previous;
+    m_record.closing.reset();
+    m_record.asLeft.reset();
     for (const QString &name : previous.outputsChanged)
         if (const auto point = PointId::parse(name); point && point->kind == PointKind::Output)
             m_changedOutputs.insert(point->number);
+}
+
+void CheckoutWalk::startPutBack(const CheckRecord &previous) {
+    takeOver(previous);
     m_run = putBack();
     m_run.start();
+}
+
+void CheckoutWalk::startResume(const CheckRecord &previous) {
+    takeOver(previous);
+    m_run = run();
+    m_run.start();
+}
+
+bool CheckoutWalk::isDone(const PointId &point) const {
+    for (const PointResult &r : m_record.points)
+        if (r.point == point && r.result != Result::Untested)
+            return true;
+    return false;
 }
 
 WalkTask CheckoutWalk::putBack() {

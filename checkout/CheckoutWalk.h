@@ -77,6 +77,9 @@ public:
     // settings and puts those outputs back to its as-found state, appending to it. finished(true) when all
     // are back.
     void startPutBack(const CheckRecord &previous);
+    // Goes on with an unfinished journal: its header and as-found are kept, the points it holds are not
+    // walked again, and what it left switched is put back at the end like anything the walk changes.
+    void startResume(const CheckRecord &previous);
     // The engineer's answer to the question up.
     void answer(const Reply &reply);
     // "取消", Esc or the window closing: puts back what was changed, then finishes.
@@ -128,6 +131,8 @@ private:
 
     WalkTask run();
     WalkTask putBack();
+    void takeOver(const CheckRecord &previous);
+    bool isDone(const PointId &point) const;
     WalkTask connect();
     WalkTask readSnapshot(ModuleSnapshot &snapshot);
     WalkTask testOutput(int output);

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
 
 namespace {
 
@@ -65,11 +66,12 @@ protected:
     }
 
     // Runs a walk to its end with an engineer who does what each question asks, and whatever the walk
-    // gives them to spoil.
-    void walk(const Walk &w) {
+    // gives them to spoil; with a journal, goes on from where it ends.
+    void walk(const Walk &w, const JournalContents *resumed = nullptr) {
         QString error;
-        ASSERT_TRUE(file.open(dir.filePath(QStringLiteral("W.jsonl")), error)) << qPrintable(error);
-        FillingSink sink(file, w.journalFullAtLine);
+        file = std::make_unique<FileJournalSink>();
+        ASSERT_TRUE(file->open(dir.filePath(QStringLiteral("W.jsonl")), error)) << qPrintable(error);
+        FillingSink sink(*file, w.journalFullAtLine);
         JournalWriter journal(sink);
         WalkSettings settings;
         settings.header.project = QStringLiteral("一号站");
@@ -118,7 +120,10 @@ protected:
         });
         QObject::connect(&model, &CheckoutWalk::problem, [&](const QString &text) { problem = text; });
 
-        model.start();
+        if (resumed)
+            model.startResume(resumed->record);
+        else
+            model.start();
         ASSERT_TRUE(QTest::qWaitFor([&] { return model.isFinished(); }, 120000));
         model.closeRecord(QStringLiteral("备注, 含逗号"));
         record = model.record();
@@ -127,7 +132,7 @@ protected:
     SimProcess sim;
     QTemporaryDir dir;
     Modbus485Library link;
-    FileJournalSink file;
+    std::unique_ptr<FileJournalSink> file;
     CheckRecord record;
     QString problem;
 };
@@ -196,6 +201,7 @@ TEST_F(CheckoutRecordTest, KilledWalksOutputPutBack) {
     const QString path = dir.filePath(QStringLiteral("K.jsonl"));
     QString error;
     {
+        FileJournalSink file;
         ASSERT_TRUE(file.open(path, error)) << qPrintable(error);
         JournalWriter killed(file);
         RecordHeader header;
@@ -225,6 +231,26 @@ TEST_F(CheckoutRecordTest, KilledWalksOutputPutBack) {
     const JournalContents after = readJournal(path);
     EXPECT_TRUE(after.record.outputsChanged.isEmpty());
     EXPECT_EQ(after.skippedLines, 1);
+}
+
+// A walk cut short with X3 failed and its journal's last line cut, resumed: the points done are kept, the
+// rest walked, and the record is whole.
+TEST_F(CheckoutRecordTest, CutJournalResumed) {
+    walk(Walk{"", "X4", nullptr, "X3", 0, {}, "", "", ""});
+    QString error;
+    ASSERT_TRUE(file->append(R"({"format":1,"type":"point","point":"X4","res)", error));
+    const JournalContents cut = readJournal(dir.filePath(QStringLiteral("W.jsonl")));
+    ASSERT_EQ(cut.skippedLines, 1);
+    ASSERT_EQ(cut.record.points.size(), 8u);
+
+    walk(Walk{"", nullptr, nullptr, nullptr, 0, {}, "", "", ""}, &cut);
+    const JournalContents whole = readJournal(dir.filePath(QStringLiteral("W.jsonl")));
+    EXPECT_EQ(whole.skippedLines, 1);
+    ASSERT_TRUE(whole.record.closing);
+    EXPECT_EQ(whole.record.header, cut.record.header);
+    for (const PointResult &r : whole.record.table())
+        EXPECT_EQ(r.result, r.point.name() == u"X3" ? Result::Fail : Result::Pass)
+            << qPrintable(r.point.name());
 }
 
 // The record written as the wizard writes it, then rebuilt from the journal by "report".
