@@ -4,11 +4,13 @@
 #include "RecordNames.h"
 #include "Report.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -75,6 +77,7 @@ public:
         form->addRow(wizard->headerMessage = messageLabel());
         form->addRow(wizard->leftChangedMessage = messageLabel());
         form->addRow(wizard->putBackButton = new QPushButton(QStringLiteral("恢复输出")));
+        form->addRow(wizard->resumeCheck = new QCheckBox);
         QObject::connect(wizard->putBackButton, &QPushButton::clicked, wizard,
                          &CheckoutWizard::putBackLeftChanged);
         QObject::connect(wizard->folderEdit, &QLineEdit::editingFinished, wizard,
@@ -318,6 +321,20 @@ CheckoutWizard::CheckoutWizard(Modbus485 &link, QWidget *parent)
                 {QWizard::Stretch, QWizard::NextButton, QWizard::FinishButton, QWizard::CancelButton});
     });
     resize(640, 520);
+    connect(resumeCheck, &QCheckBox::toggled, this, [this](bool on) {
+        if (!on || m_unfinishedJournal.isEmpty())
+            return;
+        const RecordHeader h = readJournal(m_unfinishedJournal).record.header;
+        projectEdit->setText(h.project);
+        locationEdit->setText(h.location);
+        tagEdit->setText(h.moduleTag);
+        engineerEdit->setText(h.engineer);
+        witnessEdit->setText(h.witness);
+        portSpin->setValue(h.port);
+        stationSpin->setValue(h.station);
+        baudCombo->setCurrentIndex(h.baudCode);
+        parityCombo->setCurrentIndex(h.parityCode);
+    });
     findLeftChanged();
 }
 
@@ -336,6 +353,20 @@ void CheckoutWizard::findLeftChanged() {
     }
     leftChangedMessage->setVisible(!m_leftChangedJournal.isEmpty());
     putBackButton->setVisible(!m_leftChangedJournal.isEmpty());
+
+    // The newest journal without its closing line can be gone on with, on its own header's settings.
+    m_unfinishedJournal.clear();
+    for (const QString &name : folder.entryList({QStringLiteral("*.jsonl")}, QDir::Files, QDir::Time)) {
+        const JournalContents contents = readJournal(folder.filePath(name));
+        if (!contents.refused && !contents.record.closing && contents.record.asFound) {
+            m_unfinishedJournal = folder.filePath(name);
+            resumeCheck->setText(
+                QStringLiteral("继续未完成的调试 %1（从第一个未测点起，沿用其表头和连接设置）").arg(name));
+            break;
+        }
+    }
+    resumeCheck->setVisible(!m_unfinishedJournal.isEmpty());
+    resumeCheck->setChecked(false);
 }
 
 void CheckoutWizard::putBackLeftChanged() {
@@ -400,7 +431,19 @@ bool CheckoutWizard::startWalk() {
         h.io = IoList::read(ioListEdit->text().trimmed()).entries;
 
     const QDir folder(recordFolder());
-    m_name = RecordNames::unusedBaseName(folder.path(), RecordNames::baseName(h.project, h.moduleTag, start));
+    std::optional<JournalContents> resumed;
+    if (!m_unfinishedJournal.isEmpty() && resumeCheck->isChecked()) {
+        resumed = readJournal(m_unfinishedJournal);
+        if (resumed->refused) {
+            lineMessage->setText(resumed->reason);
+            return false;
+        }
+        h = resumed->record.header;
+        m_name = QFileInfo(m_unfinishedJournal).completeBaseName();
+    } else {
+        m_name =
+            RecordNames::unusedBaseName(folder.path(), RecordNames::baseName(h.project, h.moduleTag, start));
+    }
     m_sink = std::make_unique<FileJournalSink>();
     QString error;
     if (!m_sink->open(folder.filePath(m_name + QStringLiteral(".jsonl")), error)) {
@@ -419,7 +462,10 @@ bool CheckoutWizard::startWalk() {
     m_walk = std::make_unique<CheckoutWalk>(m_link, *m_journal, settings);
     connect(m_walk.get(), &CheckoutWalk::stageChanged, this, &CheckoutWizard::onStage);
     connect(m_walk.get(), &CheckoutWalk::finished, this, &CheckoutWizard::onFinished);
-    m_walk->start();
+    if (resumed)
+        m_walk->startResume(resumed->record);
+    else
+        m_walk->start();
     return true;
 }
 

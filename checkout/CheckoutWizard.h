@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -69,6 +70,7 @@ public:
     QLabel *headerMessage = nullptr;
     QLabel *leftChangedMessage = nullptr;
     QPushButton *putBackButton = nullptr;
+    QCheckBox *resumeCheck = nullptr;
     QSpinBox *portSpin = nullptr;
     QSpinBox *stationSpin = nullptr;
     QComboBox *baudCombo = nullptr;
@@ -93,6 +95,7 @@ private:
     bool m_closeWhenDone = false;
     bool m_recordWritten = false;
     QString m_leftChangedJournal;
+    QString m_unfinishedJournal;
     std::unique_ptr<FileJournalSink> m_putBackSink;
     std::unique_ptr<JournalWriter> m_putBackJournal;
     std::unique_ptr<CheckoutWalk> m_putBack;

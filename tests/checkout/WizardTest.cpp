@@ -4,6 +4,7 @@
 #include "Modbus485Library.h"
 #include "SimProcess.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -23,6 +24,8 @@ struct WizardRun {
     const char *cancelAt; // "取消" when this question comes up; nullptr walks to the end
     const char *coilsLeft;
     const char *journalHolds;
+    bool
+        resume; // the folder holds an unfinished journal with every point but C3 done, and it is gone on with
 };
 
 void PrintTo(const WizardRun &run, std::ostream *out) {
@@ -53,10 +56,34 @@ TEST_P(WizardTest, EngineerWalksThePages) {
         s.countSteadyMs = 300;
     };
     wizard.show();
-    wizard.projectEdit->setText(QStringLiteral("一号站"));
-    wizard.tagEdit->setText(QStringLiteral("KA-101"));
-    wizard.engineerEdit->setText(QStringLiteral("张工"));
     wizard.folderEdit->setText(dir.path());
+    if (run.resume) {
+        FileJournalSink sink;
+        QString error;
+        ASSERT_TRUE(sink.open(QDir(dir.path()).filePath(QStringLiteral("earlier.jsonl")), error));
+        JournalWriter journal(sink);
+        RecordHeader header;
+        header.project = QStringLiteral("一号站");
+        header.moduleTag = QStringLiteral("KA-101");
+        header.engineer = QStringLiteral("张工");
+        header.port = 19;
+        ModuleSnapshot found;
+        found.outputs = {0, 0, 0, 0, 0};
+        found.presets = {0, 0, 0};
+        ASSERT_TRUE(journal.writeHeader(header) && journal.writeAsFound(found));
+        for (const PointId &point : walkOrder()) {
+            if (point.name() != u"C3") {
+                ASSERT_TRUE(
+                    journal.writePoint({point, {}, {}, {}, {}, Result::Pass, Defect::None, {}, {}, 1}));
+            }
+        }
+        wizard.findLeftChanged();
+        wizard.resumeCheck->setChecked(true);
+    } else {
+        wizard.projectEdit->setText(QStringLiteral("一号站"));
+        wizard.tagEdit->setText(QStringLiteral("KA-101"));
+        wizard.engineerEdit->setText(QStringLiteral("张工"));
+    }
     wizard.next();
     ASSERT_EQ(wizard.currentId(), CheckoutWizard::LinePage);
     wizard.portSpin->setValue(19);
@@ -72,6 +99,9 @@ TEST_P(WizardTest, EngineerWalksThePages) {
             }
             if (q.point.startsWith(u'X') && q.whileWaiting) {
                 return sim.command(QStringLiteral("input %1 1").arg(q.point.mid(1)));
+            }
+            if (run.resume) {
+                EXPECT_EQ(q.point, QStringLiteral("C3"));
             }
             if (q.wantsNumber)
                 sim.command(QStringLiteral("burst %1 10").arg(q.point.mid(1)));
@@ -94,6 +124,7 @@ TEST_P(WizardTest, EngineerWalksThePages) {
         EXPECT_EQ(wizard.currentId(), CheckoutWizard::SummaryPage);
         write->click();
         const QString name = QDir(dir.path()).filePath(wizard.recordName());
+        EXPECT_EQ(run.resume, wizard.recordName() == u"earlier");
         QFile csv(name + QStringLiteral(".csv"));
         ASSERT_TRUE(csv.open(QIODevice::ReadOnly)) << qPrintable(wizard.recordMessage->text());
         EXPECT_EQ(csv.readAll().count("通过"), 18);
@@ -105,10 +136,12 @@ TEST_P(WizardTest, EngineerWalksThePages) {
     EXPECT_TRUE(sim.stateValue(QStringLiteral("coils")).startsWith(QLatin1String(run.coilsLeft)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Runs, WizardTest,
-                         ::testing::Values(WizardRun{"WholeModule", nullptr, "00000", "\"type\":\"close\""},
-                                           WizardRun{"CancelWithY2Closed", "Y2 已接通", "00000",
-                                                     "\"point\":\"Y2\",\"state\":\"restored\""}),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Runs, WizardTest,
+    ::testing::Values(WizardRun{"WholeModule", nullptr, "00000", "\"type\":\"close\"", false},
+                      WizardRun{"CancelWithY2Closed", "Y2 已接通", "00000",
+                                "\"point\":\"Y2\",\"state\":\"restored\"", false},
+                      WizardRun{"ResumeUnfinished", nullptr, "00000", "\"type\":\"close\"", true}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace
