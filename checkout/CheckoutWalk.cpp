@@ -148,6 +148,14 @@ QString CheckoutWalk::pointLabel(const QString &point) const {
                : point + u'（' + entry->second.tag + u'）';
 }
 
+// An output's state into the journal and the record, as the journal's reader keeps it.
+void CheckoutWalk::noteOutput(const QString &name, const QString &state) {
+    m_record.outputsChanged.removeAll(name);
+    if (state != u"restored")
+        m_record.outputsChanged << name;
+    journal(m_journal.writeOutput(name, state));
+}
+
 void CheckoutWalk::finishPoint(PointResult result) {
     result.time = isoTime(m_settings.now());
     journal(m_journal.writePoint(result));
@@ -424,12 +432,12 @@ WalkTask CheckoutWalk::putBackOutput(int output) {
             m_changedOutputs.remove(output);
             if (m_unknownOutputs.remove(output))
                 emit status(text("%1 已恢复").arg(name));
-            journal(m_journal.writeOutput(name, text("restored")));
+            noteOutput(name, text("restored"));
             co_return;
         }
         if (!m_unknownOutputs.contains(output)) {
             m_unknownOutputs.insert(output);
-            journal(m_journal.writeOutput(name, text("unknown")));
+            noteOutput(name, text("unknown"));
         }
         emit status(text("%1 状态未知").arg(name));
         if (attempt % m_settings.retriesBeforeAsking == 0) {
@@ -492,7 +500,7 @@ WalkTask CheckoutWalk::testOutput(int output) {
     for (;;) {
         ++result.tries;
         m_changedOutputs.insert(output);
-        journal(m_journal.writeOutput(name, text("changed")));
+        noteOutput(name, text("changed"));
         co_await switchOutput(output, closeIt, confirmed, observed);
         if (confirmed) {
             const Question question6 =

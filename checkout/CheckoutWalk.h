@@ -147,6 +147,7 @@ private:
     void throwIfCancelled() const;
     void journal(bool written);
     void finishPoint(PointResult result);
+    void noteOutput(const QString &name, const QString &state);
     // Offers a question while the walk goes on polling; takeReply() hands over an answer once given.
     void offer(const Question &question);
     std::optional<Reply> takeReply();
