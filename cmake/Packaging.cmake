@@ -1,8 +1,8 @@
 # Installing and packaging.
 #
 # `cmake --install` lays out, under the prefix:
-#   bin/qm4107-panel, bin/qm4107-sim, bin/qm4107-ports, lib/qm4107/libMODBUS485.so (Windows: bin/MODBUS485.dll next to the
-#   program), share/applications/qm4107-panel.desktop, share/icons/hicolor/<size>/apps/qm4107.png (from
+#   bin/qm4107-panel, bin/qm4107-checkout, bin/qm4107-sim, bin/qm4107-ports, lib/qm4107/libMODBUS485.so (Windows: bin/MODBUS485.dll next to the
+#   program), share/applications/qm4107-panel.desktop and qm4107-checkout.desktop, share/icons/hicolor/<size>/apps/qm4107.png (from
 #   shell/).
 # `cpack -G DEB` in the build folder makes qm4107-panel_<version>_<arch>.deb installing under /usr.
 
@@ -10,14 +10,16 @@
 # package's private libraries, /usr/lib/<package>, not onto the system's library path.
 set(QM4107_PRIVATE_LIBDIR lib/qm4107)
 
-# The panel loads MODBUS485 by name at run time, from its own folder first and then through the dynamic
+# The panel and the checkout load MODBUS485 by name at run time, from its own folder first and then through the dynamic
 # loader's search. An installed program finds lib/qm4107 beside its bin/ through an rpath of
 # $ORIGIN/../lib/qm4107. It has to be the old-style DT_RPATH: a DT_RUNPATH in the program is not consulted
 # for a dlopen made by QtCore, which is where QLibrary loads from.
 if(UNIX AND NOT APPLE)
     file(RELATIVE_PATH bin_to_private /${CMAKE_INSTALL_BINDIR} /${QM4107_PRIVATE_LIBDIR})
-    set_target_properties(qm4107-panel PROPERTIES INSTALL_RPATH "\$ORIGIN/${bin_to_private}")
-    target_link_options(qm4107-panel PRIVATE "LINKER:--disable-new-dtags")
+    foreach(program qm4107-panel qm4107-checkout)
+        set_target_properties(${program} PROPERTIES INSTALL_RPATH "\$ORIGIN/${bin_to_private}")
+        target_link_options(${program} PRIVATE "LINKER:--disable-new-dtags")
+    endforeach()
     # qm4107-ports links MODBUS485 at build time, so the dynamic loader finds it through the same rpath.
     set_target_properties(qm4107-ports PROPERTIES INSTALL_RPATH "\$ORIGIN/${bin_to_private}")
 endif()

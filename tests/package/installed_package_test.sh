@@ -45,14 +45,22 @@ done
 
 root="$work/root"
 dpkg -x "$deb" "$root"
-for f in usr/bin/qm4107-panel usr/bin/qm4107-sim usr/bin/qm4107-ports usr/lib/qm4107/libMODBUS485.so \
-    usr/share/applications/qm4107-panel.desktop \
+for f in usr/bin/qm4107-panel usr/bin/qm4107-checkout usr/bin/qm4107-sim usr/bin/qm4107-ports \
+    usr/lib/qm4107/libMODBUS485.so usr/share/applications/qm4107-panel.desktop \
+    usr/share/applications/qm4107-checkout.desktop \
     usr/share/icons/hicolor/16x16/apps/qm4107.png usr/share/icons/hicolor/48x48/apps/qm4107.png \
     usr/share/icons/hicolor/256x256/apps/qm4107.png; do
     [[ -f "$root/$f" ]] || fail "package lacks /$f"
 done
 grep -qx 'Exec=qm4107-panel' "$root/usr/share/applications/qm4107-panel.desktop" ||
     fail "desktop entry does not start qm4107-panel"
+grep -qx 'Name=QM4107调试向导' "$root/usr/share/applications/qm4107-checkout.desktop" ||
+    fail "the checkout's desktop entry is not named QM4107调试向导"
+
+# The installed checkout rebuilds a record from a journal with no display.
+printf '%s\n' '{"format":1,"type":"header","project":"P","moduleTag":"T","port":1,"station":1}' >"$work/r.jsonl"
+env -u DISPLAY -u QT_QPA_PLATFORM "$root/usr/bin/qm4107-checkout" report "$work/r.jsonl" >/dev/null &&
+    [[ -s "$work/r.pdf" && -s "$work/r.csv" ]] || fail "the installed qm4107-checkout report wrote no record"
 
 # The installed simulator: X1, X3, X6 and X10 closed.
 "$root/usr/bin/qm4107-sim" -c "inputs 1010010001" >"$work/sim.out" 2>"$work/sim.err" </dev/null &

@@ -1,0 +1,105 @@
+// Prints the time to write the record of a whole module: the journal line by line (each forced to disk),
+// the journal read back, the CSV and the PDF. With a folder argument the files are left there
+// (record.jsonl, record.csv, record.pdf) to look at; otherwise a scratch folder is used.
+#include "CheckoutWalk.h"
+#include "CsvReport.h"
+#include "Journal.h"
+#include "Report.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+namespace {
+
+CheckRecord wholeModule() {
+    CheckRecord r;
+    RecordHeader &h = r.header;
+    h.project = QStringLiteral("华东一号泵站改造");
+    h.location = QStringLiteral("2号控制柜");
+    h.moduleTag = QStringLiteral("KA-101");
+    h.engineer = QStringLiteral("张伟");
+    h.witness = QStringLiteral("李强");
+    h.programVersion = QStringLiteral("2007.09.0002");
+    h.start = QStringLiteral("2026-12-07T14:03:11+08:00");
+    ModuleSnapshot s;
+    s.outputs = {0, 0, 1, 0, 0};
+    s.inputs = {0, 1, 0, 0, 0, 0, 0, 0, 1, 0};
+    s.counts = {1520, 0, 37};
+    s.presets = {100, 200, 300};
+    s.clearModes = {0, 0, 1};
+    s.frequencies = {0, 0, 0};
+    s.parity = 0;
+    r.asFound = s;
+    s.counts = {0, 0, 0};
+    r.asLeft = s;
+    for (const PointId &p : walkOrder()) {
+        h.io[p.name()] = {QStringLiteral("TAG-%1").arg(p.name()), QStringLiteral("T1:%1").arg(sequenceOf(p)),
+                          QStringLiteral("说明 %1").arg(p.name())};
+        PointResult res;
+        res.point = p;
+        res.checked = QStringLiteral("现场动作 %1").arg(p.name());
+        res.expected = QStringLiteral("%1 变化后复原，其他输入不变").arg(p.name());
+        res.observed = QStringLiteral("%1 变化后复原").arg(p.name());
+        res.result = p.number == 4 ? Result::Fail : Result::Pass;
+        res.defect = p.number == 4 ? Defect::Wiring : Defect::None;
+        res.time = QStringLiteral("2026-12-07T14:%1:00+08:00").arg(10 + sequenceOf(p));
+        res.tries = 1;
+        r.points.push_back(res);
+    }
+    r.closing = Closing{QStringLiteral("2026-12-07T14:40:02+08:00"),
+                        {1234, 1230, 3, 1, 0, 0, 0},
+                        QStringLiteral("X4 接线待查"),
+                        QStringLiteral("record.trace"),
+                        QString(64, u'0'),
+                        {}};
+    return r;
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QTemporaryDir scratch;
+    const QDir dir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : scratch.path());
+    const CheckRecord record = wholeModule();
+    for (const char *extension : {".jsonl", ".csv", ".pdf"})
+        QFile::remove(dir.filePath(QStringLiteral("record") + QLatin1String(extension)));
+
+    QElapsedTimer clock;
+    clock.start();
+    FileJournalSink sink;
+    QString error;
+    if (!sink.open(dir.filePath(QStringLiteral("record.jsonl")), error))
+        return std::fprintf(stderr, "%s\n", qPrintable(error)), 1;
+    JournalWriter journal(sink);
+    int lines = 3;
+    journal.writeHeader(record.header);
+    journal.writeAsFound(*record.asFound);
+    for (const PointResult &p : record.points)
+        journal.writePoint(p), ++lines;
+    journal.writeAsLeft(*record.asLeft);
+    journal.writeClose(*record.closing);
+    const qint64 journalNs = clock.nsecsElapsed();
+
+    clock.restart();
+    const JournalContents contents = readJournal(dir.filePath(QStringLiteral("record.jsonl")));
+    const qint64 readNs = clock.nsecsElapsed();
+    clock.restart();
+    if (!writeRecordFiles(contents.record, dir.path(), QStringLiteral("record"), error))
+        return std::fprintf(stderr, "%s\n", qPrintable(error)), 1;
+    const qint64 filesNs = clock.nsecsElapsed();
+
+    std::printf("journal: %d lines, each forced to disk  %8.2f ms  (%.2f ms a line)\n", lines,
+                journalNs / 1e6, journalNs / 1e6 / lines);
+    std::printf("journal read back                       %8.2f ms\n", readNs / 1e6);
+    std::printf("CSV and PDF (18 points)                 %8.2f ms\n", filesNs / 1e6);
+    std::printf("whole record                            %8.2f ms\n", (journalNs + readNs + filesNs) / 1e6);
+    std::printf("files in %s\n", qPrintable(dir.path()));
+    return 0;
+}

@@ -1,0 +1,113 @@
+#include "CheckRecord.h"
+
+#include <QRegularExpression>
+
+#include <algorithm>
+
+QString PointId::name() const {
+    const char prefix = kind == PointKind::Output ? 'Y' : kind == PointKind::Input ? 'X' : 'C';
+    return QChar::fromLatin1(prefix) + QString::number(number);
+}
+
+std::optional<PointId> PointId::parse(const QString &name) {
+    static const QRegularExpression form(QStringLiteral("^([XYC])([1-9][0-9]?)$"));
+    const auto match = form.match(name.trimmed().toUpper());
+    if (!match.hasMatch())
+        return std::nullopt;
+    const int number = match.captured(2).toInt();
+    const QChar prefix = match.captured(1).at(0);
+    const PointId point{prefix == u'Y'   ? PointKind::Output
+                        : prefix == u'X' ? PointKind::Input
+                                         : PointKind::Counter,
+                        number};
+    const auto &all = walkOrder();
+    if (std::find(all.begin(), all.end(), point) == all.end())
+        return std::nullopt;
+    return point;
+}
+
+const std::vector<PointId> &walkOrder() {
+    static const std::vector<PointId> order = [] {
+        std::vector<PointId> points;
+        for (int y = 1; y <= 5; ++y)
+            points.push_back({PointKind::Output, y});
+        for (int x = 1; x <= 10; ++x)
+            points.push_back({PointKind::Input, x});
+        for (int c = 1; c <= 3; ++c)
+            points.push_back({PointKind::Counter, c});
+        return points;
+    }();
+    return order;
+}
+
+int sequenceOf(const PointId &point) {
+    const auto &all = walkOrder();
+    return static_cast<int>(std::find(all.begin(), all.end(), point) - all.begin()) + 1;
+}
+
+namespace {
+
+struct Word {
+    const char16_t *word;
+    const char *code;
+};
+constexpr Word ResultWords[] = {
+    {u"未测", "untested"}, {u"通过", "pass"}, {u"失败", "fail"}, {u"跳过", "skip"}};
+constexpr Word DefectWords[] = {
+    {u"", ""}, {u"模块", "module"}, {u"接线", "wiring"}, {u"现场设备", "field-device"}, {u"其他", "other"}};
+
+template <typename E, size_t N> std::optional<E> fromCode(const Word (&words)[N], const QString &code) {
+    for (size_t i = 0; i < N; ++i)
+        if (code == QLatin1String(words[i].code))
+            return static_cast<E>(i);
+    return std::nullopt;
+}
+
+} // namespace
+
+QString resultWord(Result result) {
+    return QString::fromUtf16(ResultWords[static_cast<int>(result)].word);
+}
+QString defectWord(Defect defect) {
+    return QString::fromUtf16(DefectWords[static_cast<int>(defect)].word);
+}
+QString resultCode(Result result) {
+    return QLatin1String(ResultWords[static_cast<int>(result)].code);
+}
+QString defectCode(Defect defect) {
+    return QLatin1String(DefectWords[static_cast<int>(defect)].code);
+}
+std::optional<Result> resultFromCode(const QString &code) {
+    return fromCode<Result>(ResultWords, code);
+}
+std::optional<Defect> defectFromCode(const QString &code) {
+    return fromCode<Defect>(DefectWords, code);
+}
+
+QString baudText(int baudCode) {
+    static const char *rates[] = {"4800", "9600", "19200"};
+    return baudCode >= 0 && baudCode <= 2 ? QLatin1String(rates[baudCode]) : QString::number(baudCode);
+}
+
+QString parityText(int parityCode) {
+    static const char16_t *words[] = {u"无校验", u"奇校验", u"偶校验"};
+    return parityCode >= 0 && parityCode <= 2 ? QString::fromUtf16(words[parityCode])
+                                              : QString::number(parityCode);
+}
+
+std::vector<PointResult> CheckRecord::table() const {
+    std::vector<PointResult> rows;
+    for (const PointId &point : walkOrder()) {
+        PointResult row;
+        row.point = point;
+        for (const PointResult &done : points)
+            if (done.point == point)
+                row = done;
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+void CheckRecord::addResult(const PointResult &result) {
+    points.push_back(result);
+}

@@ -1,0 +1,132 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <vector>
+
+// What a checkout records about one module: the header, the module as found and as left, one result per
+// point, and the closing. The walk builds it as it goes; the journal reader rebuilds it from the journal; the
+// CSV and the PDF are made from it.
+
+enum class PointKind { Output, Input, Counter };
+
+// One point of the module: Y1-Y5, X1-X10 or C1-C3.
+struct PointId {
+    PointKind kind = PointKind::Output;
+    int number = 1;
+
+    QString name() const;
+    static std::optional<PointId> parse(const QString &name);
+    bool operator==(const PointId &) const = default;
+};
+
+// Every point in the order the walk takes them (outputs, inputs, counters); the record's sequence.
+const std::vector<PointId> &walkOrder();
+// Position of a point in walkOrder(), from 1.
+int sequenceOf(const PointId &point);
+
+enum class Result { Untested, Pass, Fail, Skip };
+enum class Defect { None, Module, Wiring, FieldDevice, Other };
+
+// The words of the record ("通过", "模块") and the journal's codes ("pass", "module").
+QString resultWord(Result result);
+QString defectWord(Defect defect);
+QString resultCode(Result result);
+QString defectCode(Defect defect);
+std::optional<Result> resultFromCode(const QString &code);
+std::optional<Defect> defectFromCode(const QString &code);
+
+// A line of the I/O list: what the plant calls a point and where it is wired.
+struct IoEntry {
+    QString tag;
+    QString terminal;
+    QString description;
+    bool operator==(const IoEntry &) const = default;
+};
+
+struct RecordHeader {
+    QString project;
+    QString location;
+    QString moduleTag;
+    QString engineer;
+    QString witness;
+    int port = 1;
+    int station = 1;
+    int baudCode = 1;   // 0/1/2 = 4800/9600/19200
+    int parityCode = 0; // 0/1/2 = none/odd/even
+    QString programVersion;
+    QString start;                 // ISO 8601 with the offset
+    std::map<QString, IoEntry> io; // by point name
+    bool operator==(const RecordHeader &) const = default;
+};
+
+QString baudText(int baudCode);
+QString parityText(int parityCode);
+
+// Everything readable on the module at one moment; a value that could not be read is Unread.
+struct ModuleSnapshot {
+    static constexpr int Unread = -8888;
+    std::array<int, 5> outputs{Unread, Unread, Unread, Unread, Unread};
+    std::array<int, 10> inputs{Unread, Unread, Unread, Unread, Unread,
+                               Unread, Unread, Unread, Unread, Unread};
+    std::array<int, 3> counts{Unread, Unread, Unread};
+    std::array<int, 3> presets{Unread, Unread, Unread};
+    std::array<int, 3> clearModes{Unread, Unread, Unread};
+    std::array<int, 3> frequencies{Unread, Unread, Unread};
+    int parity = Unread;
+    bool operator==(const ModuleSnapshot &) const = default;
+};
+
+struct PointResult {
+    PointId point;
+    QString checked;  // what was done
+    QString expected; // what should have been seen
+    QString observed; // what was seen
+    QString field;    // what the engineer confirmed in the field
+    Result result = Result::Untested;
+    Defect defect = Defect::None;
+    QString remark;
+    QString time; // ISO 8601 with the offset, when it completed
+    int tries = 0;
+    bool operator==(const PointResult &) const = default;
+};
+
+// The line's counters over the walk.
+struct LineCounters {
+    qint64 requests = 0;
+    qint64 good = 0;
+    qint64 noAnswer = 0;
+    qint64 garbled = 0;
+    qint64 cutShort = 0;
+    qint64 wrongStation = 0;
+    qint64 exceptions = 0;
+    bool operator==(const LineCounters &) const = default;
+};
+
+struct Closing {
+    QString end;
+    LineCounters counters;
+    QString remark;
+    QString trace;              // the trace's file name, beside the record
+    QString traceSha256;        // hex, empty when there was no trace
+    QStringList unknownOutputs; // outputs that could not be put back
+    bool operator==(const Closing &) const = default;
+};
+
+struct CheckRecord {
+    RecordHeader header;
+    std::optional<ModuleSnapshot> asFound;
+    std::optional<ModuleSnapshot> asLeft;
+    std::vector<PointResult> points; // in the order they completed; a later result for a point replaces one
+    std::optional<Closing> closing;
+    QStringList outputsChanged; // outputs switched by the walk and not yet confirmed back
+
+    // The result of each point in walk order, Untested where there is none.
+    std::vector<PointResult> table() const;
+    void addResult(const PointResult &result);
+};

@@ -1,0 +1,178 @@
+#pragma once
+
+#include "CheckRecord.h"
+#include "Journal.h"
+#include "Modbus485.h"
+#include "WalkTask.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+#include <coroutine>
+#include <functional>
+#include <optional>
+
+// The stages of the walk, one page each in the wizard.
+enum class Stage { Connection, AsFound, Outputs, Inputs, Counters, AsLeft, Done };
+
+// What the engineer can answer; the words are the buttons' captions.
+enum class Choice { Yes, No, Skip, Extend, Retry, Fail };
+QString choiceWord(Choice choice);
+
+struct Question {
+    QString point; // the point asked about, empty for the line
+    QString text;
+    QList<Choice> choices;
+    bool wantsNumber = false; // a number to give with the answer (pulses to send)
+    int number = 0;           // its default
+    // While the walk waits for the field it keeps polling with the question up; any choice ends the wait.
+    bool whileWaiting = false;
+};
+
+struct Reply {
+    Choice choice = Choice::Yes;
+    QString remark;
+    int number = 0;
+    Defect defect = Defect::None; // the engineer's class for a failure; None leaves the walk's
+};
+
+struct WalkSettings {
+    RecordHeader header;
+    QSet<QString> doNotSwitch; // outputs that must not be switched
+    QString tracePath;         // the line's trace beside the record; empty for none
+    int checkReads = 10;
+    int pollMs = 100;
+    int prewatchReads = 5;
+    qint64 inputTimeoutMs = 60000;
+    qint64 countTimeoutMs = 120000;
+    qint64 countSteadyMs = 2000;
+    int retryMs = 500;
+    int retriesBeforeAsking = 10;
+    int testPreset = 12345;
+    // Milliseconds from any fixed point, for the waits; a test scripts it.
+    std::function<qint64()> clock;
+    // The time written into the record.
+    std::function<QDateTime()> now;
+};
+
+// The guided checkout of one module with no widgets: it connects, records the module as found, walks the
+// outputs, inputs and counters asking the engineer what it cannot see, puts back what it changed, records
+// the module as left, and writes every step to the journal before it goes on. It never blocks: each exchange
+// with the module runs in its own turn of the event loop.
+//
+// The exit rule: cancelling, the walk's end, and a journal that cannot be written all put every output and
+// preset the walk changed back to its as-found state, read it back and record it.
+class CheckoutWalk : public QObject {
+    Q_OBJECT
+
+public:
+    CheckoutWalk(Modbus485 &link, JournalWriter &journal, WalkSettings settings, QObject *parent = nullptr);
+    ~CheckoutWalk() override;
+
+    void start();
+    // For a journal that ends with outputs switched (the program was killed): connects with its header's
+    // settings and puts those outputs back to its as-found state, appending to it. finished(true) when all
+    // are back.
+    void startPutBack(const CheckRecord &previous);
+    // Goes on with an unfinished journal: its header and as-found are kept, the points it holds are not
+    // walked again, and what it left switched is put back at the end like anything the walk changes.
+    void startResume(const CheckRecord &previous);
+    // The engineer's answer to the question up.
+    void answer(const Reply &reply);
+    // "取消", Esc or the window closing: puts back what was changed, then finishes.
+    void cancel();
+    // Closes the port and writes the journal's closing line: the counters, the remark and the trace's hash.
+    bool closeRecord(const QString &remark);
+
+    const CheckRecord &record() const { return m_record; }
+    Stage stage() const { return m_stage; }
+    std::optional<Question> question() const { return m_question; }
+    bool isFinished() const { return m_finished; }
+    // Outputs whose state is not known because the line failed while they were switched.
+    QStringList unknownOutputs() const;
+
+    static QString isoTime(const QDateTime &time);
+
+signals:
+    void stageChanged(Stage stage);
+    void asked(const Question &question);
+    void status(const QString &text);
+    void pointDone(const PointResult &result);
+    // completed: the walk reached its end; otherwise it was cancelled or stopped (problem says why).
+    void finished(bool completed);
+    void problem(const QString &text);
+
+private:
+    struct Cancelled {};
+    struct JournalFailed {};
+
+    // co_await turn(ms): the next turn of the event loop, ms from now.
+    struct Turn {
+        CheckoutWalk *walk;
+        int ms;
+        bool await_ready() const noexcept { return false; }
+        void await_suspend(std::coroutine_handle<> handle);
+        void await_resume() const { walk->throwIfCancelled(); }
+    };
+    // co_await ask(question): waits for the engineer's reply. The question is a named local of the caller:
+    // g++ 12 destroys some class-type temporaries of a co_await expression twice, so the awaiters hold none.
+    struct Ask {
+        CheckoutWalk *walk;
+        const Question *question;
+        bool await_ready() const noexcept { return false; }
+        void await_suspend(std::coroutine_handle<> handle);
+        Reply await_resume() const;
+    };
+    Turn turn(int ms = 0) { return {this, ms}; }
+    Ask ask(const Question &question) { return {this, &question}; }
+
+    WalkTask run();
+    WalkTask putBack();
+    void takeOver(const CheckRecord &previous);
+    bool isDone(const PointId &point) const;
+    WalkTask connect();
+    WalkTask readSnapshot(ModuleSnapshot &snapshot);
+    WalkTask testOutput(int output);
+    WalkTask switchOutput(int output, bool closed, bool &confirmed, QString &observed);
+    WalkTask putBackOutput(int output);
+    WalkTask testInput(int input);
+    WalkTask testCounter(int counter);
+    WalkTask putBackPreset(int counter);
+    WalkTask restoreAll();
+
+    void setStage(Stage stage);
+    void throwIfCancelled() const;
+    void journal(bool written);
+    void finishPoint(PointResult result);
+    void noteOutput(const QString &name, const QString &state);
+    // Offers a question while the walk goes on polling; takeReply() hands over an answer once given.
+    void offer(const Question &question);
+    std::optional<Reply> takeReply();
+    qint64 elapsed() const { return m_settings.clock(); }
+    std::optional<std::array<int, 10>> readInputs();
+    int readCoil(int output);
+    QString pointLabel(const QString &point) const;
+    LineCounters lineCounters();
+
+    Modbus485 &m_link;
+    JournalWriter &m_journal;
+    WalkSettings m_settings;
+    CheckRecord m_record;
+    Stage m_stage = Stage::Connection;
+    WalkTask m_run;
+    std::coroutine_handle<> m_waiting; // a coroutine waiting for the engineer
+    std::optional<Question> m_question;
+    std::optional<Reply> m_reply;
+    bool m_cancelRequested = false;
+    bool m_restoring = false; // the exit rule runs to its end whatever is pressed
+    bool m_finished = false;
+    bool m_portOpen = false;
+    bool m_closed = false; // the closing line is in the journal
+    QSet<int> m_changedOutputs;
+    QSet<int> m_unknownOutputs;
+    QSet<int> m_changedPresets;
+    QStringList m_givenUp; // outputs the engineer stopped trying to put back
+};

@@ -1,0 +1,550 @@
+#include "CheckoutWizard.h"
+
+#include "IoList.h"
+#include "RecordNames.h"
+#include "Report.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSpinBox>
+#include <QStandardPaths>
+#include <QTemporaryFile>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QWizardPage>
+
+namespace {
+
+QLabel *messageLabel() {
+    auto *label = new QLabel;
+    label->setWordWrap(true);
+    label->setStyleSheet(QStringLiteral("color: #B00000"));
+    return label;
+}
+
+// A line edit with a "选择…" button beside it.
+QWidget *withChooser(QLineEdit *edit, const std::function<void()> &choose) {
+    auto *box = new QWidget;
+    auto *row = new QHBoxLayout(box);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(edit);
+    auto *button = new QPushButton(QStringLiteral("选择…"));
+    QObject::connect(button, &QPushButton::clicked, choose);
+    row->addWidget(button);
+    return box;
+}
+
+class HeaderPage : public QWizardPage {
+public:
+    explicit HeaderPage(CheckoutWizard *wizard)
+        : m_wizard(wizard) {
+        setTitle(QStringLiteral("记录表头"));
+        setSubTitle(QStringLiteral("填写项目、位置、模块位号和人员；可选 I/O 表补入各点位号。"));
+        auto *form = new QFormLayout(this);
+        form->addRow(QStringLiteral("项目/现场"), wizard->projectEdit = new QLineEdit);
+        form->addRow(QStringLiteral("位置（柜）"), wizard->locationEdit = new QLineEdit);
+        form->addRow(QStringLiteral("模块位号"), wizard->tagEdit = new QLineEdit);
+        form->addRow(QStringLiteral("调试人"), wizard->engineerEdit = new QLineEdit);
+        form->addRow(QStringLiteral("见证人"), wizard->witnessEdit = new QLineEdit);
+        wizard->ioListEdit = new QLineEdit;
+        form->addRow(QStringLiteral("I/O 表（可选）"), withChooser(wizard->ioListEdit, [wizard] {
+                         const QString file = QFileDialog::getOpenFileName(
+                             wizard, QStringLiteral("选择 I/O 表"), {}, QStringLiteral("CSV (*.csv)"));
+                         if (!file.isEmpty())
+                             wizard->ioListEdit->setText(file);
+                     }));
+        wizard->folderEdit =
+            new QLineEdit(QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
+                              .filePath(QStringLiteral("QM4107")));
+        form->addRow(QStringLiteral("记录文件夹"), withChooser(wizard->folderEdit, [wizard] {
+                         const QString dir = QFileDialog::getExistingDirectory(
+                             wizard, QStringLiteral("选择记录文件夹"), wizard->folderEdit->text());
+                         if (!dir.isEmpty())
+                             wizard->folderEdit->setText(dir);
+                     }));
+        form->addRow(wizard->headerMessage = messageLabel());
+        form->addRow(wizard->leftChangedMessage = messageLabel());
+        form->addRow(wizard->putBackButton = new QPushButton(QStringLiteral("恢复输出")));
+        form->addRow(wizard->resumeCheck = new QCheckBox);
+        QObject::connect(wizard->putBackButton, &QPushButton::clicked, wizard,
+                         &CheckoutWizard::putBackLeftChanged);
+        QObject::connect(wizard->folderEdit, &QLineEdit::editingFinished, wizard,
+                         &CheckoutWizard::findLeftChanged);
+        registerField(QStringLiteral("project*"), wizard->projectEdit);
+        registerField(QStringLiteral("tag*"), wizard->tagEdit);
+        registerField(QStringLiteral("engineer*"), wizard->engineerEdit);
+    }
+
+    bool validatePage() override {
+        const QString ioPath = m_wizard->ioListEdit->text().trimmed();
+        if (!ioPath.isEmpty()) {
+            const IoList list = IoList::read(ioPath);
+            if (!list.error.isEmpty()) {
+                m_wizard->headerMessage->setText(list.error);
+                return false;
+            }
+        }
+        // Said now, before anything is touched, with the choice of another folder.
+        const QString folder = m_wizard->folderEdit->text().trimmed();
+        QTemporaryFile probe(QDir(folder).filePath(QStringLiteral("probe-XXXXXX")));
+        if (folder.isEmpty() || !QDir().mkpath(folder) || !probe.open()) {
+            m_wizard->headerMessage->setText(
+                QStringLiteral("记录文件夹 %1 不能写入，请选择其他文件夹。").arg(folder));
+            return false;
+        }
+        m_wizard->headerMessage->clear();
+        return true;
+    }
+
+private:
+    CheckoutWizard *m_wizard;
+};
+
+class LinePage : public QWizardPage {
+public:
+    explicit LinePage(CheckoutWizard *wizard)
+        : m_wizard(wizard) {
+        setTitle(QStringLiteral("连接"));
+        setSubTitle(QStringLiteral("端口、站号、波特率和校验方式与面板相同。开始后不能返回。"));
+        auto *form = new QFormLayout(this);
+        form->addRow(QStringLiteral("端口"), wizard->portSpin = new QSpinBox);
+        wizard->portSpin->setRange(1, 19);
+        form->addRow(QStringLiteral("站号"), wizard->stationSpin = new QSpinBox);
+        wizard->stationSpin->setRange(1, 16);
+        form->addRow(QStringLiteral("波特率"), wizard->baudCombo = new QComboBox);
+        wizard->baudCombo->addItems(
+            {QStringLiteral("4800"), QStringLiteral("9600"), QStringLiteral("19200")});
+        wizard->baudCombo->setCurrentIndex(1);
+        form->addRow(QStringLiteral("校验方式"), wizard->parityCombo = new QComboBox);
+        wizard->parityCombo->addItems({parityText(0), parityText(1), parityText(2)});
+        form->addRow(QStringLiteral("不允许动作的输出"), wizard->doNotSwitchEdit = new QLineEdit);
+        wizard->doNotSwitchEdit->setPlaceholderText(QStringLiteral("例如 Y2 Y5"));
+        form->addRow(wizard->lineMessage = messageLabel());
+        setCommitPage(true);
+    }
+
+    bool validatePage() override { return m_wizard->startWalk(); }
+
+private:
+    CheckoutWizard *m_wizard;
+};
+
+// One stage of the walk: the question up, its buttons, a remark, and what has been done so far.
+class WalkPage : public QWizardPage {
+public:
+    WalkPage(CheckoutWizard *wizard, Stage stage, const QString &title, const QString &subTitle)
+        : m_wizard(wizard)
+        , m_stage(stage) {
+        setTitle(title);
+        setSubTitle(subTitle);
+        auto *column = new QVBoxLayout(this);
+        m_question = new QLabel;
+        m_question->setWordWrap(true);
+        QFont big = m_question->font();
+        big.setPointSizeF(big.pointSizeF() * 1.3);
+        m_question->setFont(big);
+        column->addWidget(m_question);
+        auto *answerRow = new QHBoxLayout;
+        m_number = new QSpinBox;
+        m_number->setRange(1, 65535);
+        answerRow->addWidget(m_number);
+        m_buttons = new QHBoxLayout;
+        answerRow->addLayout(m_buttons);
+        answerRow->addStretch();
+        column->addLayout(answerRow);
+        auto *remarkRow = new QHBoxLayout;
+        remarkRow->addWidget(new QLabel(QStringLiteral("备注")));
+        remarkRow->addWidget(m_remark = new QLineEdit);
+        column->addLayout(remarkRow);
+        column->addWidget(m_status = new QLabel);
+        m_status->setWordWrap(true);
+        column->addWidget(m_done = new QPlainTextEdit);
+        m_done->setReadOnly(true);
+        show(std::nullopt);
+    }
+
+    void initializePage() override {
+        CheckoutWalk *walk = m_wizard->walk();
+        if (!walk || m_connected)
+            return;
+        m_connected = true;
+        connect(walk, &CheckoutWalk::asked, this, [this](const Question &q) {
+            if (isCurrent())
+                show(q);
+        });
+        connect(walk, &CheckoutWalk::status, this, [this](const QString &text) {
+            if (isCurrent())
+                m_status->setText(text);
+        });
+        connect(walk, &CheckoutWalk::problem, this, [this](const QString &text) {
+            if (isCurrent())
+                m_status->setText(text);
+        });
+        connect(walk, &CheckoutWalk::pointDone, this, [this](const PointResult &r) {
+            if (!isCurrent())
+                return;
+            m_done->appendPlainText(
+                QStringLiteral("%1  %2  %3%4")
+                    .arg(r.point.name(), resultWord(r.result), r.observed,
+                         r.defect == Defect::None ? QString() : u'（' + defectWord(r.defect) + u'）'));
+            show(std::nullopt);
+        });
+        connect(walk, &CheckoutWalk::stageChanged, this, [this] { emit completeChanged(); });
+        show(walk->question());
+    }
+
+    bool isComplete() const override { return m_wizard->walk() && m_wizard->walk()->stage() > m_stage; }
+
+    QLabel *questionLabel() const { return m_question; }
+
+private:
+    bool isCurrent() const { return m_wizard->currentPage() == this; }
+
+    void show(const std::optional<Question> &question) {
+        while (QLayoutItem *item = m_buttons->takeAt(0)) {
+            delete item->widget();
+            delete item;
+        }
+        m_question->setText(question ? question->text : QStringLiteral("请稍候…"));
+        m_number->setVisible(question && question->wantsNumber);
+        if (question && question->wantsNumber)
+            m_number->setValue(question->number);
+        if (!question)
+            return;
+        for (const Choice choice : question->choices) {
+            auto *button = new QPushButton(choiceWord(choice));
+            button->setObjectName(QStringLiteral("choice%1").arg(static_cast<int>(choice)));
+            connect(button, &QPushButton::clicked, this, [this, choice] {
+                Reply reply{choice, m_remark->text(), m_number->value()};
+                m_remark->clear();
+                m_wizard->walk()->answer(reply);
+            });
+            m_buttons->addWidget(button);
+            button->show();
+        }
+    }
+
+    CheckoutWizard *m_wizard;
+    Stage m_stage;
+    bool m_connected = false;
+    QLabel *m_question;
+    QSpinBox *m_number;
+    QHBoxLayout *m_buttons;
+    QLineEdit *m_remark;
+    QLabel *m_status;
+    QPlainTextEdit *m_done;
+};
+
+class SummaryPage : public QWizardPage {
+public:
+    explicit SummaryPage(CheckoutWizard *wizard)
+        : m_wizard(wizard) {
+        setTitle(QStringLiteral("调试后状态与小结"));
+        setSubTitle(QStringLiteral("改动过的输出和预置值已恢复并回读。填写备注后按“生成记录”。"));
+        auto *column = new QVBoxLayout(this);
+        column->addWidget(wizard->summaryText = new QPlainTextEdit);
+        wizard->summaryText->setReadOnly(true);
+        auto *remarkRow = new QHBoxLayout;
+        remarkRow->addWidget(new QLabel(QStringLiteral("备注")));
+        remarkRow->addWidget(wizard->remarkEdit = new QLineEdit);
+        column->addLayout(remarkRow);
+        auto *buttons = new QHBoxLayout;
+        auto *write = new QPushButton(QStringLiteral("生成记录"));
+        write->setObjectName(QStringLiteral("writeRecord"));
+        write->setEnabled(false); // until the walk has put everything back and read the module again
+        auto *open = new QPushButton(QStringLiteral("打开文件夹"));
+        open->setEnabled(false);
+        buttons->addWidget(write);
+        buttons->addWidget(open);
+        buttons->addStretch();
+        column->addLayout(buttons);
+        column->addWidget(wizard->recordMessage = new QLabel);
+        wizard->recordMessage->setWordWrap(true);
+        connect(write, &QPushButton::clicked, this, [this, write, open] {
+            if (m_wizard->writeRecord()) {
+                write->setEnabled(false);
+                open->setEnabled(true);
+            }
+            emit completeChanged();
+        });
+        connect(open, &QPushButton::clicked, this,
+                [this] { QDesktopServices::openUrl(QUrl::fromLocalFile(m_wizard->recordFolder())); });
+    }
+
+private:
+    CheckoutWizard *m_wizard;
+};
+
+} // namespace
+
+CheckoutWizard::CheckoutWizard(Modbus485 &link, QWidget *parent)
+    : QWizard(parent)
+    , m_link(link) {
+    setWindowTitle(QStringLiteral("QM4107调试向导"));
+    setWizardStyle(QWizard::ClassicStyle);
+    setButtonText(QWizard::BackButton, QStringLiteral("上一步"));
+    setButtonText(QWizard::NextButton, QStringLiteral("下一步"));
+    setButtonText(QWizard::CommitButton, QStringLiteral("开始调试"));
+    setButtonText(QWizard::FinishButton, QStringLiteral("完成"));
+    setButtonText(QWizard::CancelButton, QStringLiteral("取消"));
+    setOption(QWizard::NoBackButtonOnLastPage);
+    setPage(HeaderPage, new ::HeaderPage(this));
+    setPage(LinePage, new ::LinePage(this));
+    setPage(ConnectionPage, new WalkPage(this, Stage::Connection, QStringLiteral("通讯检查"),
+                                         QStringLiteral("连续读取十次，全部正确后继续。")));
+    setPage(AsFoundPage,
+            new WalkPage(this, Stage::AsFound, QStringLiteral("调试前状态"),
+                         QStringLiteral("读取并记录输入、输出、计数、预置、清零方式、频率和模块校验。")));
+    setPage(OutputsPage, new WalkPage(this, Stage::Outputs, QStringLiteral("输出 Y1-Y5"),
+                                      QStringLiteral("逐个接通、回读、确认现场负载、恢复。")));
+    setPage(InputsPage, new WalkPage(this, Stage::Inputs, QStringLiteral("输入 X1-X10"),
+                                     QStringLiteral("逐个在现场动作输入并复原。")));
+    setPage(CountersPage, new WalkPage(this, Stage::Counters, QStringLiteral("计数器 C1-C3"),
+                                       QStringLiteral("清零、输入脉冲、预置回读、恢复预置。")));
+    setPage(SummaryPage, new ::SummaryPage(this));
+    // Once the walk has touched the module there is no way back: the pages follow the walk.
+    connect(this, &QWizard::currentIdChanged, this, [this](int id) {
+        if (id >= ConnectionPage)
+            setButtonLayout(
+                {QWizard::Stretch, QWizard::NextButton, QWizard::FinishButton, QWizard::CancelButton});
+    });
+    resize(640, 520);
+    connect(resumeCheck, &QCheckBox::toggled, this, [this](bool on) {
+        if (!on || m_unfinishedJournal.isEmpty())
+            return;
+        const RecordHeader h = readJournal(m_unfinishedJournal).record.header;
+        projectEdit->setText(h.project);
+        locationEdit->setText(h.location);
+        tagEdit->setText(h.moduleTag);
+        engineerEdit->setText(h.engineer);
+        witnessEdit->setText(h.witness);
+        portSpin->setValue(h.port);
+        stationSpin->setValue(h.station);
+        baudCombo->setCurrentIndex(h.baudCode);
+        parityCombo->setCurrentIndex(h.parityCode);
+    });
+    findLeftChanged();
+}
+
+void CheckoutWizard::findLeftChanged() {
+    m_leftChangedJournal.clear();
+    const QDir folder(recordFolder());
+    for (const QString &name : folder.entryList({QStringLiteral("*.jsonl")}, QDir::Files, QDir::Time)) {
+        const JournalContents contents = readJournal(folder.filePath(name));
+        if (!contents.refused && !contents.record.outputsChanged.isEmpty() && contents.record.asFound) {
+            m_leftChangedJournal = folder.filePath(name);
+            leftChangedMessage->setText(
+                QStringLiteral("上次调试 %1 中断时 %2 可能仍处于改动状态。请先按“恢复输出”恢复到调试前状态。")
+                    .arg(name, contents.record.outputsChanged.join(QStringLiteral("、"))));
+            break;
+        }
+    }
+    leftChangedMessage->setVisible(!m_leftChangedJournal.isEmpty());
+    putBackButton->setVisible(!m_leftChangedJournal.isEmpty());
+
+    // The newest journal without its closing line can be gone on with, on its own header's settings.
+    m_unfinishedJournal.clear();
+    for (const QString &name : folder.entryList({QStringLiteral("*.jsonl")}, QDir::Files, QDir::Time)) {
+        const JournalContents contents = readJournal(folder.filePath(name));
+        if (!contents.refused && !contents.record.closing && contents.record.asFound) {
+            m_unfinishedJournal = folder.filePath(name);
+            resumeCheck->setText(
+                QStringLiteral("继续未完成的调试 %1（从第一个未测点起，沿用其表头和连接设置）").arg(name));
+            break;
+        }
+    }
+    resumeCheck->setVisible(!m_unfinishedJournal.isEmpty());
+    resumeCheck->setChecked(false);
+}
+
+void CheckoutWizard::putBackLeftChanged() {
+    if (m_leftChangedJournal.isEmpty() || (m_putBack && !m_putBack->isFinished()))
+        return;
+    const JournalContents contents = readJournal(m_leftChangedJournal);
+    m_putBack.reset();
+    m_putBackSink = std::make_unique<FileJournalSink>();
+    QString error;
+    if (contents.refused || !m_putBackSink->open(m_leftChangedJournal, error)) {
+        leftChangedMessage->setText(
+            QStringLiteral("无法打开 %1：%2").arg(m_leftChangedJournal, error + contents.reason));
+        return;
+    }
+    m_putBackJournal = std::make_unique<JournalWriter>(*m_putBackSink);
+    WalkSettings settings;
+    settings.header = contents.record.header;
+    m_putBack = std::make_unique<CheckoutWalk>(m_link, *m_putBackJournal, settings);
+    connect(m_putBack.get(), &CheckoutWalk::asked, this, [this](const Question &q) {
+        // A port that does not open or a module that does not answer: said, and the button tries again.
+        leftChangedMessage->setText(q.text);
+        m_putBack->answer({Choice::No, {}});
+    });
+    connect(m_putBack.get(), &CheckoutWalk::status, leftChangedMessage, &QLabel::setText);
+    connect(m_putBack.get(), &CheckoutWalk::finished, this, [this](bool allBack) {
+        if (allBack) {
+            leftChangedMessage->setText(
+                QStringLiteral("已恢复到调试前状态，并记入 %1。").arg(m_leftChangedJournal));
+            m_leftChangedJournal.clear();
+            putBackButton->setVisible(false);
+        }
+    });
+    putBackButton->setEnabled(false);
+    connect(m_putBack.get(), &CheckoutWalk::finished, putBackButton,
+            [this] { putBackButton->setEnabled(true); });
+    m_putBack->startPutBack(contents.record);
+}
+
+CheckoutWizard::~CheckoutWizard() = default;
+
+QString CheckoutWizard::recordFolder() const {
+    return folderEdit->text().trimmed();
+}
+
+bool CheckoutWizard::startWalk() {
+    if (m_walk)
+        return true;
+    RecordHeader &h = m_header;
+    h.project = projectEdit->text().trimmed();
+    h.location = locationEdit->text().trimmed();
+    h.moduleTag = tagEdit->text().trimmed();
+    h.engineer = engineerEdit->text().trimmed();
+    h.witness = witnessEdit->text().trimmed();
+    h.port = portSpin->value();
+    h.station = stationSpin->value();
+    h.baudCode = baudCombo->currentIndex();
+    h.parityCode = parityCombo->currentIndex();
+    h.programVersion = QCoreApplication::applicationVersion();
+    const QDateTime start = QDateTime::currentDateTime();
+    h.start = CheckoutWalk::isoTime(start);
+    if (!ioListEdit->text().trimmed().isEmpty())
+        h.io = IoList::read(ioListEdit->text().trimmed()).entries;
+
+    const QDir folder(recordFolder());
+    std::optional<JournalContents> resumed;
+    if (!m_unfinishedJournal.isEmpty() && resumeCheck->isChecked()) {
+        resumed = readJournal(m_unfinishedJournal);
+        if (resumed->refused) {
+            lineMessage->setText(resumed->reason);
+            return false;
+        }
+        h = resumed->record.header;
+        m_name = QFileInfo(m_unfinishedJournal).completeBaseName();
+    } else {
+        m_name =
+            RecordNames::unusedBaseName(folder.path(), RecordNames::baseName(h.project, h.moduleTag, start));
+    }
+    m_sink = std::make_unique<FileJournalSink>();
+    QString error;
+    if (!m_sink->open(folder.filePath(m_name + QStringLiteral(".jsonl")), error)) {
+        lineMessage->setText(QStringLiteral("无法创建记录：%1").arg(error));
+        return false;
+    }
+    m_journal = std::make_unique<JournalWriter>(*m_sink);
+    WalkSettings settings;
+    settings.header = h;
+    settings.tracePath = folder.filePath(m_name + QStringLiteral(".trace"));
+    for (const QString &name : doNotSwitchEdit->text().toUpper().split(
+             QRegularExpression(QStringLiteral("[\\s,，]+")), Qt::SkipEmptyParts))
+        settings.doNotSwitch.insert(name);
+    if (tuneWalk)
+        tuneWalk(settings);
+    m_walk = std::make_unique<CheckoutWalk>(m_link, *m_journal, settings);
+    connect(m_walk.get(), &CheckoutWalk::stageChanged, this, &CheckoutWizard::onStage);
+    connect(m_walk.get(), &CheckoutWalk::finished, this, &CheckoutWizard::onFinished);
+    if (resumed)
+        m_walk->startResume(resumed->record);
+    else
+        m_walk->start();
+    return true;
+}
+
+void CheckoutWizard::onStage(Stage stage) {
+    if (m_closeWhenDone)
+        return;
+    // Follow the walk: leave each stage's page once the walk has gone past it.
+    static const std::pair<Stage, int> pages[] = {{Stage::Connection, ConnectionPage},
+                                                  {Stage::AsFound, AsFoundPage},
+                                                  {Stage::Outputs, OutputsPage},
+                                                  {Stage::Inputs, InputsPage},
+                                                  {Stage::Counters, CountersPage}};
+    for (const auto &[pageStage, id] : pages)
+        if (currentId() == id && stage > pageStage)
+            next();
+}
+
+void CheckoutWizard::onFinished(bool) {
+    if (m_closeWhenDone) {
+        m_walk->closeRecord(QStringLiteral("已取消"));
+        QWizard::reject();
+        return;
+    }
+    while (currentId() != SummaryPage && currentId() >= ConnectionPage)
+        next();
+    summaryText->setPlainText(summary());
+    if (auto *write = findChild<QPushButton *>(QStringLiteral("writeRecord")))
+        write->setEnabled(true);
+}
+
+QString CheckoutWizard::summary() const {
+    QStringList lines;
+    const CheckRecord &record = m_walk->record();
+    int counts[4] = {0, 0, 0, 0};
+    for (const PointResult &r : record.table()) {
+        ++counts[static_cast<int>(r.result)];
+        lines << QStringLiteral("%1  %2  %3").arg(r.point.name(), resultWord(r.result), r.observed);
+    }
+    lines.prepend(QStringLiteral("通过 %1，失败 %2，跳过 %3，未测 %4")
+                      .arg(counts[int(Result::Pass)])
+                      .arg(counts[int(Result::Fail)])
+                      .arg(counts[int(Result::Skip)])
+                      .arg(counts[int(Result::Untested)]));
+    for (const QString &output : m_walk->unknownOutputs())
+        lines.prepend(QStringLiteral("%1 状态未知").arg(output));
+    return lines.join(u'\n');
+}
+
+bool CheckoutWizard::writeRecord() {
+    if (!m_walk || !m_walk->isFinished() || m_recordWritten)
+        return m_recordWritten;
+    QString error;
+    if (!m_walk->closeRecord(remarkEdit->text().trimmed()))
+        error = m_journal->error();
+    if (error.isEmpty() && writeRecordFiles(m_walk->record(), recordFolder(), m_name, error)) {
+        m_recordWritten = true;
+        recordMessage->setText(
+            QStringLiteral("记录已生成：%1.jsonl、%1.csv、%1.pdf（%2）").arg(m_name, recordFolder()));
+        return true;
+    }
+    recordMessage->setText(QStringLiteral("记录未能生成：%1").arg(error));
+    return false;
+}
+
+void CheckoutWizard::accept() {
+    if (m_walk && !m_recordWritten)
+        m_walk->closeRecord(QStringLiteral("未生成记录"));
+    QWizard::accept();
+}
+
+void CheckoutWizard::reject() {
+    if (m_walk && !m_walk->isFinished()) {
+        // Outputs first: the window goes once the walk has put back what it changed.
+        m_closeWhenDone = true;
+        button(QWizard::CancelButton)->setEnabled(false);
+        m_walk->cancel();
+        return;
+    }
+    if (m_walk && !m_recordWritten)
+        m_walk->closeRecord(QStringLiteral("未生成记录"));
+    QWizard::reject();
+}

@@ -1,0 +1,102 @@
+#pragma once
+
+#include "CheckoutWalk.h"
+#include "Journal.h"
+#include "Modbus485.h"
+
+#include <QWizard>
+
+#include <functional>
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QSpinBox;
+
+// The guided checkout's window: the record's header, the line's settings, one page per stage of the walk
+// (the connection check, as found, outputs, inputs, counters), and the summary that writes the record. The
+// walk starts when the settings page is left; from there the wizard does not go back. "取消", Esc and closing
+// the window put back what the walk changed before the window goes.
+class CheckoutWizard : public QWizard {
+    Q_OBJECT
+
+public:
+    enum PageId {
+        HeaderPage,
+        LinePage,
+        ConnectionPage,
+        AsFoundPage,
+        OutputsPage,
+        InputsPage,
+        CountersPage,
+        SummaryPage
+    };
+
+    explicit CheckoutWizard(Modbus485 &link, QWidget *parent = nullptr);
+    ~CheckoutWizard() override;
+
+    // The walk once it has started; null before.
+    CheckoutWalk *walk() const { return m_walk.get(); }
+    QString recordFolder() const;
+    QString recordName() const { return m_name; }
+
+    void reject() override;
+    void accept() override;
+
+    // Adjusts the walk's settings before it starts (shorter waits for a test).
+    std::function<void(WalkSettings &)> tuneWalk;
+
+    // Starts the walk with the header and line settings on the pages; false with a message when the records
+    // folder cannot be written.
+    bool startWalk();
+    // Writes the journal's closing line, then the CSV and the PDF; the page says where, or why not.
+    bool writeRecord();
+    // Looks in the records folder for a journal that ends with outputs switched (the program was killed)
+    // and offers to put them back; putBackLeftChanged() does it.
+    void findLeftChanged();
+    void putBackLeftChanged();
+
+    QLineEdit *projectEdit = nullptr;
+    QLineEdit *locationEdit = nullptr;
+    QLineEdit *tagEdit = nullptr;
+    QLineEdit *engineerEdit = nullptr;
+    QLineEdit *witnessEdit = nullptr;
+    QLineEdit *ioListEdit = nullptr;
+    QLineEdit *folderEdit = nullptr;
+    QLabel *headerMessage = nullptr;
+    QLabel *leftChangedMessage = nullptr;
+    QPushButton *putBackButton = nullptr;
+    QCheckBox *resumeCheck = nullptr;
+    QSpinBox *portSpin = nullptr;
+    QSpinBox *stationSpin = nullptr;
+    QComboBox *baudCombo = nullptr;
+    QComboBox *parityCombo = nullptr;
+    QLineEdit *doNotSwitchEdit = nullptr;
+    QLabel *lineMessage = nullptr;
+    QLineEdit *remarkEdit = nullptr;
+    QPlainTextEdit *summaryText = nullptr;
+    QLabel *recordMessage = nullptr;
+
+private:
+    void onStage(Stage stage);
+    void onFinished(bool completed);
+    QString summary() const;
+
+    Modbus485 &m_link;
+    std::unique_ptr<FileJournalSink> m_sink;
+    std::unique_ptr<JournalWriter> m_journal;
+    std::unique_ptr<CheckoutWalk> m_walk;
+    RecordHeader m_header;
+    QString m_name;
+    bool m_closeWhenDone = false;
+    bool m_recordWritten = false;
+    QString m_leftChangedJournal;
+    QString m_unfinishedJournal;
+    std::unique_ptr<FileJournalSink> m_putBackSink;
+    std::unique_ptr<JournalWriter> m_putBackJournal;
+    std::unique_ptr<CheckoutWalk> m_putBack;
+};

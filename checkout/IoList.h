@@ -1,0 +1,25 @@
+#pragma once
+
+#include "CheckRecord.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <map>
+
+// Fields of RFC 4180 CSV text: quoted fields may hold commas, quotes ("" for one) and line breaks.
+std::vector<QStringList> parseCsv(const QString &text);
+
+// The plant's I/O list for the module: a CSV file with the columns point, tag, terminal, description, one
+// row per point of X1-X10, Y1-Y5, C1-C3, in UTF-8 (a byte-order mark is fine). The first row names the
+// columns ("点,位号,端子,说明" or "point,tag,terminal,description").
+struct IoList {
+    static constexpr qint64 MaxBytes = 1024 * 1024;
+
+    std::map<QString, IoEntry> entries; // by point name
+    QString error;                      // why the list was refused; empty when it was read
+
+    static IoList read(const QString &path);
+    static IoList parse(const QByteArray &bytes);
+};

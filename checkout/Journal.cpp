@@ -1,0 +1,265 @@
+#include "Journal.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+template <size_t N> QJsonArray toArray(const std::array<int, N> &values) {
+    QJsonArray array;
+    for (const int v : values)
+        array.append(v == ModuleSnapshot::Unread ? QJsonValue() : QJsonValue(v));
+    return array;
+}
+
+template <size_t N> void fromArray(const QJsonValue &value, std::array<int, N> &values) {
+    const QJsonArray array = value.toArray();
+    for (size_t i = 0; i < N; ++i)
+        values[i] = i < static_cast<size_t>(array.size()) && array[int(i)].isDouble()
+                        ? array[int(i)].toInt()
+                        : ModuleSnapshot::Unread;
+}
+
+QJsonObject snapshotObject(const ModuleSnapshot &s) {
+    return {
+        {QStringLiteral("outputs"), toArray(s.outputs)},
+        {QStringLiteral("inputs"), toArray(s.inputs)},
+        {QStringLiteral("counts"), toArray(s.counts)},
+        {QStringLiteral("presets"), toArray(s.presets)},
+        {QStringLiteral("clearModes"), toArray(s.clearModes)},
+        {QStringLiteral("frequencies"), toArray(s.frequencies)},
+        {QStringLiteral("parity"), s.parity == ModuleSnapshot::Unread ? QJsonValue() : QJsonValue(s.parity)}};
+}
+
+ModuleSnapshot snapshotFrom(const QJsonObject &o) {
+    ModuleSnapshot s;
+    fromArray(o[QStringLiteral("outputs")], s.outputs);
+    fromArray(o[QStringLiteral("inputs")], s.inputs);
+    fromArray(o[QStringLiteral("counts")], s.counts);
+    fromArray(o[QStringLiteral("presets")], s.presets);
+    fromArray(o[QStringLiteral("clearModes")], s.clearModes);
+    fromArray(o[QStringLiteral("frequencies")], s.frequencies);
+    const QJsonValue parity = o[QStringLiteral("parity")];
+    s.parity = parity.isDouble() ? parity.toInt() : ModuleSnapshot::Unread;
+    return s;
+}
+
+const char *const CounterKeys[] = {"requests", "good",         "noAnswer",  "garbled",
+                                   "cutShort", "wrongStation", "exceptions"};
+
+qint64 *counterField(LineCounters &c, int i) {
+    qint64 *fields[] = {&c.requests, &c.good,         &c.noAnswer,  &c.garbled,
+                        &c.cutShort, &c.wrongStation, &c.exceptions};
+    return fields[i];
+}
+
+QString text(const QJsonObject &o, const char *key) {
+    return o[QLatin1String(key)].toString();
+}
+
+} // namespace
+
+bool FileJournalSink::open(const QString &path, QString &error) {
+    m_file.setFileName(path);
+    if (!m_file.open(QIODevice::ReadWrite | QIODevice::Append)) {
+        error = m_file.errorString();
+        return false;
+    }
+    const qint64 size = m_file.size();
+    if (size > 0) {
+        m_file.seek(size - 1);
+        m_needsLineFeed = m_file.read(1) != "\n";
+    }
+    return true;
+}
+
+bool FileJournalSink::append(const QByteArray &bytes, QString &error) {
+    const QByteArray line = m_needsLineFeed ? '\n' + bytes : bytes;
+    if (m_file.write(line) != line.size() || !m_file.flush()) {
+        error = m_file.errorString();
+        return false;
+    }
+    m_needsLineFeed = false;
+#ifdef Q_OS_WIN
+    const bool synced = FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(m_file.handle())));
+#else
+    const bool synced = fsync(m_file.handle()) == 0;
+#endif
+    if (!synced) {
+        error = QStringLiteral("fsync failed");
+        return false;
+    }
+    return true;
+}
+
+bool JournalWriter::write(const QString &type, QJsonObject object) {
+    object.insert(QStringLiteral("format"), Format);
+    object.insert(QStringLiteral("type"), type);
+    const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+    return m_sink.append(line, m_error);
+}
+
+bool JournalWriter::writeHeader(const RecordHeader &h) {
+    QJsonObject io;
+    for (const auto &[point, entry] : h.io)
+        io.insert(point, QJsonObject{{QStringLiteral("tag"), entry.tag},
+                                     {QStringLiteral("terminal"), entry.terminal},
+                                     {QStringLiteral("description"), entry.description}});
+    return write(QStringLiteral("header"), {{QStringLiteral("project"), h.project},
+                                            {QStringLiteral("location"), h.location},
+                                            {QStringLiteral("moduleTag"), h.moduleTag},
+                                            {QStringLiteral("engineer"), h.engineer},
+                                            {QStringLiteral("witness"), h.witness},
+                                            {QStringLiteral("port"), h.port},
+                                            {QStringLiteral("station"), h.station},
+                                            {QStringLiteral("baudCode"), h.baudCode},
+                                            {QStringLiteral("parityCode"), h.parityCode},
+                                            {QStringLiteral("programVersion"), h.programVersion},
+                                            {QStringLiteral("start"), h.start},
+                                            {QStringLiteral("io"), io}});
+}
+
+bool JournalWriter::writeAsFound(const ModuleSnapshot &snapshot) {
+    return write(QStringLiteral("as-found"), snapshotObject(snapshot));
+}
+
+bool JournalWriter::writeAsLeft(const ModuleSnapshot &snapshot) {
+    return write(QStringLiteral("as-left"), snapshotObject(snapshot));
+}
+
+bool JournalWriter::writePoint(const PointResult &r) {
+    return write(QStringLiteral("point"), {{QStringLiteral("point"), r.point.name()},
+                                           {QStringLiteral("checked"), r.checked},
+                                           {QStringLiteral("expected"), r.expected},
+                                           {QStringLiteral("observed"), r.observed},
+                                           {QStringLiteral("field"), r.field},
+                                           {QStringLiteral("result"), resultCode(r.result)},
+                                           {QStringLiteral("defect"), defectCode(r.defect)},
+                                           {QStringLiteral("remark"), r.remark},
+                                           {QStringLiteral("time"), r.time},
+                                           {QStringLiteral("tries"), r.tries}});
+}
+
+bool JournalWriter::writeOutput(const QString &point, const QString &state) {
+    return write(QStringLiteral("output"),
+                 {{QStringLiteral("point"), point}, {QStringLiteral("state"), state}});
+}
+
+bool JournalWriter::writeClose(const Closing &c) {
+    QJsonObject counters;
+    LineCounters values = c.counters;
+    for (int i = 0; i < 7; ++i)
+        counters.insert(QLatin1String(CounterKeys[i]), *counterField(values, i));
+    return write(QStringLiteral("close"),
+                 {{QStringLiteral("end"), c.end},
+                  {QStringLiteral("counters"), counters},
+                  {QStringLiteral("remark"), c.remark},
+                  {QStringLiteral("trace"), c.trace},
+                  {QStringLiteral("traceSha256"), c.traceSha256},
+                  {QStringLiteral("unknownOutputs"), QJsonArray::fromStringList(c.unknownOutputs)}});
+}
+
+JournalContents parseJournal(const QByteArray &bytes) {
+    JournalContents contents;
+    CheckRecord &record = contents.record;
+    bool haveHeader = false;
+    contents.endsCut = !bytes.isEmpty() && !bytes.endsWith('\n');
+    const QList<QByteArray> lines = bytes.split('\n');
+    for (const QByteArray &line : lines) {
+        if (line.trimmed().isEmpty())
+            continue;
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(line, &error);
+        const QJsonObject o = document.object();
+        if (error.error != QJsonParseError::NoError || !document.isObject() || !o[u"format"].isDouble()) {
+            ++contents.skippedLines;
+            continue;
+        }
+        const int format = o[u"format"].toInt();
+        if (format > JournalWriter::Format) {
+            contents.refused = true;
+            contents.reason = QStringLiteral("记录格式 %1 比本程序能读的格式 %2 新：请用新版程序")
+                                  .arg(format)
+                                  .arg(JournalWriter::Format);
+            return contents;
+        }
+        const QString type = o[u"type"].toString();
+        if (type == u"header") {
+            RecordHeader &h = record.header;
+            h.project = text(o, "project");
+            h.location = text(o, "location");
+            h.moduleTag = text(o, "moduleTag");
+            h.engineer = text(o, "engineer");
+            h.witness = text(o, "witness");
+            h.port = o[u"port"].toInt();
+            h.station = o[u"station"].toInt();
+            h.baudCode = o[u"baudCode"].toInt();
+            h.parityCode = o[u"parityCode"].toInt();
+            h.programVersion = text(o, "programVersion");
+            h.start = text(o, "start");
+            const QJsonObject io = o[u"io"].toObject();
+            for (auto it = io.begin(); it != io.end(); ++it) {
+                const QJsonObject e = it.value().toObject();
+                h.io[it.key()] = {text(e, "tag"), text(e, "terminal"), text(e, "description")};
+            }
+            haveHeader = true;
+        } else if (type == u"as-found") {
+            record.asFound = snapshotFrom(o);
+        } else if (type == u"as-left") {
+            record.asLeft = snapshotFrom(o);
+        } else if (type == u"point") {
+            const auto point = PointId::parse(text(o, "point"));
+            const auto result = resultFromCode(text(o, "result"));
+            const auto defect = defectFromCode(text(o, "defect"));
+            if (!point || !result || !defect) {
+                ++contents.skippedLines;
+                continue;
+            }
+            record.addResult({*point, text(o, "checked"), text(o, "expected"), text(o, "observed"),
+                              text(o, "field"), *result, *defect, text(o, "remark"), text(o, "time"),
+                              o[u"tries"].toInt()});
+        } else if (type == u"output") {
+            const QString point = text(o, "point");
+            record.outputsChanged.removeAll(point);
+            if (text(o, "state") != u"restored")
+                record.outputsChanged << point;
+        } else if (type == u"close") {
+            Closing c;
+            c.end = text(o, "end");
+            const QJsonObject counters = o[u"counters"].toObject();
+            for (int i = 0; i < 7; ++i)
+                *counterField(c.counters, i) = counters[QLatin1String(CounterKeys[i])].toInteger();
+            c.remark = text(o, "remark");
+            c.trace = text(o, "trace");
+            c.traceSha256 = text(o, "traceSha256");
+            for (const QJsonValue &v : o[u"unknownOutputs"].toArray())
+                c.unknownOutputs << v.toString();
+            record.closing = c;
+        } else {
+            ++contents.skippedLines;
+        }
+    }
+    if (!haveHeader) {
+        contents.refused = true;
+        contents.reason = QStringLiteral("记录没有可读的表头：不是调试记录，或已损坏");
+    }
+    return contents;
+}
+
+JournalContents readJournal(const QString &path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        JournalContents contents;
+        contents.refused = true;
+        contents.reason = QStringLiteral("无法读取 %1：%2").arg(path, file.errorString());
+        return contents;
+    }
+    return parseJournal(file.readAll());
+}

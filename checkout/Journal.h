@@ -1,0 +1,70 @@
+#pragma once
+
+#include "CheckRecord.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QJsonObject>
+#include <QString>
+
+// The journal, the record's master copy: NAME.jsonl, one JSON object a line, each with the format version
+// and its type ("header", "as-found", "point", "output", "as-left", "close"). Each line is on the disk before
+// the walk goes on.
+
+// Where journal lines go. The walk's is a file; a test's can fail as a full disk would.
+class JournalSink {
+public:
+    virtual ~JournalSink() = default;
+    // Appends the bytes and forces them to the disk; false with the reason when it cannot.
+    virtual bool append(const QByteArray &bytes, QString &error) = 0;
+};
+
+// A journal file opened for appending. A file whose last line was cut (no line feed at its end) gets a line
+// feed before the first new line, so that the cut line stays the only bad one.
+class FileJournalSink : public JournalSink {
+public:
+    bool open(const QString &path, QString &error);
+    bool append(const QByteArray &bytes, QString &error) override;
+
+private:
+    QFile m_file;
+    bool m_needsLineFeed = false;
+};
+
+class JournalWriter {
+public:
+    static constexpr int Format = 1;
+
+    explicit JournalWriter(JournalSink &sink)
+        : m_sink(sink) {}
+
+    bool writeHeader(const RecordHeader &header);
+    bool writeAsFound(const ModuleSnapshot &snapshot);
+    bool writePoint(const PointResult &result);
+    // An output switched by the walk ("changed"), confirmed back ("restored"), or of unknown state.
+    bool writeOutput(const QString &point, const QString &state);
+    bool writeAsLeft(const ModuleSnapshot &snapshot);
+    bool writeClose(const Closing &closing);
+
+    // Why the last write failed.
+    QString error() const { return m_error; }
+
+private:
+    bool write(const QString &type, QJsonObject object);
+
+    JournalSink &m_sink;
+    QString m_error;
+};
+
+struct JournalContents {
+    CheckRecord record;
+    bool refused = false;
+    QString reason;       // why the journal was refused
+    int skippedLines = 0; // lines that did not parse
+    bool endsCut = false; // the last line has no line feed
+};
+
+// Reads a journal: lines that do not parse are skipped, a line of a newer format refuses the whole journal,
+// as does a journal without its header.
+JournalContents readJournal(const QString &path);
+JournalContents parseJournal(const QByteArray &bytes);

@@ -1,0 +1,303 @@
+// Walks by a scripted engineer: the walk model, the real MODBUS485 and qm4107-sim on a pseudo-terminal.
+#include "CheckoutWalk.h"
+#include "CsvReport.h"
+#include "Journal.h"
+#include "Modbus485Library.h"
+#include "Report.h"
+#include "SimProcess.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+
+namespace {
+
+// Fails every line from the given one on, as a full disk does.
+class FillingSink : public JournalSink {
+public:
+    FillingSink(JournalSink &target, int failFromLine)
+        : m_target(target)
+        , m_failFrom(failFromLine) {}
+    bool append(const QByteArray &bytes, QString &error) override {
+        if (++m_lines >= m_failFrom && m_failFrom > 0) {
+            error = QStringLiteral("No space left on device");
+            return false;
+        }
+        return m_target.append(bytes, error);
+    }
+
+private:
+    JournalSink &m_target;
+    int m_failFrom;
+    int m_lines = 0;
+};
+
+struct Walk {
+    const char *name;
+    const char *crossWiredWith; // when X3 is asked, this input moves instead
+    const char *silentAt;       // the line goes silent once this output is switched, until "状态未知"
+    const char *cancelAfter;    // "取消" once this point is done
+    int journalFullAtLine;
+    std::map<QString, Result> results; // points not named are 未测
+    const char *observedX3;
+    const char *journalHolds;
+    const char *coilsLeft;
+};
+
+void PrintTo(const Walk &w, std::ostream *out) {
+    *out << w.name;
+}
+
+class WalkFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(sim.devicePath().isEmpty());
+        ASSERT_TRUE(dir.isValid());
+        qunsetenv("MODBUS485_TRACE");
+        qputenv("MODBUS485_PORT21", sim.devicePath().toLocal8Bit());
+    }
+
+    // Runs a walk to its end with an engineer who does what each question asks, and whatever the walk
+    // gives them to spoil; with a journal, goes on from where it ends.
+    void walk(const Walk &w, const JournalContents *resumed = nullptr) {
+        QString error;
+        file = std::make_unique<FileJournalSink>();
+        ASSERT_TRUE(file->open(dir.filePath(QStringLiteral("W.jsonl")), error)) << qPrintable(error);
+        FillingSink sink(*file, w.journalFullAtLine);
+        JournalWriter journal(sink);
+        WalkSettings settings;
+        settings.header.project = QStringLiteral("一号站");
+        settings.header.moduleTag = QStringLiteral("KA-101");
+        settings.header.engineer = QStringLiteral("张工");
+        settings.header.port = 21;
+        settings.header.io[QStringLiteral("X3")] = {QStringLiteral("LS-301"), QStringLiteral("T1:5"),
+                                                    QStringLiteral("限位, \"上\"")};
+        settings.tracePath = dir.filePath(QStringLiteral("W.trace"));
+        settings.pollMs = 20;
+        settings.prewatchReads = 3;
+        settings.countSteadyMs = 300;
+        settings.retryMs = 50;
+        settings.retriesBeforeAsking = 1000;
+        CheckoutWalk model(link, journal, settings);
+
+        QObject::connect(&model, &CheckoutWalk::asked, [&](const Question &q) {
+            if (q.point.startsWith(u'X') && !q.whileWaiting)
+                return model.answer({Choice::Skip, {}});
+            if (q.point.startsWith(u'X')) {
+                const QString moved =
+                    q.point == u"X3" && w.crossWiredWith ? QLatin1String(w.crossWiredWith) : q.point;
+                return sim.command(QStringLiteral("input %1 1").arg(moved.mid(1)));
+            }
+            if (q.point.startsWith(u'C') && q.wantsNumber) {
+                sim.command(QStringLiteral("burst %1 10").arg(q.point.mid(1)));
+                return model.answer({Choice::Yes, {}, 10});
+            }
+            if (q.whileWaiting)
+                return;
+            if (q.point == QLatin1String(w.silentAt) && q.text.contains(u'？') && !q.text.contains(u'吗'))
+                sim.command(QStringLiteral("silent"));
+            model.answer({q.choices.contains(Choice::Yes) ? Choice::Yes : Choice::Skip, {}});
+        });
+        QObject::connect(&model, &CheckoutWalk::status, [&](const QString &text) {
+            if (text.endsWith(QStringLiteral("已变化，请复原")))
+                sim.command(QStringLiteral("input %1 0").arg(text.section(u' ', 0, 0).mid(1)));
+            if (text.endsWith(QStringLiteral("状态未知")))
+                sim.command(QStringLiteral("normal"));
+        });
+        QObject::connect(&model, &CheckoutWalk::pointDone, [&](const PointResult &r) {
+            if (r.point.name() == QLatin1String(w.cancelAfter))
+                model.cancel();
+            if (w.crossWiredWith && r.point.name() == u"X3")
+                sim.command(QStringLiteral("input %1 0").arg(QLatin1String(w.crossWiredWith).mid(1)));
+        });
+        QObject::connect(&model, &CheckoutWalk::problem, [&](const QString &text) { problem = text; });
+
+        if (resumed)
+            model.startResume(resumed->record);
+        else
+            model.start();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return model.isFinished(); }, 120000));
+        model.closeRecord(QStringLiteral("备注, 含逗号"));
+        record = model.record();
+    }
+
+    SimProcess sim;
+    QTemporaryDir dir;
+    Modbus485Library link;
+    std::unique_ptr<FileJournalSink> file;
+    CheckRecord record;
+    QString problem;
+};
+
+class CheckoutWalkTest : public WalkFixture, public ::testing::WithParamInterface<Walk> {};
+using CheckoutRecordTest = WalkFixture;
+
+TEST_P(CheckoutWalkTest, Walk) {
+    const Walk &w = GetParam();
+    walk(w);
+    for (const PointResult &r : record.table())
+        EXPECT_EQ(r.result, w.results.count(r.point.name()) ? w.results.at(r.point.name()) : Result::Untested)
+            << qPrintable(r.point.name() + u' ' + r.observed);
+    EXPECT_TRUE(record.table()[7].observed.contains(QString::fromUtf8(w.observedX3)))
+        << qPrintable(record.table()[7].observed);
+    QFile journal(dir.filePath(QStringLiteral("W.jsonl")));
+    ASSERT_TRUE(journal.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(journal.readAll().contains(w.journalHolds));
+    EXPECT_TRUE(sim.stateValue(QStringLiteral("coils")).startsWith(QLatin1String(w.coilsLeft)));
+    EXPECT_EQ(problem.isEmpty(), w.journalFullAtLine == 0 && !w.cancelAfter) << qPrintable(problem);
+}
+
+std::map<QString, Result> allPass() {
+    std::map<QString, Result> all;
+    for (const PointId &p : walkOrder())
+        all[p.name()] = Result::Pass;
+    return all;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Walks, CheckoutWalkTest,
+    ::testing::Values(
+        Walk{"WholeModule", nullptr, nullptr, nullptr, 0, allPass(), "X3 变化后复原", "\"type\":\"close\"",
+             "00000"},
+        Walk{"X4MovesWhenX3IsAsked",
+             "X4",
+             nullptr,
+             "X3",
+             0,
+             {{"Y1", Result::Pass},
+              {"Y2", Result::Pass},
+              {"Y3", Result::Pass},
+              {"Y4", Result::Pass},
+              {"Y5", Result::Pass},
+              {"X1", Result::Pass},
+              {"X2", Result::Pass},
+              {"X3", Result::Fail}},
+             "可能接线交叉：X4",
+             "\"defect\":\"wiring\"",
+             "00000"},
+        Walk{"LineSilentAtY3",
+             nullptr,
+             "Y3",
+             "Y3",
+             0,
+             {{"Y1", Result::Pass}, {"Y2", Result::Pass}, {"Y3", Result::Fail}},
+             "",
+             "\"point\":\"Y3\",\"state\":\"unknown\"",
+             "00000"},
+        Walk{"DiskFullAtY1", nullptr, nullptr, nullptr, 4, {}, "", "\"type\":\"as-found\"", "00000"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// A walk killed with Y2 switched, its journal's last line cut: the next start puts Y2 back and says so in the
+// same journal.
+TEST_F(CheckoutRecordTest, KilledWalksOutputPutBack) {
+    const QString path = dir.filePath(QStringLiteral("K.jsonl"));
+    QString error;
+    {
+        FileJournalSink file;
+        ASSERT_TRUE(file.open(path, error)) << qPrintable(error);
+        JournalWriter killed(file);
+        RecordHeader header;
+        header.port = 21;
+        ModuleSnapshot found;
+        found.outputs = {0, 0, 0, 0, 0};
+        ASSERT_TRUE(killed.writeHeader(header) && killed.writeAsFound(found) &&
+                    killed.writeOutput(QStringLiteral("Y2"), QStringLiteral("changed")) &&
+                    file.append("{\"format\":1,\"type\":\"po", error));
+    }
+    sim.command(QStringLiteral("coil 2 1"));
+    const JournalContents before = readJournal(path);
+    ASSERT_EQ(before.record.outputsChanged, QStringList{QStringLiteral("Y2")});
+
+    FileJournalSink again;
+    ASSERT_TRUE(again.open(path, error));
+    JournalWriter journal(again);
+    WalkSettings settings;
+    settings.header = before.record.header;
+    CheckoutWalk model(link, journal, settings);
+    bool allBack = false;
+    QObject::connect(&model, &CheckoutWalk::finished, [&](bool back) { allBack = back; });
+    model.startPutBack(before.record);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.isFinished(); }, 60000));
+    EXPECT_TRUE(allBack);
+    EXPECT_TRUE(sim.stateValue(QStringLiteral("coils")).startsWith(QLatin1String("00000")));
+    const JournalContents after = readJournal(path);
+    EXPECT_TRUE(after.record.outputsChanged.isEmpty());
+    EXPECT_EQ(after.skippedLines, 1);
+}
+
+// A walk cut short with X3 failed and its journal's last line cut, resumed: the points done are kept, the
+// rest walked, and the record is whole.
+TEST_F(CheckoutRecordTest, CutJournalResumed) {
+    walk(Walk{"", "X4", nullptr, "X3", 0, {}, "", "", ""});
+    QString error;
+    ASSERT_TRUE(file->append(R"({"format":1,"type":"point","point":"X4","res)", error));
+    const JournalContents cut = readJournal(dir.filePath(QStringLiteral("W.jsonl")));
+    ASSERT_EQ(cut.skippedLines, 1);
+    ASSERT_EQ(cut.record.points.size(), 8u);
+
+    walk(Walk{"", nullptr, nullptr, nullptr, 0, {}, "", "", ""}, &cut);
+    const JournalContents whole = readJournal(dir.filePath(QStringLiteral("W.jsonl")));
+    EXPECT_EQ(whole.skippedLines, 1);
+    ASSERT_TRUE(whole.record.closing);
+    EXPECT_EQ(whole.record.header, cut.record.header);
+    for (const PointResult &r : whole.record.table())
+        EXPECT_EQ(r.result, r.point.name() == u"X3" ? Result::Fail : Result::Pass)
+            << qPrintable(r.point.name());
+}
+
+// The record written as the wizard writes it, then rebuilt from the journal by "report".
+TEST_F(CheckoutRecordTest, ReportRebuildsTheWalksRecord) {
+    walk(Walk{"", nullptr, nullptr, nullptr, 0, {}, "", "", ""});
+    ASSERT_FALSE(record.closing->traceSha256.isEmpty());
+    QString error;
+    const QDir dir(this->dir.path());
+    ASSERT_TRUE(writeRecordFiles(record, dir.path(), QStringLiteral("W"), error)) << qPrintable(error);
+
+    const QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/qm4107-checkout");
+    const QStringList args = {QStringLiteral("report"), dir.filePath(QStringLiteral("W.jsonl")),
+                              QStringLiteral("--csv"),  dir.filePath(QStringLiteral("R.csv")),
+                              QStringLiteral("--pdf"),  dir.filePath(QStringLiteral("R.pdf"))};
+    QProcess report;
+    report.start(program, args);
+    ASSERT_TRUE(report.waitForFinished(60000));
+    EXPECT_EQ(report.exitCode(), 0) << report.readAllStandardError().toStdString();
+    QFile walked(dir.filePath(QStringLiteral("W.csv"))), rebuilt(dir.filePath(QStringLiteral("R.csv")));
+    ASSERT_TRUE(walked.open(QIODevice::ReadOnly) && rebuilt.open(QIODevice::ReadOnly));
+    EXPECT_EQ(walked.readAll(), rebuilt.readAll());
+
+    QProcess text;
+    text.start(QStringLiteral("pdftotext"), {dir.filePath(QStringLiteral("R.pdf")), QStringLiteral("-")});
+    ASSERT_TRUE(text.waitForFinished(60000));
+    const QString pdfText = QString::fromUtf8(text.readAllStandardOutput());
+    for (const char *caption :
+         {"QM4107 模块调试记录", "调试人", "见证人", "日期", "第 1 页 共", "KA-101", "LS-301"})
+        EXPECT_TRUE(pdfText.contains(QString::fromUtf8(caption))) << caption;
+    QProcess fonts;
+    fonts.start(QStringLiteral("pdffonts"), {dir.filePath(QStringLiteral("R.pdf"))});
+    ASSERT_TRUE(fonts.waitForFinished(60000));
+    const QStringList fontLines = QString::fromUtf8(fonts.readAllStandardOutput()).split(u'\n').mid(2);
+    ASSERT_FALSE(fontLines.join(QString()).trimmed().isEmpty());
+    // Every font embedded: the "emb" column, fifth from the end.
+    for (const QString &line : fontLines) {
+        const QStringList cells = line.split(u' ', Qt::SkipEmptyParts);
+        if (!cells.isEmpty()) {
+            EXPECT_EQ(cells.value(cells.size() - 5), QStringLiteral("yes")) << qPrintable(line);
+        }
+    }
+
+    // Run again, it finds its files there and leaves them alone.
+    report.start(program, args);
+    ASSERT_TRUE(report.waitForFinished(60000));
+    EXPECT_EQ(report.exitCode(), 1);
+    EXPECT_TRUE(report.readAllStandardError().contains("不覆盖"));
+}
+
+} // namespace

@@ -1,0 +1,59 @@
+// Names of a record's files: safe on Windows and Linux, never the name of a record already there.
+#include "RecordNames.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct NameCase {
+    const char *name;
+    const char *project;
+    const char *tag;
+    QStringList existing; // files already in the folder
+    const char *expected;
+};
+
+void PrintTo(const NameCase &row, std::ostream *out) {
+    *out << row.name;
+}
+
+class RecordNamesTest : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(RecordNamesTest, SafeAndUnused) {
+    const NameCase &row = GetParam();
+    QTemporaryDir dir;
+    for (const QString &file : row.existing) {
+        QFile f(QDir(dir.path()).filePath(file));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    const QDateTime start(QDate(2026, 12, 7), QTime(14, 3, 11));
+    const QString base =
+        RecordNames::baseName(QString::fromUtf8(row.project), QString::fromUtf8(row.tag), start);
+    EXPECT_EQ(RecordNames::unusedBaseName(dir.path(), base), QString::fromUtf8(row.expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RecordNamesTest,
+    ::testing::Values(
+        NameCase{"Plain", "一号站", "KA-101", {}, "一号站_KA-101_20261207-140311"},
+        NameCase{"IllegalCharacters", "A/B:C*D?", "x<y>|\"z\\", {}, "A_B_C_D__x_y___z__20261207-140311"},
+        NameCase{"ReservedOnWindows", "con", "COM1.x", {}, "_con__COM1.x_20261207-140311"},
+        NameCase{"TrailingDotsAndBlank", "泵站. ", "", {}, "泵站___20261207-140311"},
+        NameCase{"FortyCharactersAPart",
+                 "一二三四五六七八九十一二三四五六七八九十一二三四五六七八九十一二三四五六七八九十多余",
+                 "T",
+                 {},
+                 "一二三四五六七八九十一二三四五六七八九十一二三四五六七八九十一二三四五六七八九十_T_"
+                 "20261207-140311"},
+        NameCase{"ClashGetsTwoThenThree",
+                 "P",
+                 "T",
+                 {"P_T_20261207-140311.jsonl", "P_T_20261207-140311-2.pdf"},
+                 "P_T_20261207-140311-3"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+} // namespace

@@ -1,0 +1,147 @@
+// The wizard offscreen, driven through its pages by a scripted engineer, on the real MODBUS485 and
+// qm4107-sim. With QM4107_CHECKOUT_GRAB=FILE.png the inputs page is saved as a picture.
+#include "CheckoutWizard.h"
+#include "Modbus485Library.h"
+#include "SimProcess.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct WizardRun {
+    const char *name;
+    const char *cancelAt; // "取消" when this question comes up; nullptr walks to the end
+    const char *coilsLeft;
+    const char *journalHolds;
+    bool
+        resume; // the folder holds an unfinished journal with every point but C3 done, and it is gone on with
+};
+
+void PrintTo(const WizardRun &run, std::ostream *out) {
+    *out << run.name;
+}
+
+class WizardTest : public ::testing::TestWithParam<WizardRun> {};
+
+void click(CheckoutWizard &wizard, Choice choice) {
+    const auto buttons = wizard.currentPage()->findChildren<QPushButton *>(
+        QStringLiteral("choice%1").arg(static_cast<int>(choice)));
+    ASSERT_EQ(buttons.size(), 1) << static_cast<int>(choice);
+    buttons.front()->click();
+}
+
+TEST_P(WizardTest, EngineerWalksThePages) {
+    const WizardRun &run = GetParam();
+    SimProcess sim;
+    QTemporaryDir dir;
+    ASSERT_FALSE(sim.devicePath().isEmpty());
+    qunsetenv("MODBUS485_TRACE");
+    qputenv("MODBUS485_PORT19", sim.devicePath().toLocal8Bit());
+    Modbus485Library link;
+    CheckoutWizard wizard(link);
+    wizard.tuneWalk = [](WalkSettings &s) {
+        s.pollMs = 20;
+        s.prewatchReads = 3;
+        s.countSteadyMs = 300;
+    };
+    wizard.show();
+    wizard.folderEdit->setText(dir.path());
+    if (run.resume) {
+        FileJournalSink sink;
+        QString error;
+        ASSERT_TRUE(sink.open(QDir(dir.path()).filePath(QStringLiteral("earlier.jsonl")), error));
+        JournalWriter journal(sink);
+        RecordHeader header;
+        header.project = QStringLiteral("一号站");
+        header.moduleTag = QStringLiteral("KA-101");
+        header.engineer = QStringLiteral("张工");
+        header.port = 19;
+        ModuleSnapshot found;
+        found.outputs = {0, 0, 0, 0, 0};
+        found.presets = {0, 0, 0};
+        ASSERT_TRUE(journal.writeHeader(header) && journal.writeAsFound(found));
+        for (const PointId &point : walkOrder()) {
+            if (point.name() != u"C3") {
+                ASSERT_TRUE(
+                    journal.writePoint({point, {}, {}, {}, {}, Result::Pass, Defect::None, {}, {}, 1}));
+            }
+        }
+        wizard.findLeftChanged();
+        wizard.resumeCheck->setChecked(true);
+    } else {
+        wizard.projectEdit->setText(QStringLiteral("一号站"));
+        wizard.tagEdit->setText(QStringLiteral("KA-101"));
+        wizard.engineerEdit->setText(QStringLiteral("张工"));
+    }
+    wizard.next();
+    ASSERT_EQ(wizard.currentId(), CheckoutWizard::LinePage);
+    wizard.portSpin->setValue(19);
+    wizard.next();
+    ASSERT_TRUE(wizard.walk());
+
+    bool cancelled = false;
+    QObject::connect(wizard.walk(), &CheckoutWalk::asked, &wizard, [&](const Question &q) {
+        QTimer::singleShot(0, &wizard, [&, q] {
+            if (run.cancelAt && q.text.contains(QString::fromUtf8(run.cancelAt))) {
+                cancelled = true;
+                return wizard.reject();
+            }
+            if (q.point.startsWith(u'X') && q.whileWaiting) {
+                return sim.command(QStringLiteral("input %1 1").arg(q.point.mid(1)));
+            }
+            if (run.resume) {
+                EXPECT_EQ(q.point, QStringLiteral("C3"));
+            }
+            if (q.wantsNumber)
+                sim.command(QStringLiteral("burst %1 10").arg(q.point.mid(1)));
+            if (!q.whileWaiting)
+                click(wizard, q.choices.front());
+        });
+    });
+    QObject::connect(wizard.walk(), &CheckoutWalk::status, &wizard, [&](const QString &text) {
+        if (text == QStringLiteral("X3 已变化，请复原") && qEnvironmentVariableIsSet("QM4107_CHECKOUT_GRAB"))
+            wizard.grab().save(qEnvironmentVariable("QM4107_CHECKOUT_GRAB"));
+        if (text.endsWith(QStringLiteral("已变化，请复原")))
+            sim.command(QStringLiteral("input %1 0").arg(text.section(u' ', 0, 0).mid(1)));
+    });
+
+    if (run.cancelAt) {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return cancelled && !wizard.isVisible(); }, 60000));
+    } else {
+        auto *write = wizard.findChild<QPushButton *>(QStringLiteral("writeRecord"));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return write->isEnabled(); }, 120000));
+        EXPECT_EQ(wizard.currentId(), CheckoutWizard::SummaryPage);
+        write->click();
+        const QString name = QDir(dir.path()).filePath(wizard.recordName());
+        EXPECT_EQ(run.resume, wizard.recordName() == u"earlier");
+        QFile csv(name + QStringLiteral(".csv"));
+        ASSERT_TRUE(csv.open(QIODevice::ReadOnly)) << qPrintable(wizard.recordMessage->text());
+        EXPECT_EQ(csv.readAll().count("通过"), 18);
+        EXPECT_TRUE(QFile::exists(name + QStringLiteral(".pdf")));
+    }
+    QFile journal(QDir(dir.path()).filePath(wizard.recordName() + QStringLiteral(".jsonl")));
+    ASSERT_TRUE(journal.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(journal.readAll().contains(run.journalHolds));
+    EXPECT_TRUE(sim.stateValue(QStringLiteral("coils")).startsWith(QLatin1String(run.coilsLeft)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, WizardTest,
+    ::testing::Values(WizardRun{"WholeModule", nullptr, "00000", "\"type\":\"close\"", false},
+                      WizardRun{"CancelWithY2Closed", "Y2 已接通", "00000",
+                                "\"point\":\"Y2\",\"state\":\"restored\"", false},
+                      WizardRun{"ResumeUnfinished", nullptr, "00000", "\"type\":\"close\"", true}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+} // namespace
