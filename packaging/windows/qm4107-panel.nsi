@@ -1,13 +1,15 @@
 ; The installer of qm4107-panel for 64-bit Windows, made by scripts/windows:
 ;   makensis -DVERSION=... -DSTAGE=<the unpacked zip's folder> -DFILES=<its file list> -DICON=... -DOUTFILE=...
-; It puts the folder under Program Files, adds a Start-menu entry and an entry in "Apps and features", and its
-; uninstaller removes exactly what it installed. /S installs or uninstalls silently.
+; It puts the folder under Program Files, adds Start-menu entries for the panel and the guided checkout and an
+; entry in "Apps and features", and its uninstaller removes exactly what it installed. /S installs or
+; uninstalls silently.
 ; A 64-bit installer: it runs on every 64-bit Windows, and under Wine where 32-bit programs cannot.
 Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 
 !define PRODUCT "QM4107开关量采集模块"
+!define CHECKOUT "QM4107调试向导"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\qm4107-panel"
 
 Name "${PRODUCT}"
@@ -35,6 +37,7 @@ Section "Install"
     File /r "${STAGE}/*"
     WriteUninstaller "$INSTDIR\uninstall.exe"
     CreateShortCut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\qm4107-panel.exe" "" "$INSTDIR\qm4107-panel.exe" 0
+    CreateShortCut "$SMPROGRAMS\${CHECKOUT}.lnk" "$INSTDIR\qm4107-checkout.exe" "" "$INSTDIR\qm4107-checkout.exe" 0
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\qm4107-panel.exe"
@@ -49,6 +52,7 @@ Section "Uninstall"
     SetRegView 64
     SetShellVarContext all
     Delete "$SMPROGRAMS\${PRODUCT}.lnk"
+    Delete "$SMPROGRAMS\${CHECKOUT}.lnk"
     ; One Delete per installed file and one RMDir per folder, deepest first: nothing the user put there goes.
     !include "${FILES}"
     Delete "$INSTDIR\uninstall.exe"
