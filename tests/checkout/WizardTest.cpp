@@ -5,10 +5,12 @@
 #include "SimProcess.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
@@ -134,6 +136,35 @@ TEST_P(WizardTest, EngineerWalksThePages) {
     ASSERT_TRUE(journal.open(QIODevice::ReadOnly));
     EXPECT_TRUE(journal.readAll().contains(run.journalHolds));
     EXPECT_TRUE(sim.stateValue(QStringLiteral("coils")).startsWith(QLatin1String(run.coilsLeft)));
+}
+
+// The line page's 扫描 finds the simulated module at another station and baud rate, fills in the page and
+// leaves the port free.
+TEST(WizardScan, ScanFillsInTheModulesSettings) {
+    SimProcess sim({"--station", "6", "--baud", "19200"});
+    QTemporaryDir dir;
+    ASSERT_FALSE(sim.devicePath().isEmpty());
+    qputenv("MODBUS485_PORT18", sim.devicePath().toLocal8Bit());
+    Modbus485Library link;
+    CheckoutWizard wizard(link);
+    wizard.show();
+    wizard.folderEdit->setText(dir.path());
+    wizard.projectEdit->setText(QStringLiteral("一号站"));
+    wizard.tagEdit->setText(QStringLiteral("KA-101"));
+    wizard.engineerEdit->setText(QStringLiteral("张工"));
+    wizard.next();
+    ASSERT_EQ(wizard.currentId(), CheckoutWizard::LinePage);
+    wizard.portSpin->setValue(18);
+    auto *message = wizard.currentPage()->findChild<QLabel *>(QStringLiteral("scanMessage"));
+    wizard.currentPage()->findChild<QPushButton *>(QStringLiteral("scanButton"))->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return message->text().startsWith(u"找到"); }, 120000))
+        << qPrintable(message->text());
+    EXPECT_TRUE(message->text().startsWith(QStringLiteral("找到模块：站号 6，19200 bps，无校验，应答 ")))
+        << qPrintable(message->text());
+    EXPECT_EQ(wizard.stationSpin->value(), 6);
+    EXPECT_EQ(wizard.baudCombo->currentText(), QStringLiteral("19200"));
+    EXPECT_EQ(wizard.parityCombo->currentIndex(), 0);
+    EXPECT_EQ(QProcess::execute(QStringLiteral("flock"), {"--nonblock", sim.devicePath(), "true"}), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
