@@ -1,6 +1,8 @@
 #include "CheckoutWizard.h"
 
 #include "IoList.h"
+#include "LinkError.h"
+#include "ModuleScan.h"
 #include "RecordNames.h"
 #include "Report.h"
 
@@ -21,6 +23,7 @@
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QTemporaryFile>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWizardPage>
@@ -114,8 +117,9 @@ private:
 
 class LinePage : public QWizardPage {
 public:
-    explicit LinePage(CheckoutWizard *wizard)
-        : m_wizard(wizard) {
+    LinePage(CheckoutWizard *wizard, Modbus485 &link)
+        : m_wizard(wizard)
+        , m_link(link) {
         setTitle(QStringLiteral("连接"));
         setSubTitle(QStringLiteral("端口、站号、波特率和校验方式与面板相同。开始后不能返回。"));
         auto *form = new QFormLayout(this);
@@ -129,16 +133,104 @@ public:
         wizard->baudCombo->setCurrentIndex(1);
         form->addRow(QStringLiteral("校验方式"), wizard->parityCombo = new QComboBox);
         wizard->parityCombo->addItems({parityText(0), parityText(1), parityText(2)});
+        // The scan fills in station, baud rate and parity for the port chosen above.
+        auto *scanRow = new QHBoxLayout;
+        scanRow->addWidget(m_scanButton = new QPushButton(QStringLiteral("扫描")));
+        m_scanButton->setObjectName(QStringLiteral("scanButton"));
+        scanRow->addWidget(m_scanMessage = new QLabel, 1);
+        m_scanMessage->setObjectName(QStringLiteral("scanMessage"));
+        m_scanMessage->setWordWrap(true);
+        form->addRow(scanRow);
         form->addRow(QStringLiteral("不允许动作的输出"), wizard->doNotSwitchEdit = new QLineEdit);
         wizard->doNotSwitchEdit->setPlaceholderText(QStringLiteral("例如 Y2 Y5"));
         form->addRow(wizard->lineMessage = messageLabel());
         setCommitPage(true);
+        m_scanTimer.setSingleShot(true);
+        connect(&m_scanTimer, &QTimer::timeout, this, &LinePage::scanStep);
+        connect(m_scanButton, &QPushButton::clicked, this, [this] {
+            if (m_scan)
+                return endScan(QStringLiteral("扫描已停止"));
+            m_scan = std::make_unique<ModuleScan>(m_link, m_wizard->portSpin->value());
+            m_scanButton->setText(QStringLiteral("停止"));
+            setFieldsEnabled(false);
+            m_scanTimer.start(0);
+        });
+        // "取消" and closing the window release the port.
+        connect(wizard, &QDialog::finished, this, [this] {
+            if (m_scan)
+                endScan({});
+        });
     }
 
-    bool validatePage() override { return m_wizard->startWalk(); }
+    bool validatePage() override {
+        if (m_scan)
+            endScan({});
+        return m_wizard->startWalk();
+    }
+    void cleanupPage() override {
+        if (m_scan)
+            endScan({});
+    }
 
 private:
+    // One exchange of the scan per turn of the event loop, with the pause it asks for between them.
+    void scanStep() {
+        if (!m_scan)
+            return;
+        ModuleScan::Step step;
+        try {
+            step = m_scan->step();
+        } catch (const LinkError &error) {
+            return endScan(QStringLiteral("找不到 MODBUS485 库：%1").arg(QString::fromUtf8(error.what())));
+        }
+        const QString baud = m_wizard->baudCombo->itemText(m_scan->baudCode());
+        switch (step) {
+        case ModuleScan::Step::Scanning:
+            m_scanMessage->setText(QStringLiteral("正在扫描：%1 bps，%2，站号 %3")
+                                       .arg(baud, m_wizard->parityCombo->itemText(m_scan->parityCode()))
+                                       .arg(m_scan->station()));
+            m_scanTimer.start(m_scan->waitMs());
+            return;
+        case ModuleScan::Step::Found: {
+            const ModuleScan::Found found = m_scan->found();
+            m_wizard->stationSpin->setValue(found.station);
+            m_wizard->baudCombo->setCurrentIndex(found.baudCode);
+            m_wizard->parityCombo->setCurrentIndex(found.parityCode);
+            return endScan(QStringLiteral("找到模块：站号 %1，%2 bps，%3，应答 %4 ms")
+                               .arg(found.station)
+                               .arg(m_wizard->baudCombo->itemText(found.baudCode),
+                                    m_wizard->parityCombo->itemText(found.parityCode))
+                               .arg(found.answerUs / 1000.0, 0, 'f', 1));
+        }
+        case ModuleScan::Step::CannotOpen:
+            return endScan(QString::fromStdString(m_scan->openError()));
+        case ModuleScan::Step::NothingAnswered:
+        case ModuleScan::Step::Stopped:
+            return endScan(QStringLiteral("未找到模块"));
+        }
+    }
+
+    // Ends the scan where it is, releasing the port, and says `message`.
+    void endScan(const QString &message) {
+        m_scanTimer.stop();
+        m_scan.reset();
+        m_scanButton->setText(QStringLiteral("扫描"));
+        setFieldsEnabled(true);
+        m_scanMessage->setText(message);
+    }
+
+    void setFieldsEnabled(bool enabled) {
+        for (QWidget *field : std::initializer_list<QWidget *>{m_wizard->portSpin, m_wizard->stationSpin,
+                                                               m_wizard->baudCombo, m_wizard->parityCombo})
+            field->setEnabled(enabled);
+    }
+
     CheckoutWizard *m_wizard;
+    Modbus485 &m_link;
+    std::unique_ptr<ModuleScan> m_scan;
+    QTimer m_scanTimer;
+    QPushButton *m_scanButton;
+    QLabel *m_scanMessage;
 };
 
 // One stage of the walk: the question up, its buttons, a remark, and what has been done so far.
@@ -301,7 +393,7 @@ CheckoutWizard::CheckoutWizard(Modbus485 &link, QWidget *parent)
     setButtonText(QWizard::CancelButton, QStringLiteral("取消"));
     setOption(QWizard::NoBackButtonOnLastPage);
     setPage(HeaderPage, new ::HeaderPage(this));
-    setPage(LinePage, new ::LinePage(this));
+    setPage(LinePage, new ::LinePage(this, m_link));
     setPage(ConnectionPage, new WalkPage(this, Stage::Connection, QStringLiteral("通讯检查"),
                                          QStringLiteral("连续读取十次，全部正确后继续。")));
     setPage(AsFoundPage,

@@ -13,15 +13,14 @@ set(QM4107_PRIVATE_LIBDIR lib/qm4107)
 # The panel and the checkout load MODBUS485 by name at run time, from its own folder first and then through the dynamic
 # loader's search. An installed program finds lib/qm4107 beside its bin/ through an rpath of
 # $ORIGIN/../lib/qm4107. It has to be the old-style DT_RPATH: a DT_RUNPATH in the program is not consulted
-# for a dlopen made by QtCore, which is where QLibrary loads from.
+# for a dlopen made by QtCore, which is where QLibrary loads from. qm4107-ports also links MODBUS485 at build
+# time, and its scan loads it by name like the windows.
 if(UNIX AND NOT APPLE)
     file(RELATIVE_PATH bin_to_private /${CMAKE_INSTALL_BINDIR} /${QM4107_PRIVATE_LIBDIR})
-    foreach(program qm4107-panel qm4107-checkout)
+    foreach(program qm4107-panel qm4107-checkout qm4107-ports)
         set_target_properties(${program} PROPERTIES INSTALL_RPATH "\$ORIGIN/${bin_to_private}")
         target_link_options(${program} PRIVATE "LINKER:--disable-new-dtags")
     endforeach()
-    # qm4107-ports links MODBUS485 at build time, so the dynamic loader finds it through the same rpath.
-    set_target_properties(qm4107-ports PROPERTIES INSTALL_RPATH "\$ORIGIN/${bin_to_private}")
 endif()
 
 if(TARGET MODBUS485)

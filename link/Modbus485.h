@@ -35,4 +35,8 @@ public:
     virtual int32_t GetPort_Counters(int32_t port, int32_t *values, int32_t count) = 0;
     virtual int32_t GetPort_LastRead(int32_t port, int32_t station, int32_t function, int32_t start,
                                      int32_t *values, int32_t count) = 0;
+
+    // Fixes the time allowed for the module's turnaround on an open port until it is closed or opened again;
+    // 0 goes back to learning each station's.
+    virtual int32_t SetPort_Turnaround(int32_t port, int32_t milliseconds) = 0;
 };

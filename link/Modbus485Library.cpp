@@ -24,6 +24,7 @@ enum Entry {
     PortInfo,
     PortCounters,
     PortLastRead,
+    PortTurnaround,
     EntryCount
 };
 } // namespace
@@ -119,4 +120,8 @@ int32_t Modbus485Library::GetPort_LastRead(int32_t port, int32_t station, int32_
                                            int32_t *values, int32_t count) {
     return this->function<decltype(::GetPort_LastRead)>(PortLastRead, "GetPort_LastRead")(
         port, station, function, start, values, count);
+}
+
+int32_t Modbus485Library::SetPort_Turnaround(int32_t port, int32_t milliseconds) {
+    return function<decltype(::SetPort_Turnaround)>(PortTurnaround, "SetPort_Turnaround")(port, milliseconds);
 }

@@ -5,10 +5,12 @@
 #include "SimProcess.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
@@ -26,6 +28,7 @@ struct WizardRun {
     const char *journalHolds;
     bool
         resume; // the folder holds an unfinished journal with every point but C3 done, and it is gone on with
+    bool scan;  // the module is at station 6 and 19200 baud, and "扫描" finds it
 };
 
 void PrintTo(const WizardRun &run, std::ostream *out) {
@@ -43,7 +46,7 @@ void click(CheckoutWizard &wizard, Choice choice) {
 
 TEST_P(WizardTest, EngineerWalksThePages) {
     const WizardRun &run = GetParam();
-    SimProcess sim;
+    SimProcess sim(run.scan ? QStringList{"--station", "6", "--baud", "19200"} : QStringList{});
     QTemporaryDir dir;
     ASSERT_FALSE(sim.devicePath().isEmpty());
     qunsetenv("MODBUS485_TRACE");
@@ -87,6 +90,17 @@ TEST_P(WizardTest, EngineerWalksThePages) {
     wizard.next();
     ASSERT_EQ(wizard.currentId(), CheckoutWizard::LinePage);
     wizard.portSpin->setValue(19);
+    if (run.scan) {
+        auto *message = wizard.currentPage()->findChild<QLabel *>(QStringLiteral("scanMessage"));
+        wizard.currentPage()->findChild<QPushButton *>(QStringLiteral("scanButton"))->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return message->text().startsWith(u"找到"); }, 120000))
+            << qPrintable(message->text());
+        EXPECT_TRUE(message->text().startsWith(QStringLiteral("找到模块：站号 6，19200 bps，无校验，应答 ")));
+        EXPECT_EQ(wizard.stationSpin->value(), 6);
+        EXPECT_EQ(wizard.baudCombo->currentText(), QStringLiteral("19200"));
+        // The port is free again for the walk.
+        EXPECT_EQ(QProcess::execute(QStringLiteral("flock"), {"--nonblock", sim.devicePath(), "true"}), 0);
+    }
     wizard.next();
     ASSERT_TRUE(wizard.walk());
 
@@ -138,10 +152,11 @@ TEST_P(WizardTest, EngineerWalksThePages) {
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, WizardTest,
-    ::testing::Values(WizardRun{"WholeModule", nullptr, "00000", "\"type\":\"close\"", false},
+    ::testing::Values(WizardRun{"WholeModule", nullptr, "00000", "\"type\":\"close\"", false, false},
                       WizardRun{"CancelWithY2Closed", "Y2 已接通", "00000",
-                                "\"point\":\"Y2\",\"state\":\"restored\"", false},
-                      WizardRun{"ResumeUnfinished", nullptr, "00000", "\"type\":\"close\"", true}),
+                                "\"point\":\"Y2\",\"state\":\"restored\"", false, false},
+                      WizardRun{"ResumeUnfinished", nullptr, "00000", "\"type\":\"close\"", true, false},
+                      WizardRun{"ScannedModule", nullptr, "00000", "\"type\":\"close\"", false, true}),
     [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace

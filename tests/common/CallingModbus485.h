@@ -72,6 +72,10 @@ public:
         return call(QStringLiteral("Set_4X_D1"), {port, station, reg, value}, {},
                     [=](Modbus485 &m) { return m.Set_4X_D1(port, station, reg, value); });
     }
+    int32_t SetPort_Turnaround(int32_t port, int32_t milliseconds) override {
+        return call(QStringLiteral("SetPort_Turnaround"), {port, milliseconds}, {},
+                    [=](Modbus485 &m) { return m.SetPort_Turnaround(port, milliseconds); });
+    }
 
 protected:
     virtual int32_t call(const QString &operation, std::initializer_list<int32_t> args,

@@ -12,8 +12,8 @@ int32_t CountingModbus485::call(const QString &operation, std::initializer_list<
     const int32_t result = pass(m_target);
     ++m_calls;
     ++m_callsOf[operation];
-    // A port operation (OpenPort_, ClosePort_, GetPort_) fails with any non-zero code, an exchange with
-    // Failed.
+    // A port operation (OpenPort_, ClosePort_, GetPort_, SetPort_) fails with any non-zero code, an exchange
+    // with Failed.
     if (operation.contains(u"Port_") ? result != 0 : result == ModuleMap::Failed)
         ++m_failures;
     if (recording)

@@ -77,5 +77,6 @@ TEST(LoaderMissing, EntryPointMissingRaisesLinkErrorEachTime) {
     EXPECT_THROW(link.GetPort_Info(1, text, sizeof text), LinkError);
     EXPECT_THROW(link.GetPort_Counters(1, values, MODBUS485_COUNTERS), LinkError);
     EXPECT_THROW(link.GetPort_LastRead(1, 1, 2, 1, values, MODBUS485_LASTREAD_VALUES), LinkError);
+    EXPECT_THROW(link.SetPort_Turnaround(1, 20), LinkError);
     EXPECT_EQ(link.GetPort_Status(4), 704);
 }

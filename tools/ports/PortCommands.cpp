@@ -2,17 +2,21 @@
 #include "Commands.h"
 #include "DeviceAccess.h"
 #include "DeviceFinder.h"
-#include "ModuleScan.h"
 #include "UserMapFile.h"
 
+#include "LineCodes.h"
 #include "MODBUS485.h"
+#include "Modbus485Library.h"
+#include "ModuleScan.h"
 
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 int mapPort(int port, const std::string &device) {
     DeviceAccess access(device);
@@ -53,37 +57,59 @@ void onStop(int) {
     g_stop = 1;
 }
 
+int baudRate(int32_t baudCode) {
+    return modbus485::BaudRates[baudCode];
+}
+
+// The window's caption of a parity code.
+const char *parityCaption(int32_t parityCode) {
+    return parityCode == modbus485::ParityNone  ? "无校验"
+           : parityCode == modbus485::ParityOdd ? "奇校验"
+                                                : "偶校验";
+}
+
 // Scans one port; prints what it found or why it could not look.
-int scanPort(int port) {
+int scanPort(Modbus485 &link, int port) {
     std::array<char, 4096> device{};
     GetPort_Device(port, device.data(), static_cast<int32_t>(device.size()));
     const bool terminal = isatty(STDERR_FILENO);
-    ModuleScan scan(port, g_stop);
-    scan.onProgress = [&](int32_t baud, int32_t parity, int32_t station) {
-        if (terminal)
-            std::fprintf(stderr, "\rport %d: %d baud, %s, station %d ", port, ModuleScan::baudRate(baud),
-                         ModuleScan::parityCaption(parity), station);
-        else if (station == ModuleScan::FirstStation)
-            std::fprintf(stderr, "port %d: trying %d baud, %s, stations %d-%d\n", port,
-                         ModuleScan::baudRate(baud), ModuleScan::parityCaption(parity),
-                         ModuleScan::FirstStation, ModuleScan::LastStation);
-    };
-    const ModuleScan::Result result = scan.run();
+    ModuleScan scan(link, port);
+    ModuleScan::Step result = ModuleScan::Step::Scanning;
+    int32_t shownSetting = -1, shownStation = 0;
+    while (!g_stop && (result = scan.step()) == ModuleScan::Step::Scanning) {
+        // A line each time the scan gets to a setting, or to a station on a terminal.
+        const int32_t setting = scan.baudCode() * modbus485::ParityCodes + scan.parityCode();
+        if (setting != shownSetting || scan.station() != shownStation) {
+            if (terminal)
+                std::fprintf(stderr, "\rport %d: %d baud, %s, station %d ", port, baudRate(scan.baudCode()),
+                             parityCaption(scan.parityCode()), scan.station());
+            else if (setting != shownSetting)
+                std::fprintf(stderr, "port %d: trying %d baud, %s, stations %d-%d\n", port,
+                             baudRate(scan.baudCode()), parityCaption(scan.parityCode()),
+                             ModuleScan::FirstStation, ModuleScan::LastStation);
+            shownSetting = setting;
+            shownStation = scan.station();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(scan.waitMs()));
+    }
+    if (g_stop)
+        scan.stop();
     if (terminal)
         std::fprintf(stderr, "\r\033[K");
     switch (result) {
-    case ModuleScan::Result::Found:
+    case ModuleScan::Step::Found:
         std::printf("port %d: station %d, %d baud, %s, answers in %.1f ms\n", port, scan.found().station,
-                    ModuleScan::baudRate(scan.found().baudCode),
-                    ModuleScan::parityCaption(scan.found().parityCode), scan.found().answerUs / 1000.0);
+                    baudRate(scan.found().baudCode), parityCaption(scan.found().parityCode),
+                    scan.found().answerUs / 1000.0);
         return ExitFound;
-    case ModuleScan::Result::CannotOpen:
+    case ModuleScan::Step::CannotOpen:
         std::printf("port %d: not scanned: %s\n", port, scan.openError().c_str());
         return ExitError;
-    case ModuleScan::Result::Interrupted:
+    case ModuleScan::Step::Scanning:
+    case ModuleScan::Step::Stopped:
         std::printf("port %d: scan interrupted, port released\n", port);
         return ExitInterrupted;
-    case ModuleScan::Result::NothingAnswered:
+    case ModuleScan::Step::NothingAnswered:
         break;
     }
     std::printf("port %d (%s): no module answered\n", port, device.data());
@@ -106,8 +132,9 @@ int scanPorts(int onlyPort) {
         sigaddset(&stopSignals, signal);
     sigprocmask(SIG_UNBLOCK, &stopSignals, nullptr);
 
+    Modbus485Library link;
     if (onlyPort)
-        return scanPort(onlyPort);
+        return scanPort(link, onlyPort);
     // Every port whose device is here: a serial device sysfs lists, or anything a map names that exists.
     std::vector<std::string> present;
     for (const SerialDevice &device : DeviceFinder().present())
@@ -121,7 +148,7 @@ int scanPorts(int onlyPort) {
         if (!here && (mapping.source == MODBUS485_SOURCE_DEFAULT || !DeviceAccess(real).isCharacterDevice()))
             continue;
         any = true;
-        const int portResult = scanPort(mapping.port);
+        const int portResult = scanPort(link, mapping.port);
         if (portResult == ExitInterrupted)
             return portResult;
         found = found || portResult == ExitFound;
