@@ -9,13 +9,7 @@ using modbus485::Outcome;
 using modbus485::RtuAnswer;
 
 namespace {
-constexpr std::size_t MaxFrame = 256;
 constexpr int SilentProbesToForget = 3;
-
-bool crcHolds(const uint8_t *frame, std::size_t size) {
-    const uint16_t crc = modbus485::crc16(frame, size - 2);
-    return frame[size - 2] == (crc & 0xFF) && frame[size - 1] == (crc >> 8);
-}
 
 int roundedMs(LineHygiene::Clock::duration d) {
     return static_cast<int>((duration_cast<microseconds>(d).count() + 500) / 1000);
@@ -102,7 +96,7 @@ void LineHygiene::drain(std::vector<uint8_t> &dropped) {
     std::vector<std::size_t> ends;
     std::vector<Clock::time_point> arrived;
     std::vector<bool> waitedFor;
-    uint8_t discard[MaxFrame];
+    uint8_t discard[modbus485::MaxFrameSize];
     for (;;) {
         const auto before = m_clock.now();
         const int got = m_line.read(discard, sizeof discard, std::max(windowEnd, quietFrom + gap));
@@ -188,7 +182,7 @@ void LineHygiene::receive(modbus485::Exchange &x, Clock::time_point deadline) {
     std::vector<uint8_t> raw; // everything that came, from the first byte
     std::size_t start = 0;    // where the frame being judged begins
     bool echoFirst = m_echoes;
-    uint8_t buffer[MaxFrame];
+    uint8_t buffer[modbus485::MaxFrameSize];
     auto take = [&](std::size_t at, std::size_t frameSize, RtuAnswer check) {
         x.answer.assign(raw.begin() + static_cast<std::ptrdiff_t>(at),
                         raw.begin() + static_cast<std::ptrdiff_t>(at + frameSize));
@@ -216,7 +210,7 @@ void LineHygiene::receive(modbus485::Exchange &x, Clock::time_point deadline) {
         if (ahead >= requestSize)
             return false; // a corrupted echo, or something else: not a driver's leftover
         for (std::size_t length = 4; length <= ahead; ++length)
-            if (crcHolds(raw.data() + start, length))
+            if (modbus485::crcHolds(raw.data() + start, length))
                 return false; // a whole frame is judged, never skipped
         x.skipped.assign(raw.begin() + static_cast<std::ptrdiff_t>(start),
                          raw.begin() + static_cast<std::ptrdiff_t>(at));
@@ -264,7 +258,7 @@ void LineHygiene::receive(modbus485::Exchange &x, Clock::time_point deadline) {
                 want = frameSize - (raw.size() - start);
             } else {
                 if (raw.size() >= start + requestSize + modbus485::rtuAnswerSize(request) ||
-                    raw.size() >= 2 * MaxFrame) {
+                    raw.size() >= 2 * modbus485::MaxFrameSize) {
                     x.answer.assign(raw.begin() + static_cast<std::ptrdiff_t>(start), raw.end());
                     x.outcome = Outcome::Garbled;
                     return;
@@ -378,7 +372,7 @@ bool LineHygiene::staleAnswer(Clock::duration window, std::vector<uint8_t> &behi
 bool LineHygiene::answerFollows(Clock::duration window, std::vector<uint8_t> &behind) {
     // The right answer comes a module's turnaround after the old one, not on its last byte: watch for as
     // long as this exchange may take.
-    uint8_t bytes[MaxFrame];
+    uint8_t bytes[modbus485::MaxFrameSize];
     const int got = m_line.read(bytes, sizeof bytes, m_clock.now() + window);
     if (got <= 0)
         return false;

@@ -44,8 +44,6 @@ public:
 
     // The pause before a request after the line goes quiet.
     Clock::duration frameGap() const;
-    // Whether this port's adapter is known to hear its own requests.
-    bool echoes() const { return m_echoes; }
 
 private:
     struct Station {
