@@ -117,37 +117,20 @@ bool ModbusPort::reopenLocked() {
 std::string ModbusPort::info() {
     std::lock_guard lock(m_mutex);
     const modbus485::PortMapping mapping = m_open ? m_mapping : modbus485::resolvePort(m_number);
-    std::string text = "端口" + std::to_string(m_number) + "：" + mapping.device + "（";
-    switch (mapping.source) {
-    case MODBUS485_SOURCE_VARIABLE:
-        text += "环境变量 MODBUS485_PORT" + std::to_string(m_number);
-        break;
-    case MODBUS485_SOURCE_USER_MAP:
-        text += "用户映射 " + mapping.file;
-        break;
-    case MODBUS485_SOURCE_SYSTEM_MAP:
-        text += "系统映射 " + mapping.file;
-        break;
-    default:
-        text += "默认";
-    }
-    text += "）";
-    switch (mapping.passedOverState) {
-    case modbus485::MapFileState::Truncated:
-        text += "\n映射文件 " + mapping.passedOver + " 过长，只读了前 64 KiB";
-        break;
-    case modbus485::MapFileState::NotRegular:
-        text += "\n映射文件 " + mapping.passedOver + " 不是普通文件，已忽略";
-        break;
-    case modbus485::MapFileState::Unreadable:
-        text += "\n映射文件 " + mapping.passedOver + " 无法读取，已忽略";
-        break;
-    case modbus485::MapFileState::Binary:
-        text += "\n映射文件 " + mapping.passedOver + " 不是文本文件，已忽略";
-        break;
-    default:
-        break;
-    }
+    // By MODBUS485_SOURCE_ code, then by MapFileState; the variable's name ends in the port's number, a map's
+    // word is followed by its file.
+    static const char *const sources[] = {"默认", "环境变量 MODBUS485_PORT", "用户映射 ", "系统映射 "};
+    static const char *const passedOver[] = {"",
+                                             "",
+                                             " 过长，只读了前 64 KiB",
+                                             " 不是普通文件，已忽略",
+                                             " 无法读取，已忽略",
+                                             " 不是文本文件，已忽略"};
+    std::string text =
+        "端口" + std::to_string(m_number) + "：" + mapping.device + "（" + sources[mapping.source] +
+        (mapping.source == MODBUS485_SOURCE_VARIABLE ? std::to_string(m_number) : mapping.file) + "）";
+    if (!mapping.passedOver.empty())
+        text += "\n映射文件 " + mapping.passedOver + passedOver[static_cast<int>(mapping.passedOverState)];
     // The reason belongs to the device that failed; after a change of map it would mislead.
     if (m_open || m_openResult.error == SerialLine::OpenError::None || mapping.device != m_mapping.device)
         return text;
