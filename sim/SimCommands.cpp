@@ -64,7 +64,8 @@ bool Simulator::command(const std::string &line) {
              m_state.setInputRegister(static_cast<int>(numbers[0]), static_cast<uint16_t>(numbers[1]));
     } else if (name == "register" && arity(2, 2)) {
         ok = numbers[1] >= -32768 && numbers[1] <= 65535 &&
-             m_state.setHoldingRegister(static_cast<int>(numbers[0]), static_cast<uint16_t>(numbers[1]));
+             m_state.writeHoldingRegister(static_cast<int>(numbers[0]), static_cast<uint16_t>(numbers[1])) ==
+                 ModuleState::Served;
     } else if (name == "silent" && arity(0, 1)) {
         ok = fault(Fault::Silent, 0);
     } else if (name == "late" && arity(1, 2) && numbers[0] >= 0) {

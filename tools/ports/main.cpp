@@ -45,7 +45,7 @@ const char usage[] =
 bool portNumber(const char *text, int &port) {
     char *end = nullptr;
     const long value = std::strtol(text, &end, 10);
-    if (*text == '\0' || *end != '\0' || value < 1 || value > MaxPort)
+    if (*text == '\0' || *end != '\0' || value < 1 || value > modbus485::MaxPort)
         return false;
     port = static_cast<int>(value);
     return true;
