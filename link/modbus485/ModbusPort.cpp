@@ -28,17 +28,13 @@ int turnaroundFromEnvironment() {
 } // namespace
 
 ModbusPort::ModbusPort(int number)
-    : m_number(number)
-    , m_line(m_serial)
-    , m_clock(m_steadyClock)
-    , m_scripted(false)
-    , m_hygiene(m_line, m_clock) {}
+    : ModbusPort(number, m_serial, m_steadyClock) {}
 
 ModbusPort::ModbusPort(int number, Line &line, LineClock &clock)
     : m_number(number)
     , m_line(line)
     , m_clock(clock)
-    , m_scripted(true)
+    , m_scripted(&line != &m_serial)
     , m_hygiene(m_line, m_clock) {}
 
 ModbusPort::~ModbusPort() {
