@@ -55,10 +55,6 @@ bool portNumber(const char *text, int &port) {
 
 int main(int argc, char *argv[]) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    const auto bad = [] {
-        std::fputs(usage, stderr);
-        return ExitError;
-    };
     int port = 0;
     if (args.empty() || (args.size() == 1 && args[0] == "list"))
         return listPorts();
@@ -72,5 +68,6 @@ int main(int argc, char *argv[]) {
         return unmapPort(port);
     if (args[0] == "scan" && args.size() <= 2 && (args.size() == 1 || portNumber(args[1].c_str(), port)))
         return scanPorts(port);
-    return bad();
+    std::fputs(usage, stderr);
+    return ExitError;
 }
