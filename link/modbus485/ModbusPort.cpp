@@ -61,7 +61,7 @@ int ModbusPort::open(int baud, char parity, bool protocolAddressing) {
     m_hygiene.reset(baud, parity, turnaroundFromEnvironment());
     m_protocolAddressing = protocolAddressing;
     m_deviceFailed = false;
-    std::fill(std::begin(m_stations), std::end(m_stations), StationHealth{});
+    std::fill(std::begin(m_demotedUntil), std::end(m_demotedUntil), Clock::time_point{});
     return MODBUS485_OPEN_OK;
 }
 
@@ -192,8 +192,8 @@ ModbusPort::Outcome ModbusPort::exchangeLocked(Exchange &x) {
         return Outcome::NotOpen;
     if (m_deviceFailed && !reopenLocked())
         return Outcome::DeviceFailed;
-    StationHealth &health = m_stations[x.request[0]];
-    if (x.isRead && m_clock.now() < health.demotedUntil)
+    Clock::time_point &demotedUntil = m_demotedUntil[x.request[0]];
+    if (x.isRead && m_clock.now() < demotedUntil)
         return Outcome::Demoted;
 
     const auto limit = m_hygiene.prepare(x);
@@ -212,11 +212,9 @@ ModbusPort::Outcome ModbusPort::exchangeLocked(Exchange &x) {
     switch (x.outcome) {
     case Outcome::Good:
     case Outcome::Late:
-        health = {};
+    case Outcome::Exception: // it answered, with a refusal
+        demotedUntil = {};
         return x.outcome;
-    case Outcome::Exception:
-        health = {}; // it answered, with a refusal
-        return Outcome::Exception;
     case Outcome::DeviceFailed:
         failDevice();
         return Outcome::DeviceFailed;
@@ -228,7 +226,7 @@ ModbusPort::Outcome ModbusPort::exchangeLocked(Exchange &x) {
         return Outcome::DeviceFailed;
     }
     if (x.outcome == Outcome::NoAnswer)
-        health.demotedUntil = m_clock.now() + Demotion;
+        demotedUntil = m_clock.now() + Demotion;
     return x.outcome; // garbled, cut short, mismatched or another station's: something answered
 }
 

@@ -57,9 +57,6 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     using Exchange = modbus485::Exchange;
-    struct StationHealth {
-        Clock::time_point demotedUntil{};
-    };
 
     Outcome exchange(Exchange &x);
     Outcome exchangeLocked(Exchange &x);
@@ -84,5 +81,5 @@ private:
     char m_parity = 'N';
     bool m_protocolAddressing = false;
     bool m_deviceFailed = false;
-    StationHealth m_stations[248];
+    Clock::time_point m_demotedUntil[248]{}; // by station: its reads fail at once until then
 };
