@@ -49,14 +49,12 @@ bool isNameOf(const std::string &name, const SerialDevice &device) {
     return canonicalName(name) == canonicalName(device.path);
 }
 
-bool brlttyOrModemManager(std::string &which) {
-    for (const char *program : {"/usr/bin/brltty", "/bin/brltty", "/usr/sbin/ModemManager"}) {
-        if (::access(program, X_OK) == 0) {
-            which = fs::path(program).filename().string();
-            return true;
-        }
-    }
-    return false;
+// The name of brltty or ModemManager when one is installed, else empty.
+std::string brlttyOrModemManager() {
+    for (const char *program : {"/usr/bin/brltty", "/bin/brltty", "/usr/sbin/ModemManager"})
+        if (::access(program, X_OK) == 0)
+            return fs::path(program).filename().string();
+    return {};
 }
 
 // A map file that the library passes over, said once at the top rather than as a missing port later.
@@ -127,8 +125,7 @@ int listPorts() {
             devices.push_back(finder.describe(mapping.device));
     }
     warnAboutMapFiles();
-    std::string grabber;
-    if (brlttyOrModemManager(grabber))
+    if (const std::string grabber = brlttyOrModemManager(); !grabber.empty())
         std::printf("Warning: %s is installed and may take USB serial adapters for itself; remove it or make "
                     "it leave the adapter alone if the port is busy or the module does not answer.\n\n",
                     grabber.c_str());
