@@ -34,13 +34,6 @@ void writeAll(int fd, const uint8_t *data, size_t length) {
 }
 } // namespace
 
-Simulator::Simulator(SimOptions options)
-    : m_options(std::move(options)) {}
-
-Simulator::~Simulator() {
-    closeLine();
-}
-
 int Simulator::run() {
     struct sigaction action {};
     action.sa_handler = onStopSignal;

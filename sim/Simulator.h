@@ -27,8 +27,9 @@ struct SimOptions {
 // line faults. What a request does to the module is answerRequest's (ModuleState.h).
 class Simulator {
 public:
-    explicit Simulator(SimOptions options);
-    ~Simulator();
+    explicit Simulator(SimOptions options)
+        : m_options(std::move(options)) {}
+    ~Simulator() { closeLine(); }
 
     // True for the baud rates the simulator can set on its line: 1200 to 115200, the standard steps.
     static bool runsAtBaud(int baud);

@@ -37,10 +37,6 @@ ModbusPort::ModbusPort(int number, Line &line, LineClock &clock)
     , m_scripted(&line != &m_serial)
     , m_hygiene(m_line, m_clock) {}
 
-ModbusPort::~ModbusPort() {
-    close();
-}
-
 SerialLine::OpenResult ModbusPort::openLine(SerialLine::OpenFor purpose) {
     m_serial.close();
     return m_scripted ? SerialLine::OpenResult{} : m_serial.open(m_mapping.device, m_baud, m_parity, purpose);

@@ -25,7 +25,7 @@ public:
     explicit ModbusPort(int number);
     // A port whose exchanges run over `line` and `clock` instead of a device: opening it opens nothing.
     ModbusPort(int number, Line &line, LineClock &clock);
-    ~ModbusPort();
+    ~ModbusPort() { close(); }
     ModbusPort(const ModbusPort &) = delete;
     ModbusPort &operator=(const ModbusPort &) = delete;
 

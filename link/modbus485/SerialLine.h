@@ -26,7 +26,7 @@ public:
     };
 
     SerialLine() = default;
-    ~SerialLine() override;
+    ~SerialLine() override { close(); }
     SerialLine(const SerialLine &) = delete;
     SerialLine &operator=(const SerialLine &) = delete;
 

@@ -60,10 +60,6 @@ SerialLine::OpenResult failure(SerialLine::OpenError error, const std::string &d
 }
 } // namespace
 
-SerialLine::~SerialLine() {
-    close();
-}
-
 SerialLine::OpenResult SerialLine::open(const std::string &device, int baud, char parity, OpenFor purpose) {
     close();
     // Non-blocking, so a device that waits for carrier, or a FIFO, cannot hold the open up.

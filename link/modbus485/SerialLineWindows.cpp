@@ -47,10 +47,6 @@ bool isDeviceGone(DWORD error) {
 }
 } // namespace
 
-SerialLine::~SerialLine() {
-    close();
-}
-
 SerialLine::OpenResult SerialLine::open(const std::string &device, int baud, char parity, OpenFor) {
     close();
     OpenResult result;
