@@ -1,5 +1,6 @@
 #include "LinkWords.h"
 
+#include "LineCodes.h"
 #include "MODBUS485.h"
 
 #include <array>
@@ -34,7 +35,8 @@ QString milliseconds(int32_t microseconds) {
 
 // The protocol's 3.5 characters of silence between frames, in whole milliseconds as the library counts them.
 int32_t protocolPauseMs(int32_t baudCode, int32_t parityCode) {
-    const int64_t baud = baudCode == 0 ? 4800 : baudCode == 2 ? 19200 : 9600;
+    const int64_t baud =
+        modbus485::BaudRates[baudCode >= 0 && baudCode < modbus485::BaudCodes ? baudCode : 1];
     const int64_t bits = parityCode == 0 ? 10 : 11;
     return static_cast<int32_t>((35 * bits * 100'000 / baud + 500) / 1000);
 }

@@ -59,16 +59,13 @@ void ssqx::Timer2_Timer() {
         CounterRegs[ModuleMap::ParityRegister] = m_link.Get_4X_D1(
             PanelVars[PanelVar::Port], PanelVars[PanelVar::Station], ModuleMap::ParityRegister);
     });
+    // By parity code; a value that is none of them leaves the caption as it was.
     const int32_t parity = CounterRegs[ModuleMap::ParityRegister];
-    QString caption;
-    if (parity == modbus485::ParityNone)
-        caption = QStringLiteral("无校验");
-    else if (parity == modbus485::ParityOdd)
-        caption = QStringLiteral("奇校验");
-    else if (parity == modbus485::ParityEven)
-        caption = QStringLiteral("偶校验");
-    else if (parity == ModuleMap::Failed)
-        caption = QStringLiteral("失败");
+    const QString captions[modbus485::ParityCodes] = {QStringLiteral("无校验"), QStringLiteral("奇校验"),
+                                                      QStringLiteral("偶校验")};
+    const QString caption = parity >= 0 && parity < modbus485::ParityCodes ? captions[parity]
+                            : parity == ModuleMap::Failed                  ? QStringLiteral("失败")
+                                                                           : QString();
     if (!caption.isNull())
         resumeNext([&] { D_4WRW(21)->setText(caption); });
 }

@@ -98,22 +98,17 @@ void answerRequest(ModuleState &state, const uint8_t *request, int length, bool 
     }
     case WriteCoil: {
         const int value = quantity;
-        text << "write-coil " << item << ' ' << (value == 0xFF00 ? 1 : value == 0 ? 0 : value);
+        text << "write-coil " << item << ' ' << (value == 0xFF00 ? 1 : value);
         if (value != 0xFF00 && value != 0)
             exception = ModuleState::IllegalValue;
         else
             exception = state.writeCoil(item, value == 0xFF00);
-        if (!exception)
-            reply.insert(reply.end(), request + 2, request + 6);
         break;
     }
-    case WriteRegister: {
+    case WriteRegister:
         text << "write-register " << item << ' ' << quantity;
         exception = state.writeHoldingRegister(item, static_cast<uint16_t>(quantity));
-        if (!exception)
-            reply.insert(reply.end(), request + 2, request + 6);
         break;
-    }
     case WriteCoils:
     case WriteRegisters: {
         text << (function == WriteCoils ? "write-coils " : "write-registers ") << item << ' ' << quantity;
@@ -134,8 +129,6 @@ void answerRequest(ModuleState &state, const uint8_t *request, int length, bool 
                 values.push_back(static_cast<uint16_t>(word(request + 7 + 2 * i)));
             exception = state.writeHoldingRegisters(item, values);
         }
-        if (!exception)
-            reply.insert(reply.end(), request + 2, request + 6);
         break;
     }
     default:
@@ -146,6 +139,8 @@ void answerRequest(ModuleState &state, const uint8_t *request, int length, bool 
     if (exception) {
         reply = {station, static_cast<uint8_t>(function | ExceptionFlag), exception};
         text << " exception " << static_cast<int>(exception);
+    } else if (function >= WriteCoil) { // a write's answer repeats its address and value or quantity
+        reply.insert(reply.end(), request + 2, request + 6);
     }
     log = text.str();
 }

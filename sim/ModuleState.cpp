@@ -9,6 +9,14 @@ bool holdingReadable(int item) {
     return (item >= 1 && item <= ModuleState::HoldingItems) || item == ModuleState::ParityRegister;
 }
 
+// True when `count` holding registers from `first`, at least one, all exist.
+bool holdingRange(int first, int count) {
+    for (int item = first; item < first + count; ++item)
+        if (!holdingReadable(item))
+            return false;
+    return count >= 1;
+}
+
 bool rangeInside(int first, int count, int lastItem) {
     return count >= 1 && first >= 1 && first + count - 1 <= lastItem;
 }
@@ -45,11 +53,8 @@ uint8_t ModuleState::readInputRegisters(int first, int count, std::vector<uint16
 }
 
 uint8_t ModuleState::readHoldingRegisters(int first, int count, std::vector<uint16_t> &values) {
-    if (count < 1)
+    if (!holdingRange(first, count))
         return IllegalAddress;
-    for (int item = first; item < first + count; ++item)
-        if (!holdingReadable(item))
-            return IllegalAddress;
     advanceCounters();
     values.clear();
     for (int item = first; item < first + count; ++item)
@@ -86,11 +91,8 @@ uint8_t ModuleState::writeCoils(int first, const std::vector<bool> &bits) {
 }
 
 uint8_t ModuleState::writeHoldingRegisters(int first, const std::vector<uint16_t> &values) {
-    if (values.empty())
+    if (!holdingRange(first, static_cast<int>(values.size())))
         return IllegalAddress;
-    for (size_t i = 0; i < values.size(); ++i)
-        if (!holdingReadable(first + static_cast<int>(i)))
-            return IllegalAddress;
     for (size_t i = 0; i < values.size(); ++i)
         writeHoldingRegister(first + static_cast<int>(i), values[i]);
     return Served;
@@ -115,13 +117,6 @@ bool ModuleState::setInputRegister(int item, uint16_t value) {
         return false;
     advanceCounters();
     m_inputRegisters[item - 1] = value;
-    return true;
-}
-
-bool ModuleState::setHoldingRegister(int item, uint16_t value) {
-    if (!holdingReadable(item))
-        return false;
-    writeHoldingRegister(item, value);
     return true;
 }
 

@@ -42,7 +42,6 @@ public:
     bool setInput(int item, bool closed);
     bool setCoil(int item, bool closed);
     bool setInputRegister(int item, uint16_t value);
-    bool setHoldingRegister(int item, uint16_t value);
     // Pulses on X1-X3 at `hertz`: the counter advances at that rate and the frequency register shows it.
     bool setPulses(int counter, double hertz);
     // Exactly `pulses` pulses on X1-X3 at BurstHertz, after those of a burst still running: each closes the

@@ -64,7 +64,8 @@ bool Simulator::command(const std::string &line) {
              m_state.setInputRegister(static_cast<int>(numbers[0]), static_cast<uint16_t>(numbers[1]));
     } else if (name == "register" && arity(2, 2)) {
         ok = numbers[1] >= -32768 && numbers[1] <= 65535 &&
-             m_state.setHoldingRegister(static_cast<int>(numbers[0]), static_cast<uint16_t>(numbers[1]));
+             m_state.writeHoldingRegister(static_cast<int>(numbers[0]), static_cast<uint16_t>(numbers[1])) ==
+                 ModuleState::Served;
     } else if (name == "silent" && arity(0, 1)) {
         ok = fault(Fault::Silent, 0);
     } else if (name == "late" && arity(1, 2) && numbers[0] >= 0) {
@@ -85,8 +86,9 @@ bool Simulator::command(const std::string &line) {
     } else if (name == "burst" && arity(2, 2)) {
         ok = numbers[0] >= 1 && numbers[0] <= ModuleState::Counters && numbers[1] >= 1 &&
              numbers[1] <= 65535 && m_state.burst(static_cast<int>(numbers[0]), static_cast<int>(numbers[1]));
-    } else if (name == "echo" && words.size() == 2 && (words[1] == "on" || words[1] == "off")) {
-        m_echo = words[1] == "on";
+    } else if ((name == "echo" || name == "frames") && words.size() == 2 &&
+               (words[1] == "on" || words[1] == "off")) {
+        (name == "echo" ? m_echo : m_options.logFrames) = words[1] == "on";
         ok = true;
     } else if (name == "noise" && (words.size() == 2 || words.size() == 3)) {
         long byte = -1;
@@ -116,9 +118,6 @@ bool Simulator::command(const std::string &line) {
                                            : "on",
                     counterFields().c_str());
         std::fflush(stdout);
-        ok = true;
-    } else if (name == "frames" && words.size() == 2 && (words[1] == "on" || words[1] == "off")) {
-        m_options.logFrames = words[1] == "on";
         ok = true;
     } else if (name == "quit" && arity(0, 0)) {
         m_quit = true;

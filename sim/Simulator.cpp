@@ -34,13 +34,6 @@ void writeAll(int fd, const uint8_t *data, size_t length) {
 }
 } // namespace
 
-Simulator::Simulator(SimOptions options)
-    : m_options(std::move(options)) {}
-
-Simulator::~Simulator() {
-    closeLine();
-}
-
 int Simulator::run() {
     struct sigaction action {};
     action.sa_handler = onStopSignal;
@@ -180,7 +173,7 @@ void Simulator::reply(std::vector<uint8_t> frame, int requestLength, Clock::time
     }
     switch (m_fault) {
     case Fault::WrongStation:
-        frame[0] = static_cast<uint8_t>(m_options.station % 247 + 1);
+        frame[0] = static_cast<uint8_t>(m_options.station % modbus485::MaxStation + 1);
         log += " wrong-station";
         break;
     case Fault::Garbage: {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "ModuleState.h"
-#include "SimOptions.h"
 
 #include <chrono>
 #include <cstdint>
@@ -10,13 +9,27 @@
 
 typedef struct _modbus modbus_t;
 
+// How qm4107-sim was started (see --help in main.cpp).
+struct SimOptions {
+    int station = 1;
+    int baud = 9600;
+    char parity = 'N'; // 'N', 'O' or 'E'
+    bool wire = false;
+    bool protocolAddressing = false;
+    bool logFrames = false;            // a "frame" line in hex for each frame received
+    std::string linkPath;              // symlink to the pseudo-terminal, if any
+    std::string devicePath;            // a real serial device instead of a pseudo-terminal
+    std::vector<std::string> commands; // run before the first request, as if typed on standard input
+};
+
 // The simulated module on its line: serves Modbus RTU requests from the line's file descriptor, takes
 // commands from standard input (SimCommands.cpp), logs one line per request on standard output and injects
 // line faults. What a request does to the module is answerRequest's (ModuleState.h).
 class Simulator {
 public:
-    explicit Simulator(SimOptions options);
-    ~Simulator();
+    explicit Simulator(SimOptions options)
+        : m_options(std::move(options)) {}
+    ~Simulator() { closeLine(); }
 
     // True for the baud rates the simulator can set on its line: 1200 to 115200, the standard steps.
     static bool runsAtBaud(int baud);

@@ -1,6 +1,8 @@
 // qm4107-sim: a simulated QM4107 module. What it does, prints and takes: the usage text below (--help).
 #include "Simulator.h"
 
+#include "LineCodes.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -110,7 +112,7 @@ int main(int argc, char *argv[]) {
         } else if (!value) {
             return bad();
         } else if (arg == "--station") {
-            if (!number(value, 1, 247, options.station))
+            if (!number(value, 1, modbus485::MaxStation, options.station))
                 return bad();
         } else if (arg == "--baud") {
             if (!number(value, 1, 4000000, options.baud))

@@ -17,4 +17,10 @@ constexpr uint16_t crc16(const uint8_t *data, std::size_t length) {
     return crc;
 }
 
+// True when the last two of the frame's `size` bytes are the CRC of those before them.
+constexpr bool crcHolds(const uint8_t *frame, std::size_t size) {
+    const uint16_t crc = crc16(frame, size - 2);
+    return frame[size - 2] == (crc & 0xFF) && frame[size - 1] == (crc >> 8);
+}
+
 } // namespace modbus485

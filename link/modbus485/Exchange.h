@@ -9,35 +9,22 @@
 
 namespace modbus485 {
 
-// How one call on a port ended: the MODBUS485_OUTCOME_ codes.
+// How one call on a port ended: the MODBUS485_OUTCOME_ codes, which run from 0 without a gap.
 enum class Outcome {
-    None,
-    Good,
-    NoAnswer,
-    Garbled,
-    WrongStation,
-    Exception,
-    Late,
-    Demoted,
-    DeviceFailed,
-    NotOpen,
-    CutShort,
-    Mismatched
+    None = MODBUS485_OUTCOME_NONE,
+    Good = MODBUS485_OUTCOME_GOOD,
+    NoAnswer = MODBUS485_OUTCOME_NO_ANSWER,
+    Garbled = MODBUS485_OUTCOME_GARBLED,
+    WrongStation = MODBUS485_OUTCOME_WRONG_STATION,
+    Exception = MODBUS485_OUTCOME_EXCEPTION,
+    Late = MODBUS485_OUTCOME_LATE,
+    Demoted = MODBUS485_OUTCOME_DEMOTED,
+    DeviceFailed = MODBUS485_OUTCOME_DEVICE_FAILED,
+    NotOpen = MODBUS485_OUTCOME_NOT_OPEN,
+    CutShort = MODBUS485_OUTCOME_CUT_SHORT,
+    Mismatched = MODBUS485_OUTCOME_MISMATCHED
 };
 constexpr int OutcomeCount = static_cast<int>(Outcome::Mismatched) + 1;
-
-static_assert(static_cast<int>(Outcome::None) == MODBUS485_OUTCOME_NONE);
-static_assert(static_cast<int>(Outcome::Good) == MODBUS485_OUTCOME_GOOD);
-static_assert(static_cast<int>(Outcome::NoAnswer) == MODBUS485_OUTCOME_NO_ANSWER);
-static_assert(static_cast<int>(Outcome::Garbled) == MODBUS485_OUTCOME_GARBLED);
-static_assert(static_cast<int>(Outcome::WrongStation) == MODBUS485_OUTCOME_WRONG_STATION);
-static_assert(static_cast<int>(Outcome::Exception) == MODBUS485_OUTCOME_EXCEPTION);
-static_assert(static_cast<int>(Outcome::Late) == MODBUS485_OUTCOME_LATE);
-static_assert(static_cast<int>(Outcome::Demoted) == MODBUS485_OUTCOME_DEMOTED);
-static_assert(static_cast<int>(Outcome::DeviceFailed) == MODBUS485_OUTCOME_DEVICE_FAILED);
-static_assert(static_cast<int>(Outcome::NotOpen) == MODBUS485_OUTCOME_NOT_OPEN);
-static_assert(static_cast<int>(Outcome::CutShort) == MODBUS485_OUTCOME_CUT_SHORT);
-static_assert(static_cast<int>(Outcome::Mismatched) == MODBUS485_OUTCOME_MISMATCHED);
 
 // A table with one entry per outcome, checked for size where it is written.
 template <typename T> using PerOutcome = std::array<T, OutcomeCount>;

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <thread>
 
 // What an exchange needs of a line and of time. In the library they are the serial device and the steady
 // clock; a test or a fuzzer puts a scripted line in their place, where waiting for bytes moves a scripted
@@ -33,6 +34,6 @@ public:
 // The real clock.
 class SteadyClock : public LineClock {
 public:
-    Clock::time_point now() const override;
-    void sleepUntil(Clock::time_point until) override;
+    Clock::time_point now() const override { return Clock::now(); }
+    void sleepUntil(Clock::time_point until) override { std::this_thread::sleep_until(until); }
 };

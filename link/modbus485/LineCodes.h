@@ -8,6 +8,10 @@
 // with the window's texts.
 namespace modbus485 {
 
+// The stations a request may address, and the port numbers MODBUS485 takes.
+inline constexpr int32_t MaxStation = 247;
+inline constexpr int32_t MaxPort = 255;
+
 // OpenPort_Modbus's baud codes 0, 1, 2 and their rates.
 inline constexpr int32_t BaudCodes = 3;
 inline constexpr int BaudRates[BaudCodes] = {4800, 9600, 19200};

@@ -9,13 +9,7 @@ using modbus485::Outcome;
 using modbus485::RtuAnswer;
 
 namespace {
-constexpr std::size_t MaxFrame = 256;
 constexpr int SilentProbesToForget = 3;
-
-bool crcHolds(const uint8_t *frame, std::size_t size) {
-    const uint16_t crc = modbus485::crc16(frame, size - 2);
-    return frame[size - 2] == (crc & 0xFF) && frame[size - 1] == (crc >> 8);
-}
 
 int roundedMs(LineHygiene::Clock::duration d) {
     return static_cast<int>((duration_cast<microseconds>(d).count() + 500) / 1000);
@@ -97,12 +91,8 @@ void LineHygiene::drain(std::vector<uint8_t> &dropped) {
     auto quietFrom = m_clock.now() - gap;
     const auto giveUp =
         std::max(windowEnd, m_clock.now()) + 2 * std::max<Clock::duration>(gap, milliseconds(50));
-    // When each read's bytes were in, and whether the read had to wait for them: a frame that was already
-    // waiting came in at a time nobody saw.
-    std::vector<std::size_t> ends;
-    std::vector<Clock::time_point> arrived;
-    std::vector<bool> waitedFor;
-    uint8_t discard[MaxFrame];
+    std::vector<Arrival> arrivals;
+    uint8_t discard[modbus485::MaxFrameSize];
     for (;;) {
         const auto before = m_clock.now();
         const int got = m_line.read(discard, sizeof discard, std::max(windowEnd, quietFrom + gap));
@@ -110,9 +100,7 @@ void LineHygiene::drain(std::vector<uint8_t> &dropped) {
             break; // quiet long enough, or failing: the exchange will say so
         dropped.insert(dropped.end(), discard, discard + got);
         quietFrom = m_lineQuietSince = m_lastByte = m_clock.now();
-        ends.push_back(dropped.size());
-        arrived.push_back(quietFrom);
-        waitedFor.push_back(quietFrom - before > microseconds(500));
+        arrivals.push_back({dropped.size(), quietFrom, quietFrom - before > microseconds(500)});
         if (quietFrom >= giveUp)
             break; // a line that never goes quiet: let the exchange fail on it
     }
@@ -120,16 +108,14 @@ void LineHygiene::drain(std::vector<uint8_t> &dropped) {
     // The start of a late answer may have come in during the exchange before.
     std::vector<uint8_t> seen = m_carried;
     seen.insert(seen.end(), dropped.begin(), dropped.end());
-    for (std::size_t &end : ends)
-        end += m_carried.size();
+    for (Arrival &arrival : arrivals)
+        arrival.end += m_carried.size();
     m_carried.clear();
-    learnFromLateAnswer(seen, ends, arrived, waitedFor);
+    learnFromLateAnswer(seen, arrivals);
 }
 
 bool LineHygiene::learnFromLateAnswer(const std::vector<uint8_t> &dropped,
-                                      const std::vector<std::size_t> &ends,
-                                      const std::vector<Clock::time_point> &arrived,
-                                      const std::vector<bool> &waitedFor) {
+                                      const std::vector<Arrival> &arrivals) {
     // The answer to a request that got none by its deadline, whole and checking, tells how long the station
     // really takes. A module that is slow every time can have more than one on its way: the newest first.
     const auto now = m_clock.now();
@@ -137,7 +123,7 @@ bool LineHygiene::learnFromLateAnswer(const std::vector<uint8_t> &dropped,
         Unanswered &u = m_unanswered[(m_newestUnanswered + m_unanswered.size() - n) % m_unanswered.size()];
         if (u.active && now - u.sent > 2 * MaxTurnaround)
             u.active = false; // too late to teach anything
-        if (u.active && lateAnswerIn(u, dropped, ends, arrived, waitedFor)) {
+        if (u.active && lateAnswerIn(u, dropped, arrivals)) {
             u.active = false;
             return true;
         }
@@ -146,9 +132,7 @@ bool LineHygiene::learnFromLateAnswer(const std::vector<uint8_t> &dropped,
 }
 
 bool LineHygiene::lateAnswerIn(const Unanswered &u, const std::vector<uint8_t> &dropped,
-                               const std::vector<std::size_t> &ends,
-                               const std::vector<Clock::time_point> &arrived,
-                               const std::vector<bool> &waitedFor) {
+                               const std::vector<Arrival> &arrivals) {
     const modbus485::RtuRequest &request = u.request;
     for (std::size_t k = 0; k < dropped.size(); ++k) {
         std::size_t frameSize = 0;
@@ -160,10 +144,10 @@ bool LineHygiene::lateAnswerIn(const Unanswered &u, const std::vector<uint8_t> &
         s.silentProbes = 0;
         s.deafSuspect = false; // it heard the request: slow, not deaf
         // Its time is known when the read that completed it had to wait for it.
-        const auto last = std::lower_bound(ends.begin(), ends.end(), k + frameSize) - ends.begin();
-        if (static_cast<std::size_t>(last) < waitedFor.size() && waitedFor[static_cast<std::size_t>(last)])
-            answerTime(request[0], arrived[static_cast<std::size_t>(last)] - u.sent -
-                                       wire(static_cast<double>(request.size() + frameSize)));
+        const auto last = std::lower_bound(arrivals.begin(), arrivals.end(), k + frameSize,
+                                           [](const Arrival &a, std::size_t end) { return a.end < end; });
+        if (last != arrivals.end() && last->waitedFor)
+            answerTime(request[0], last->at - u.sent - wire(static_cast<double>(request.size() + frameSize)));
         else // its time is unknown: the station's next exchange waits up to the ceiling
             s.probeAtCeiling = true;
         return true;
@@ -188,7 +172,7 @@ void LineHygiene::receive(modbus485::Exchange &x, Clock::time_point deadline) {
     std::vector<uint8_t> raw; // everything that came, from the first byte
     std::size_t start = 0;    // where the frame being judged begins
     bool echoFirst = m_echoes;
-    uint8_t buffer[MaxFrame];
+    uint8_t buffer[modbus485::MaxFrameSize];
     auto take = [&](std::size_t at, std::size_t frameSize, RtuAnswer check) {
         x.answer.assign(raw.begin() + static_cast<std::ptrdiff_t>(at),
                         raw.begin() + static_cast<std::ptrdiff_t>(at + frameSize));
@@ -216,7 +200,7 @@ void LineHygiene::receive(modbus485::Exchange &x, Clock::time_point deadline) {
         if (ahead >= requestSize)
             return false; // a corrupted echo, or something else: not a driver's leftover
         for (std::size_t length = 4; length <= ahead; ++length)
-            if (crcHolds(raw.data() + start, length))
+            if (modbus485::crcHolds(raw.data() + start, length))
                 return false; // a whole frame is judged, never skipped
         x.skipped.assign(raw.begin() + static_cast<std::ptrdiff_t>(start),
                          raw.begin() + static_cast<std::ptrdiff_t>(at));
@@ -264,7 +248,7 @@ void LineHygiene::receive(modbus485::Exchange &x, Clock::time_point deadline) {
                 want = frameSize - (raw.size() - start);
             } else {
                 if (raw.size() >= start + requestSize + modbus485::rtuAnswerSize(request) ||
-                    raw.size() >= 2 * MaxFrame) {
+                    raw.size() >= 2 * modbus485::MaxFrameSize) {
                     x.answer.assign(raw.begin() + static_cast<std::ptrdiff_t>(start), raw.end());
                     x.outcome = Outcome::Garbled;
                     return;
@@ -315,12 +299,10 @@ void LineHygiene::finish(modbus485::Exchange &x, Clock::time_point sent, Clock::
         // The answer to the request before, come in while this one waited: it was watched, so its time is
         // known. It is no answer to this request all the same. When only its start is here, the rest is for
         // the next drain.
-        const std::vector<std::size_t> ends{x.answer.size()};
-        const std::vector<Clock::time_point> arrived{sent + microseconds(x.roundTripUs)};
-        if (!learnFromLateAnswer(x.answer, ends, arrived, {true}) && x.outcome != Outcome::NoAnswer) {
+        const Arrival watched{x.answer.size(), sent + microseconds(x.roundTripUs), true};
+        if (!learnFromLateAnswer(x.answer, {watched}) && x.outcome != Outcome::NoAnswer) {
             m_carried = x.answer;
             m_carried.insert(m_carried.end(), x.behind.begin(), x.behind.end());
-            return finishStation(x, sent, window, answered);
         }
     }
     finishStation(x, sent, window, answered);
@@ -378,7 +360,7 @@ bool LineHygiene::staleAnswer(Clock::duration window, std::vector<uint8_t> &behi
 bool LineHygiene::answerFollows(Clock::duration window, std::vector<uint8_t> &behind) {
     // The right answer comes a module's turnaround after the old one, not on its last byte: watch for as
     // long as this exchange may take.
-    uint8_t bytes[MaxFrame];
+    uint8_t bytes[modbus485::MaxFrameSize];
     const int got = m_line.read(bytes, sizeof bytes, m_clock.now() + window);
     if (got <= 0)
         return false;

@@ -44,8 +44,6 @@ public:
 
     // The pause before a request after the line goes quiet.
     Clock::duration frameGap() const;
-    // Whether this port's adapter is known to hear its own requests.
-    bool echoes() const { return m_echoes; }
 
 private:
     struct Station {
@@ -62,18 +60,22 @@ private:
         modbus485::RtuRequest request{};
         Clock::time_point sent{};
     };
+    // One read's bytes among those looked through: where they end, when they were in, and whether the read
+    // had to wait for them (a frame that was already waiting came in at a time nobody saw).
+    struct Arrival {
+        std::size_t end;
+        Clock::time_point at;
+        bool waitedFor;
+    };
 
     Clock::duration allowance(int station) const;
     Clock::duration wire(double characters) const;
     void drain(std::vector<uint8_t> &dropped);
     // Looks for the answer to a request that got none by its deadline among bytes that came since; true
     // when one was there.
-    bool learnFromLateAnswer(const std::vector<uint8_t> &dropped, const std::vector<std::size_t> &ends,
-                             const std::vector<Clock::time_point> &arrived,
-                             const std::vector<bool> &waitedFor);
+    bool learnFromLateAnswer(const std::vector<uint8_t> &dropped, const std::vector<Arrival> &arrivals);
     bool lateAnswerIn(const Unanswered &u, const std::vector<uint8_t> &dropped,
-                      const std::vector<std::size_t> &ends, const std::vector<Clock::time_point> &arrived,
-                      const std::vector<bool> &waitedFor);
+                      const std::vector<Arrival> &arrivals);
     void finishStation(modbus485::Exchange &x, Clock::time_point sent, Clock::duration window, bool answered);
     void answerTime(int station, Clock::duration time);
     bool answerFollows(Clock::duration window, std::vector<uint8_t> &behind);

@@ -15,10 +15,10 @@
 #include <mutex>
 #include <string>
 
+using namespace modbus485;
+
 namespace {
 constexpr int32_t Failed = MODBUS485_FAILED;
-constexpr int32_t MaxPort = 255;
-constexpr int32_t MaxStation = 247;
 constexpr int BitBlock = 16;
 constexpr int RegisterBlock = 8;
 
@@ -57,55 +57,38 @@ ModbusPort *target(int32_t port, int32_t station, int32_t number, int count, int
     return p;
 }
 
-int32_t bitBlock(int32_t port, int32_t station, int32_t start, int32_t *elements, bool coils) {
+// Reads `count` (1 to BitBlock) coils or inputs from `start` into `elements`, eight to an element, the first
+// item in bit 0; Failed in each element when an argument is out of range or the read fails. The first
+// element: a single item's value.
+int32_t bitBlock(int32_t port, int32_t station, int32_t start, int count, int32_t *elements, bool coils) {
     if (!elements)
         return Failed;
     int address = 0;
     uint8_t bits[BitBlock] = {};
-    ModbusPort *p = target(port, station, start, BitBlock, address);
-    if (!p || p->readBits(station, coils, address, BitBlock, bits) != ModbusPort::Outcome::Good) {
-        elements[0] = elements[1] = Failed;
-        return Failed;
-    }
-    for (int element = 0; element < 2; ++element) {
+    ModbusPort *p = target(port, station, start, count, address);
+    const bool ok = p && p->readBits(station, coils, address, count, bits) == ModbusPort::Outcome::Good;
+    for (int element = 0; element < (count + 7) / 8; ++element) {
         int32_t byte = 0;
         for (int bit = 0; bit < 8; ++bit)
             byte |= bits[element * 8 + bit] ? (1 << bit) : 0;
-        elements[element] = byte;
+        elements[element] = ok ? byte : Failed;
     }
     return elements[0];
 }
 
-int32_t registerBlock(int32_t port, int32_t station, int32_t start, int32_t *elements, bool input,
+// The same for `count` (1 to RegisterBlock) input or holding registers, one to an element.
+int32_t registerBlock(int32_t port, int32_t station, int32_t start, int count, int32_t *elements, bool input,
                       bool isSigned) {
     if (!elements)
         return Failed;
     int address = 0;
     uint16_t values[RegisterBlock] = {};
-    ModbusPort *p = target(port, station, start, RegisterBlock, address);
+    ModbusPort *p = target(port, station, start, count, address);
     const bool ok =
-        p && p->readRegisters(station, input, address, RegisterBlock, values) == ModbusPort::Outcome::Good;
-    for (int i = 0; i < RegisterBlock; ++i)
+        p && p->readRegisters(station, input, address, count, values) == ModbusPort::Outcome::Good;
+    for (int i = 0; i < count; ++i)
         elements[i] = !ok ? Failed : isSigned ? int32_t{static_cast<int16_t>(values[i])} : int32_t{values[i]};
     return elements[0];
-}
-
-int32_t singleBit(int32_t port, int32_t station, int32_t number, bool coil) {
-    int address = 0;
-    uint8_t bit = 0;
-    ModbusPort *p = target(port, station, number, 1, address);
-    if (!p || p->readBits(station, coil, address, 1, &bit) != ModbusPort::Outcome::Good)
-        return Failed;
-    return bit ? 1 : 0;
-}
-
-int32_t singleRegister(int32_t port, int32_t station, int32_t number, bool input, bool isSigned) {
-    int address = 0;
-    uint16_t value = 0;
-    ModbusPort *p = target(port, station, number, 1, address);
-    if (!p || p->readRegisters(station, input, address, 1, &value) != ModbusPort::Outcome::Good)
-        return Failed;
-    return isSigned ? int32_t{static_cast<int16_t>(value)} : int32_t{value};
 }
 
 // Copies `text` into the caller's buffer, cut at a character boundary to fit, always terminated; the bytes
@@ -131,7 +114,6 @@ int32_t writeCoil(int32_t port, int32_t station, int32_t coil, bool on) {
 extern "C" {
 
 MODBUS485_API int32_t MODBUS485_CALL OpenPort_Modbus(int32_t port, int32_t baudCode, int32_t parityCode) {
-    using namespace modbus485;
     if (port < 1 || port > MaxPort || baudCode < 0 || baudCode >= BaudCodes || parityCode < 0 ||
         parityCode >= ParityCodes)
         return MODBUS485_OPEN_BAD_ARGUMENT;
@@ -163,57 +145,63 @@ MODBUS485_API int32_t MODBUS485_CALL Rst_0X_Bit1(int32_t port, int32_t station, 
 }
 
 MODBUS485_API int32_t MODBUS485_CALL Get_0X_Bit1(int32_t port, int32_t station, int32_t coil) {
-    return singleBit(port, station, coil, true);
+    int32_t value = 0;
+    return bitBlock(port, station, coil, 1, &value, true);
 }
 
 MODBUS485_API int32_t MODBUS485_CALL Get_0X_B16(int32_t port, int32_t station, int32_t start,
                                                 int32_t *elements) {
-    return bitBlock(port, station, start, elements, true);
+    return bitBlock(port, station, start, BitBlock, elements, true);
 }
 
 MODBUS485_API int32_t MODBUS485_CALL Get_1X_Bit1(int32_t port, int32_t station, int32_t input) {
-    return singleBit(port, station, input, false);
+    int32_t value = 0;
+    return bitBlock(port, station, input, 1, &value, false);
 }
 
 MODBUS485_API int32_t MODBUS485_CALL Get_1X_B16(int32_t port, int32_t station, int32_t start,
                                                 int32_t *elements) {
-    return bitBlock(port, station, start, elements, false);
+    return bitBlock(port, station, start, BitBlock, elements, false);
 }
 
 MODBUS485_API int32_t MODBUS485_CALL Get_3X_UnD1(int32_t port, int32_t station, int32_t reg) {
-    return singleRegister(port, station, reg, true, false);
+    int32_t value = 0;
+    return registerBlock(port, station, reg, 1, &value, true, false);
 }
 
 MODBUS485_API int32_t MODBUS485_CALL Get_3X_D1(int32_t port, int32_t station, int32_t reg) {
-    return singleRegister(port, station, reg, true, true);
+    int32_t value = 0;
+    return registerBlock(port, station, reg, 1, &value, true, true);
 }
 
 MODBUS485_API int32_t MODBUS485_CALL Get_3X_UnD8(int32_t port, int32_t station, int32_t start,
                                                  int32_t *elements) {
-    return registerBlock(port, station, start, elements, true, false);
+    return registerBlock(port, station, start, RegisterBlock, elements, true, false);
 }
 
 MODBUS485_API int32_t MODBUS485_CALL Get_3X_D8(int32_t port, int32_t station, int32_t start,
                                                int32_t *elements) {
-    return registerBlock(port, station, start, elements, true, true);
+    return registerBlock(port, station, start, RegisterBlock, elements, true, true);
 }
 
 MODBUS485_API int32_t MODBUS485_CALL Get_4X_UnD1(int32_t port, int32_t station, int32_t reg) {
-    return singleRegister(port, station, reg, false, false);
+    int32_t value = 0;
+    return registerBlock(port, station, reg, 1, &value, false, false);
 }
 
 MODBUS485_API int32_t MODBUS485_CALL Get_4X_D1(int32_t port, int32_t station, int32_t reg) {
-    return singleRegister(port, station, reg, false, true);
+    int32_t value = 0;
+    return registerBlock(port, station, reg, 1, &value, false, true);
 }
 
 MODBUS485_API int32_t MODBUS485_CALL Get_4X_UnD8(int32_t port, int32_t station, int32_t start,
                                                  int32_t *elements) {
-    return registerBlock(port, station, start, elements, false, false);
+    return registerBlock(port, station, start, RegisterBlock, elements, false, false);
 }
 
 MODBUS485_API int32_t MODBUS485_CALL Get_4X_D8(int32_t port, int32_t station, int32_t start,
                                                int32_t *elements) {
-    return registerBlock(port, station, start, elements, false, true);
+    return registerBlock(port, station, start, RegisterBlock, elements, false, true);
 }
 
 MODBUS485_API int32_t MODBUS485_CALL Set_4X_D1(int32_t port, int32_t station, int32_t reg, int32_t value) {
@@ -230,7 +218,7 @@ MODBUS485_API int32_t MODBUS485_CALL Set_4X_D1(int32_t port, int32_t station, in
 MODBUS485_API int32_t MODBUS485_CALL GetPort_Device(int32_t port, char *buffer, int32_t size) {
     if (port < 1 || port > MaxPort || !buffer || size < 1)
         return -1;
-    const modbus485::PortMapping mapping = modbus485::resolvePort(port);
+    const PortMapping mapping = resolvePort(port);
     copyText(mapping.device, buffer, size);
     return mapping.source;
 }
@@ -250,7 +238,7 @@ MODBUS485_API int32_t MODBUS485_CALL GetPort_Counters(int32_t port, int32_t *val
 MODBUS485_API int32_t MODBUS485_CALL GetPort_LastRead(int32_t port, int32_t station, int32_t function,
                                                       int32_t start, int32_t *values, int32_t count) {
     int address = 0;
-    const bool isRead = function >= modbus485::ReadCoils && function <= modbus485::ReadInputRegisters;
+    const bool isRead = function >= ReadCoils && function <= ReadInputRegisters;
     ModbusPort *p = isRead && values && count >= 0 ? target(port, station, start, 1, address) : nullptr;
     if (!p && (port < 1 || port > MaxPort || station < 1 || station > MaxStation || !isRead || !values ||
                count < 0))

@@ -28,22 +28,14 @@ int turnaroundFromEnvironment() {
 } // namespace
 
 ModbusPort::ModbusPort(int number)
-    : m_number(number)
-    , m_line(m_serial)
-    , m_clock(m_steadyClock)
-    , m_scripted(false)
-    , m_hygiene(m_line, m_clock) {}
+    : ModbusPort(number, m_serial, m_steadyClock) {}
 
 ModbusPort::ModbusPort(int number, Line &line, LineClock &clock)
     : m_number(number)
     , m_line(line)
     , m_clock(clock)
-    , m_scripted(true)
+    , m_scripted(&line != &m_serial)
     , m_hygiene(m_line, m_clock) {}
-
-ModbusPort::~ModbusPort() {
-    close();
-}
 
 SerialLine::OpenResult ModbusPort::openLine(SerialLine::OpenFor purpose) {
     m_serial.close();
@@ -65,7 +57,7 @@ int ModbusPort::open(int baud, char parity, bool protocolAddressing) {
     m_hygiene.reset(baud, parity, turnaroundFromEnvironment());
     m_protocolAddressing = protocolAddressing;
     m_deviceFailed = false;
-    std::fill(std::begin(m_stations), std::end(m_stations), StationHealth{});
+    std::fill(std::begin(m_demotedUntil), std::end(m_demotedUntil), Clock::time_point{});
     return MODBUS485_OPEN_OK;
 }
 
@@ -117,37 +109,20 @@ bool ModbusPort::reopenLocked() {
 std::string ModbusPort::info() {
     std::lock_guard lock(m_mutex);
     const modbus485::PortMapping mapping = m_open ? m_mapping : modbus485::resolvePort(m_number);
-    std::string text = "端口" + std::to_string(m_number) + "：" + mapping.device + "（";
-    switch (mapping.source) {
-    case MODBUS485_SOURCE_VARIABLE:
-        text += "环境变量 MODBUS485_PORT" + std::to_string(m_number);
-        break;
-    case MODBUS485_SOURCE_USER_MAP:
-        text += "用户映射 " + mapping.file;
-        break;
-    case MODBUS485_SOURCE_SYSTEM_MAP:
-        text += "系统映射 " + mapping.file;
-        break;
-    default:
-        text += "默认";
-    }
-    text += "）";
-    switch (mapping.passedOverState) {
-    case modbus485::MapFileState::Truncated:
-        text += "\n映射文件 " + mapping.passedOver + " 过长，只读了前 64 KiB";
-        break;
-    case modbus485::MapFileState::NotRegular:
-        text += "\n映射文件 " + mapping.passedOver + " 不是普通文件，已忽略";
-        break;
-    case modbus485::MapFileState::Unreadable:
-        text += "\n映射文件 " + mapping.passedOver + " 无法读取，已忽略";
-        break;
-    case modbus485::MapFileState::Binary:
-        text += "\n映射文件 " + mapping.passedOver + " 不是文本文件，已忽略";
-        break;
-    default:
-        break;
-    }
+    // By MODBUS485_SOURCE_ code, then by MapFileState; the variable's name ends in the port's number, a map's
+    // word is followed by its file.
+    static const char *const sources[] = {"默认", "环境变量 MODBUS485_PORT", "用户映射 ", "系统映射 "};
+    static const char *const passedOver[] = {"",
+                                             "",
+                                             " 过长，只读了前 64 KiB",
+                                             " 不是普通文件，已忽略",
+                                             " 无法读取，已忽略",
+                                             " 不是文本文件，已忽略"};
+    std::string text =
+        "端口" + std::to_string(m_number) + "：" + mapping.device + "（" + sources[mapping.source] +
+        (mapping.source == MODBUS485_SOURCE_VARIABLE ? std::to_string(m_number) : mapping.file) + "）";
+    if (!mapping.passedOver.empty())
+        text += "\n映射文件 " + mapping.passedOver + passedOver[static_cast<int>(mapping.passedOverState)];
     // The reason belongs to the device that failed; after a change of map it would mislead.
     if (m_open || m_openResult.error == SerialLine::OpenError::None || mapping.device != m_mapping.device)
         return text;
@@ -213,8 +188,8 @@ ModbusPort::Outcome ModbusPort::exchangeLocked(Exchange &x) {
         return Outcome::NotOpen;
     if (m_deviceFailed && !reopenLocked())
         return Outcome::DeviceFailed;
-    StationHealth &health = m_stations[x.request[0]];
-    if (x.isRead && m_clock.now() < health.demotedUntil)
+    Clock::time_point &demotedUntil = m_demotedUntil[x.request[0]];
+    if (x.isRead && m_clock.now() < demotedUntil)
         return Outcome::Demoted;
 
     const auto limit = m_hygiene.prepare(x);
@@ -233,11 +208,9 @@ ModbusPort::Outcome ModbusPort::exchangeLocked(Exchange &x) {
     switch (x.outcome) {
     case Outcome::Good:
     case Outcome::Late:
-        health = {};
+    case Outcome::Exception: // it answered, with a refusal
+        demotedUntil = {};
         return x.outcome;
-    case Outcome::Exception:
-        health = {}; // it answered, with a refusal
-        return Outcome::Exception;
     case Outcome::DeviceFailed:
         failDevice();
         return Outcome::DeviceFailed;
@@ -249,7 +222,7 @@ ModbusPort::Outcome ModbusPort::exchangeLocked(Exchange &x) {
         return Outcome::DeviceFailed;
     }
     if (x.outcome == Outcome::NoAnswer)
-        health.demotedUntil = m_clock.now() + Demotion;
+        demotedUntil = m_clock.now() + Demotion;
     return x.outcome; // garbled, cut short, mismatched or another station's: something answered
 }
 

@@ -25,7 +25,7 @@ public:
     explicit ModbusPort(int number);
     // A port whose exchanges run over `line` and `clock` instead of a device: opening it opens nothing.
     ModbusPort(int number, Line &line, LineClock &clock);
-    ~ModbusPort();
+    ~ModbusPort() { close(); }
     ModbusPort(const ModbusPort &) = delete;
     ModbusPort &operator=(const ModbusPort &) = delete;
 
@@ -57,9 +57,6 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     using Exchange = modbus485::Exchange;
-    struct StationHealth {
-        Clock::time_point demotedUntil{};
-    };
 
     Outcome exchange(Exchange &x);
     Outcome exchangeLocked(Exchange &x);
@@ -84,5 +81,5 @@ private:
     char m_parity = 'N';
     bool m_protocolAddressing = false;
     bool m_deviceFailed = false;
-    StationHealth m_stations[248];
+    Clock::time_point m_demotedUntil[248]{}; // by station: its reads fail at once until then
 };

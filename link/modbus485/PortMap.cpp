@@ -1,10 +1,10 @@
 #include "PortMap.h"
 
+#include "LineCodes.h"
 #include "MODBUS485.h"
 #include "WindowsPort.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 
@@ -46,13 +46,9 @@ std::map<int, std::string> parsePortMap(const std::string &text) {
         if (equals < lineEnd) {
             const std::string key = trimmed(text, lineStart, equals);
             const std::string device = trimmed(text, equals + 1, lineEnd);
-            if (key.size() > 3 && key.size() <= 6 &&
-                std::toupper(static_cast<unsigned char>(key[0])) == 'C' &&
-                std::toupper(static_cast<unsigned char>(key[1])) == 'O' &&
-                std::toupper(static_cast<unsigned char>(key[2])) == 'M' &&
-                key.find_first_not_of("0123456789", 3) == std::string::npos && !device.empty()) {
+            if (key.size() <= 6 && isComName(key) && !device.empty()) {
                 const int number = std::atoi(key.c_str() + 3);
-                if (number >= 1 && number <= 255)
+                if (number >= 1 && number <= MaxPort)
                     ports[number] = device;
             }
         }

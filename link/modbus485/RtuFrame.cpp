@@ -10,12 +10,6 @@
 namespace modbus485 {
 namespace {
 constexpr std::size_t ExceptionSize = 5;
-constexpr std::size_t MaxFrameSize = 256; // a Modbus RTU frame at its longest
-
-bool crcHolds(const uint8_t *frame, std::size_t size) {
-    const uint16_t crc = crc16(frame, size - 2);
-    return frame[size - 2] == (crc & 0xFF) && frame[size - 1] == (crc >> 8);
-}
 } // namespace
 
 RtuRequest rtuRequest(int station, int function, int address, int quantityOrValue) {
@@ -34,11 +28,11 @@ RtuRequest rtuRequest(int station, int function, int address, int quantityOrValu
 std::size_t rtuAnswerSize(const RtuRequest &request) {
     const std::size_t quantity = std::size_t{request[4]} << 8 | request[5];
     switch (request[1]) {
-    case 1:
-    case 2:
+    case ReadCoils:
+    case ReadInputs:
         return 5 + (quantity + 7) / 8;
-    case 3:
-    case 4:
+    case ReadHoldingRegisters:
+    case ReadInputRegisters:
         return 5 + 2 * quantity;
     default:
         return 8; // single writes echo the request
@@ -58,9 +52,9 @@ RtuAnswer checkRtuAnswer(const RtuRequest &request, const uint8_t *answer, std::
     }
     // The length the frame's own header gives, when it says one other than the answer's.
     std::size_t declared = expected;
-    if (size >= 3 && answer[1] >= 1 && answer[1] <= 4)
+    if (size >= 3 && answer[1] >= ReadCoils && answer[1] <= ReadInputRegisters)
         declared = 5 + std::size_t{answer[2]};
-    else if (size >= 2 && (answer[1] == 5 || answer[1] == 6))
+    else if (size >= 2 && (answer[1] == WriteCoil || answer[1] == WriteRegister))
         declared = 8;
     if (declared > MaxFrameSize)
         declared = expected;
@@ -69,8 +63,8 @@ RtuAnswer checkRtuAnswer(const RtuRequest &request, const uint8_t *answer, std::
             continue;
         frameSize = length;
         if (length != expected || answer[1] != request[1] ||
-            (request[1] <= 4 ? answer[2] != expected - 5
-                             : std::memcmp(answer + 2, request.data() + 2, 4) != 0))
+            (request[1] <= ReadInputRegisters ? answer[2] != expected - 5
+                                              : std::memcmp(answer + 2, request.data() + 2, 4) != 0))
             return RtuAnswer::Mismatched;
         return answer[0] != request[0] ? RtuAnswer::WrongStation : RtuAnswer::Good;
     }

@@ -6,6 +6,8 @@
 
 namespace modbus485 {
 
+constexpr std::size_t MaxFrameSize = 256; // a Modbus RTU frame at its longest
+
 // The request frames MODBUS485 sends (functions 1-6): station, function, two 16-bit fields, CRC.
 using RtuRequest = std::array<uint8_t, 8>;
 RtuRequest rtuRequest(int station, int function, int address, int quantityOrValue);

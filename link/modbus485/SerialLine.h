@@ -26,7 +26,7 @@ public:
     };
 
     SerialLine() = default;
-    ~SerialLine() override;
+    ~SerialLine() override { close(); }
     SerialLine(const SerialLine &) = delete;
     SerialLine &operator=(const SerialLine &) = delete;
 
@@ -38,7 +38,6 @@ public:
     // sets `baud`, parity 'N'/'O'/'E', 8 data bits and 1 stop bit, and discards anything pending.
     OpenResult open(const std::string &device, int baud, char parity, OpenFor purpose = OpenFor::Operator);
     void close();
-    bool isOpen() const;
 
     // Sends the whole frame; false when the device failed.
     bool write(const uint8_t *data, std::size_t size) override;

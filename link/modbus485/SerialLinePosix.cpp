@@ -60,17 +60,8 @@ SerialLine::OpenResult failure(SerialLine::OpenError error, const std::string &d
 }
 } // namespace
 
-SerialLine::~SerialLine() {
-    close();
-}
-
-bool SerialLine::isOpen() const {
-    return m_modbus != nullptr;
-}
-
 SerialLine::OpenResult SerialLine::open(const std::string &device, int baud, char parity, OpenFor purpose) {
     close();
-    OpenResult result;
     // Non-blocking, so a device that waits for carrier, or a FIFO, cannot hold the open up.
     const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
@@ -78,8 +69,7 @@ SerialLine::OpenResult SerialLine::open(const std::string &device, int baud, cha
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || !::isatty(fd)) {
         ::close(fd);
-        result.error = OpenError::NotSerial;
-        return result;
+        return failure(OpenError::NotSerial, device, purpose);
     }
     // The hold is decided before anything about the line changes, so a second program that is refused
     // leaves the first one's line as it was.
@@ -94,8 +84,8 @@ SerialLine::OpenResult SerialLine::open(const std::string &device, int baud, cha
         if (ctx)
             modbus_free(ctx);
         ::close(fd);
-        result.error = openError(error) == OpenError::Missing ? OpenError::Missing : OpenError::Failed;
-        return result;
+        return failure(openError(error) == OpenError::Missing ? OpenError::Missing : OpenError::Failed,
+                       device, purpose);
     }
     // TIOCEXCL only once libmodbus has its own descriptor: it refuses every later open() but root's.
     ::ioctl(fd, TIOCEXCL);
@@ -105,7 +95,7 @@ SerialLine::OpenResult SerialLine::open(const std::string &device, int baud, cha
     ::fcntl(m_fd, F_SETFD, ::fcntl(m_fd, F_GETFD) | FD_CLOEXEC);
     ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
     ::tcflush(m_fd, TCIOFLUSH);
-    return result;
+    return {};
 }
 
 void SerialLine::close() {

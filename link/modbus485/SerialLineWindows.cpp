@@ -47,14 +47,6 @@ bool isDeviceGone(DWORD error) {
 }
 } // namespace
 
-SerialLine::~SerialLine() {
-    close();
-}
-
-bool SerialLine::isOpen() const {
-    return m_handle != nullptr;
-}
-
 SerialLine::OpenResult SerialLine::open(const std::string &device, int baud, char parity, OpenFor) {
     close();
     OpenResult result;

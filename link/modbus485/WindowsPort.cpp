@@ -18,13 +18,16 @@ ComSettings comSettings(int baud, char parity, uint32_t receiveQueue) {
     return s;
 }
 
-std::string windowsDeviceName(const std::string &device) {
+bool isComName(const std::string &name) {
     const auto letter = [&](std::size_t i, char upper) {
-        return std::toupper(static_cast<unsigned char>(device[i])) == upper;
+        return std::toupper(static_cast<unsigned char>(name[i])) == upper;
     };
-    const bool comPort = device.size() > 3 && letter(0, 'C') && letter(1, 'O') && letter(2, 'M') &&
-                         device.find_first_not_of("0123456789", 3) == std::string::npos;
-    return comPort ? "\\\\.\\" + device : device;
+    return name.size() > 3 && letter(0, 'C') && letter(1, 'O') && letter(2, 'M') &&
+           name.find_first_not_of("0123456789", 3) == std::string::npos;
+}
+
+std::string windowsDeviceName(const std::string &device) {
+    return isComName(device) ? "\\\\.\\" + device : device;
 }
 
 } // namespace modbus485

@@ -44,6 +44,9 @@ struct ComSettings {
 // whose receive queue holds `receiveQueue` bytes (0 when it does not say).
 ComSettings comSettings(int baud, char parity, uint32_t receiveQueue);
 
+// True for "COM" in any case followed by digits only, as a port map's keys and Windows' port names are.
+bool isComName(const std::string &name);
+
 // The name to open a port's device by: "COM<digits>" (in any case) gets the "\\.\" prefix, without which
 // Windows opens only COM1-COM9; any other name, prefixed already or not a COM port, is used as it is.
 std::string windowsDeviceName(const std::string &device);

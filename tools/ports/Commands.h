@@ -1,12 +1,13 @@
 #pragma once
 
+#include "LineCodes.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 // qm4107-ports' commands; main.cpp picks one from its arguments. Each prints what it found and returns the
 // exit status.
-constexpr int MaxPort = 255;
 constexpr int ExitFound = 0, ExitNothing = 1, ExitError = 2, ExitInterrupted = 130;
 
 int listPorts(); // PortListing.cpp

@@ -5,9 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-DeviceAccess::DeviceAccess(std::string path)
-    : m_path(std::move(path)) {}
-
 bool DeviceAccess::exists() const {
     struct stat st {};
     return ::stat(m_path.c_str(), &st) == 0;

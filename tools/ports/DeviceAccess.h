@@ -7,7 +7,8 @@
 // opens the device.
 class DeviceAccess {
 public:
-    explicit DeviceAccess(std::string path);
+    explicit DeviceAccess(std::string path)
+        : m_path(std::move(path)) {}
 
     bool exists() const;
     bool isCharacterDevice() const;

@@ -25,10 +25,6 @@ std::string attribute(const fs::path &file) {
     return line;
 }
 
-bool startsWith(const std::string &text, const char *prefix) {
-    return text.rfind(prefix, 0) == 0;
-}
-
 } // namespace
 
 DeviceFinder::DeviceFinder()
@@ -40,12 +36,12 @@ std::vector<SerialDevice> DeviceFinder::present() const {
     std::error_code error;
     for (const fs::directory_entry &entry : fs::directory_iterator(fs::path(m_sysfs) / "class/tty", error)) {
         const std::string name = entry.path().filename().string();
-        if (!startsWith(name, "ttyS") && !startsWith(name, "ttyUSB") && !startsWith(name, "ttyACM"))
+        if (!name.starts_with("ttyS") && !name.starts_with("ttyUSB") && !name.starts_with("ttyACM"))
             continue;
         // A ttyS without hardware behind it has no device link, or a UART type of 0 (unknown).
         if (!fs::exists(entry.path() / "device", error))
             continue;
-        if (startsWith(name, "ttyS")) {
+        if (name.starts_with("ttyS")) {
             const std::string type = attribute(entry.path() / "type");
             if (type.empty() || type == "0")
                 continue;
@@ -90,7 +86,7 @@ SerialDevice DeviceFinder::describe(const std::string &path) const {
 
 std::string DeviceFinder::byIdName(const std::string &path) const {
     std::error_code error;
-    if (startsWith(path, (m_byId + "/").c_str()))
+    if (path.starts_with(m_byId + "/"))
         return path;
     const fs::path real = fs::canonical(path, error);
     const std::vector<std::string> links = byIdLinks((error ? fs::path(path) : real).filename().string());

@@ -1,9 +1,18 @@
 #pragma once
 
-#include "SerialDevice.h"
-
 #include <string>
 #include <vector>
+
+// One serial device as the kernel shows it in sysfs, with the names udev gives it.
+struct SerialDevice {
+    std::string path;              // /dev/ttyUSB0
+    std::vector<std::string> byId; // /dev/serial/by-id/... links to it
+    std::string driver;            // ftdi_sio, cdc_acm, serial8250...
+    std::string usbId;             // vendor:product, e.g. 0403:6001; empty for a device that is not on USB
+    std::string manufacturer;
+    std::string product;
+    std::string serial;
+};
 
 // Finds the serial devices present: real UARTs among ttyS*, and every ttyUSB* and ttyACM*, from sysfs, with
 // their USB strings and by-id names. Both roots can be moved for tests: QM4107_SYSFS (default /sys) and
@@ -17,9 +26,6 @@ public:
     SerialDevice describe(const std::string &path) const;
     // The first by-id name of the device at `path`, or empty.
     std::string byIdName(const std::string &path) const;
-
-    const std::string &sysfsRoot() const { return m_sysfs; }
-    const std::string &byIdRoot() const { return m_byId; }
 
 private:
     void fill(SerialDevice &device, const std::string &kernelName) const;

@@ -28,8 +28,9 @@ int mapPort(int port, const std::string &device) {
     const std::string byId = DeviceFinder().byIdName(device);
     const std::string name = byId.empty() ? device : byId;
     UserMapFile file;
+    bool had = false;
     std::string error;
-    if (!file.set(port, name, error)) {
+    if (!file.rewrite(port, name, had, error)) {
         std::fprintf(stderr, "qm4107-ports: %s\n", error.c_str());
         return ExitError;
     }
@@ -43,7 +44,7 @@ int unmapPort(int port) {
     UserMapFile file;
     bool removed = false;
     std::string error;
-    if (!file.remove(port, removed, error)) {
+    if (!file.rewrite(port, {}, removed, error)) {
         std::fprintf(stderr, "qm4107-ports: %s\n", error.c_str());
         return ExitError;
     }

@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 
 std::vector<PortEntry> portMappings() {
     std::vector<PortEntry> mappings;
-    for (int port = 1; port <= MaxPort; ++port) {
+    for (int port = 1; port <= modbus485::MaxPort; ++port) {
         std::array<char, 4096> device{};
         const int32_t source = GetPort_Device(port, device.data(), static_cast<int32_t>(device.size()));
         if (source >= 0)
@@ -34,17 +34,12 @@ std::string canonicalName(const std::string &path) {
 }
 
 namespace {
+// Where a port's device comes from, by MODBUS485_SOURCE_ code.
 std::string sourceName(int port, int32_t source) {
-    switch (source) {
-    case MODBUS485_SOURCE_VARIABLE:
-        return "the variable MODBUS485_PORT" + std::to_string(port);
-    case MODBUS485_SOURCE_USER_MAP:
-        return "your map " + modbus485::userPortMapPath();
-    case MODBUS485_SOURCE_SYSTEM_MAP:
-        return "the system map " + modbus485::systemPortMapPath();
-    default:
-        return "the default";
-    }
+    const std::string names[] = {"the default", "the variable MODBUS485_PORT" + std::to_string(port),
+                                 "your map " + modbus485::userPortMapPath(),
+                                 "the system map " + modbus485::systemPortMapPath()};
+    return names[source];
 }
 
 // True when `name` is one of the device's names: its path, a by-id link, or a link that leads to it.
@@ -54,39 +49,26 @@ bool isNameOf(const std::string &name, const SerialDevice &device) {
     return canonicalName(name) == canonicalName(device.path);
 }
 
-bool brlttyOrModemManager(std::string &which) {
-    for (const char *program : {"/usr/bin/brltty", "/bin/brltty", "/usr/sbin/ModemManager"}) {
-        if (::access(program, X_OK) == 0) {
-            which = fs::path(program).filename().string();
-            return true;
-        }
-    }
-    return false;
+// The name of brltty or ModemManager when one is installed, else empty.
+std::string brlttyOrModemManager() {
+    for (const char *program : {"/usr/bin/brltty", "/bin/brltty", "/usr/sbin/ModemManager"})
+        if (::access(program, X_OK) == 0)
+            return fs::path(program).filename().string();
+    return {};
 }
 
 // A map file that the library passes over, said once at the top rather than as a missing port later.
 void warnAboutMapFiles() {
     for (const std::string &path : {modbus485::userPortMapPath(), modbus485::systemPortMapPath()}) {
+        // By MapFileState: nothing to say of a file read whole or absent.
+        static const char *const problems[] = {nullptr,
+                                               nullptr,
+                                               "is larger than 64 KiB; only its beginning is read",
+                                               "is not a regular file and is passed over",
+                                               "cannot be read and is passed over",
+                                               "is not text and is passed over"};
         std::string text;
-        const char *problem = nullptr;
-        switch (modbus485::readPortMapFile(path, text)) {
-        case modbus485::MapFileState::Absent:
-        case modbus485::MapFileState::Read:
-            break;
-        case modbus485::MapFileState::Truncated:
-            problem = "is larger than 64 KiB; only its beginning is read";
-            break;
-        case modbus485::MapFileState::NotRegular:
-            problem = "is not a regular file and is passed over";
-            break;
-        case modbus485::MapFileState::Unreadable:
-            problem = "cannot be read and is passed over";
-            break;
-        case modbus485::MapFileState::Binary:
-            problem = "is not text and is passed over";
-            break;
-        }
-        if (problem)
+        if (const char *problem = problems[static_cast<int>(modbus485::readPortMapFile(path, text))])
             std::printf("Warning: the port map %s %s.\n\n", path.c_str(), problem);
     }
 }
@@ -138,15 +120,12 @@ int listPorts() {
     for (const PortEntry &mapping : mappings) {
         if (mapping.source == MODBUS485_SOURCE_DEFAULT)
             continue;
-        bool known = false;
-        for (const SerialDevice &device : devices)
-            known = known || isNameOf(mapping.device, device);
-        if (!known)
+        const auto named = [&](const SerialDevice &device) { return isNameOf(mapping.device, device); };
+        if (std::none_of(devices.begin(), devices.end(), named))
             devices.push_back(finder.describe(mapping.device));
     }
     warnAboutMapFiles();
-    std::string grabber;
-    if (brlttyOrModemManager(grabber))
+    if (const std::string grabber = brlttyOrModemManager(); !grabber.empty())
         std::printf("Warning: %s is installed and may take USB serial adapters for itself; remove it or make "
                     "it leave the adapter alone if the port is busy or the module does not answer.\n\n",
                     grabber.c_str());

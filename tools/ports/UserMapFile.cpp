@@ -14,9 +14,8 @@ namespace fs = std::filesystem;
 UserMapFile::UserMapFile()
     : m_path(modbus485::userPortMapPath()) {}
 
-bool UserMapFile::readOthers(int port, std::string &kept, bool &found, std::string &error) const {
-    found = false;
-    kept.clear();
+bool UserMapFile::rewrite(int port, const std::string &device, bool &had, std::string &error) {
+    had = false;
     if (m_path.empty()) {
         error = "neither XDG_CONFIG_HOME nor HOME is set: no place for your map";
         return false;
@@ -39,16 +38,18 @@ bool UserMapFile::readOthers(int port, std::string &kept, bool &found, std::stri
     }
     // Lines are kept as they are; only those that set this port go, read as the library reads them.
     std::istringstream in(content);
+    std::string kept;
     for (std::string line; std::getline(in, line);) {
         if (modbus485::parsePortMap(line).count(port))
-            found = true;
+            had = true;
         else
             kept += line + "\n";
     }
-    return true;
-}
-
-bool UserMapFile::write(const std::string &content, std::string &error) const {
+    if (!device.empty())
+        kept += "COM" + std::to_string(port) + "=" + device + "\n";
+    else if (!had)
+        return true; // nothing to remove
+    // Written beside the map, then moved over it in one step.
     std::error_code fsError;
     fs::create_directories(fs::path(m_path).parent_path(), fsError);
     const std::string temporary = m_path + ".new" + std::to_string(getpid());
@@ -57,7 +58,7 @@ bool UserMapFile::write(const std::string &content, std::string &error) const {
         error = temporary + ": " + std::strerror(errno);
         return false;
     }
-    const bool written = ::write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
+    const bool written = ::write(fd, kept.data(), kept.size()) == static_cast<ssize_t>(kept.size());
     const bool closed = ::close(fd) == 0;
     if (!written || !closed || ::rename(temporary.c_str(), m_path.c_str()) != 0) {
         error = m_path + ": " + std::strerror(errno);
@@ -65,20 +66,4 @@ bool UserMapFile::write(const std::string &content, std::string &error) const {
         return false;
     }
     return true;
-}
-
-bool UserMapFile::set(int port, const std::string &device, std::string &error) {
-    std::string content;
-    bool found = false;
-    if (!readOthers(port, content, found, error))
-        return false;
-    content += "COM" + std::to_string(port) + "=" + device + "\n";
-    return write(content, error);
-}
-
-bool UserMapFile::remove(int port, bool &removed, std::string &error) {
-    std::string content;
-    if (!readOthers(port, content, removed, error))
-        return false;
-    return !removed || write(content, error);
 }

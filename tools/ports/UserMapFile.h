@@ -10,16 +10,11 @@ public:
     UserMapFile();
 
     const std::string &path() const { return m_path; }
-    // Writes COM<port>=<device>, replacing the port's lines; false with `error` set when it cannot.
-    bool set(int port, const std::string &device, std::string &error);
-    // Removes the port's lines; false with `error` set when the file cannot be rewritten. `removed` tells
-    // whether there was one.
-    bool remove(int port, bool &removed, std::string &error);
+    // Replaces the port's lines with COM<port>=<device>, or removes them when `device` is empty; false with
+    // `error` set when the file cannot be read as a map or rewritten. `had` tells whether the port had a
+    // line.
+    bool rewrite(int port, const std::string &device, bool &had, std::string &error);
 
 private:
-    // The file's lines without those for `port`; false when the file exists but cannot be read as a map.
-    bool readOthers(int port, std::string &kept, bool &found, std::string &error) const;
-    bool write(const std::string &content, std::string &error) const;
-
     std::string m_path;
 };

@@ -45,7 +45,7 @@ const char usage[] =
 bool portNumber(const char *text, int &port) {
     char *end = nullptr;
     const long value = std::strtol(text, &end, 10);
-    if (*text == '\0' || *end != '\0' || value < 1 || value > MaxPort)
+    if (*text == '\0' || *end != '\0' || value < 1 || value > modbus485::MaxPort)
         return false;
     port = static_cast<int>(value);
     return true;
@@ -55,10 +55,6 @@ bool portNumber(const char *text, int &port) {
 
 int main(int argc, char *argv[]) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    const auto bad = [] {
-        std::fputs(usage, stderr);
-        return ExitError;
-    };
     int port = 0;
     if (args.empty() || (args.size() == 1 && args[0] == "list"))
         return listPorts();
@@ -72,5 +68,6 @@ int main(int argc, char *argv[]) {
         return unmapPort(port);
     if (args[0] == "scan" && args.size() <= 2 && (args.size() == 1 || portNumber(args[1].c_str(), port)))
         return scanPorts(port);
-    return bad();
+    std::fputs(usage, stderr);
+    return ExitError;
 }
