@@ -67,9 +67,16 @@ CheckoutWalk::CheckoutWalk(Modbus485 &link, JournalWriter &journal, WalkSettings
     if (!m_settings.now)
         m_settings.now = [] { return QDateTime::currentDateTime(); };
     m_record.header = m_settings.header;
+    m_journal.counters = [this]() -> std::optional<LineCounters> {
+        if (!m_portOpen)
+            return std::nullopt;
+        return countersSoFar();
+    };
 }
 
-CheckoutWalk::~CheckoutWalk() = default;
+CheckoutWalk::~CheckoutWalk() {
+    m_journal.counters = nullptr;
+}
 
 void CheckoutWalk::start() {
     m_run = run();
@@ -196,9 +203,13 @@ int CheckoutWalk::readCoil(int output) {
     return (words[0] >> (output - 1)) & 1;
 }
 
+// The counters of the port's present open; none from a library without them.
 LineCounters CheckoutWalk::lineCounters() {
     int32_t values[MODBUS485_COUNTERS] = {};
-    m_link.GetPort_Counters(m_record.header.port, values, MODBUS485_COUNTERS);
+    try {
+        m_link.GetPort_Counters(m_record.header.port, values, MODBUS485_COUNTERS);
+    } catch (const LinkError &) {
+    }
     LineCounters c;
     c.requests = values[MODBUS485_COUNTER_REQUESTS];
     c.good = values[MODBUS485_COUNTER_GOOD];
@@ -208,6 +219,13 @@ LineCounters CheckoutWalk::lineCounters() {
     c.wrongStation = values[MODBUS485_COUNTER_WRONG_STATION];
     c.exceptions = values[MODBUS485_COUNTER_EXCEPTIONS];
     return c;
+}
+
+LineCounters CheckoutWalk::countersSoFar() {
+    LineCounters sum = m_earlierOpens;
+    if (m_portOpen)
+        sum += lineCounters();
+    return sum;
 }
 
 WalkTask CheckoutWalk::run() {
@@ -274,6 +292,7 @@ void CheckoutWalk::takeOver(const CheckRecord &previous) {
     m_record = previous;
     m_record.closing.reset();
     m_record.asLeft.reset();
+    m_earlierOpens = previous.counters;
     for (const QString &name : previous.outputsChanged)
         if (const auto point = PointId::parse(name); point && point->kind == PointKind::Output)
             m_changedOutputs.insert(point->number);
@@ -312,6 +331,7 @@ WalkTask CheckoutWalk::putBack() {
             co_await restoreAll();
         } catch (const LinkError &) {
         }
+        m_earlierOpens = countersSoFar();
         m_link.ClosePort_Modbus(m_record.header.port);
         m_portOpen = false;
     }
@@ -326,6 +346,10 @@ WalkTask CheckoutWalk::connect() {
         qputenv("MODBUS485_TRACE", QFile::encodeName(m_settings.tracePath));
     for (;;) {
         co_await turn();
+        // Opening again starts the library's counters afresh: what this open counted is kept first.
+        if (m_portOpen)
+            m_earlierOpens = countersSoFar();
+        m_portOpen = false;
         const int32_t opened = m_link.OpenPort_Modbus(h.port, h.baudCode, h.parityCode);
         if (opened != 0) {
             char info[512] = {};
@@ -353,23 +377,15 @@ WalkTask CheckoutWalk::connect() {
         }
         if (good == m_settings.checkReads)
             co_return;
-        const LineCounters c = lineCounters();
         int32_t last[MODBUS485_LASTREAD_VALUES] = {};
         m_link.GetPort_LastRead(h.port, h.station, modbus485::ReadInputs, ModuleMap::InputBlockStart, last,
                                 MODBUS485_LASTREAD_VALUES);
         const Question question2 = makeQuestion(
             QString(),
-            text("连续 %1 次读取只成功 %2 次。请求 %3，正常 %4，无应答 %5，校验错误 %6，不完整 %7，"
-                 "站号不符 %8，异常 %9；最后一次：%10。\n请检查站号、波特率、校验方式和接线后重试。")
+            text("连续 %1 次读取只成功 %2 次。%3；最后一次：%4。\n请检查站号、波特率、校验方式和接线后重试。")
                 .arg(m_settings.checkReads)
                 .arg(good)
-                .arg(c.requests)
-                .arg(c.good)
-                .arg(c.noAnswer)
-                .arg(c.garbled)
-                .arg(c.cutShort)
-                .arg(c.wrongStation)
-                .arg(c.exceptions)
+                .arg(lineCounters().text())
                 .arg(LinkWords::lastRead(last[MODBUS485_LASTREAD_OUTCOME], h.station,
                                          last[MODBUS485_LASTREAD_EXCEPTION],
                                          last[MODBUS485_LASTREAD_RTT_US])),
@@ -806,8 +822,9 @@ bool CheckoutWalk::closeRecord(const QString &remark) {
     closing.end = isoTime(m_settings.now());
     closing.remark = remark;
     closing.unknownOutputs = unknownOutputs();
+    closing.counters = countersSoFar();
+    m_record.counters = closing.counters;
     if (m_portOpen) {
-        closing.counters = lineCounters();
         m_link.ClosePort_Modbus(m_record.header.port);
         m_portOpen = false;
     }

@@ -93,6 +93,8 @@ public:
     bool isFinished() const { return m_finished; }
     // Outputs whose state is not known because the line failed while they were switched.
     QStringList unknownOutputs() const;
+    // The line's counters summed over every open of the walk, a resumed journal's earlier ones included.
+    LineCounters countersSoFar();
 
     static QString isoTime(const QDateTime &time);
 
@@ -174,5 +176,6 @@ private:
     QSet<int> m_changedOutputs;
     QSet<int> m_unknownOutputs;
     QSet<int> m_changedPresets;
-    QStringList m_givenUp; // outputs the engineer stopped trying to put back
+    LineCounters m_earlierOpens; // the library counts from each open: the sums of the opens before this one
+    QStringList m_givenUp;       // outputs the engineer stopped trying to put back
 };

@@ -601,6 +601,7 @@ QString CheckoutWizard::summary() const {
                       .arg(counts[int(Result::Fail)])
                       .arg(counts[int(Result::Skip)])
                       .arg(counts[int(Result::Untested)]));
+    lines.insert(1, QStringLiteral("线路计数：") + m_walk->countersSoFar().text());
     for (const QString &output : m_walk->unknownOutputs())
         lines.prepend(QStringLiteral("%1 状态未知").arg(output));
     return lines.join(u'\n');
