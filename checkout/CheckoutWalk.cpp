@@ -801,7 +801,77 @@ WalkTask CheckoutWalk::testCounter(int counter) {
         result.result = Result::Fail;
         result.defect = Defect::Module;
     }
+
+    Question question13 = makeQuestion(
+        name,
+        text("%1 测频（可选）：在 %2 接入已知频率的信号，填写其频率和允许偏差后按“是”；不测按“跳过”。")
+            .arg(name, pointLabel(input)),
+        YesOrSkip, true, 50);
+    question13.wantsTolerance = true;
+    question13.tolerance = 5;
+    const Reply signal = co_await ask(question13);
+    if (signal.choice == Choice::Yes && signal.number > 0)
+        co_await checkFrequency(counter, signal, result);
     finishPoint(result);
+}
+
+// Against a known signal on the counter's input: the measured frequency, once two reads in a row agree,
+// within the tolerance of the signal's. A reading of 0 is no signal, not a frequency to compare.
+WalkTask CheckoutWalk::checkFrequency(int counter, const Reply &signal, PointResult &result) {
+    const auto &h = m_record.header;
+    const QString name = text("C%1").arg(counter);
+    result.checked += text("；对照已知信号测频");
+    result.expected += text("；测频 %1 Hz ±%2%").arg(signal.number).arg(signal.tolerance);
+    if (!signal.remark.isEmpty())
+        result.remark += (result.remark.isEmpty() ? QString() : text("；")) + signal.remark;
+    const Question wait =
+        makeQuestion(name, text("等待 X%1 测频稳定…").arg(counter), SkipOrFail, false, 0, true);
+    offer(wait);
+    qint64 deadline = elapsed() + m_settings.frequencyTimeoutMs;
+    int32_t last = ModuleMap::Failed;
+    QString seen;
+    Defect defect = Defect::None;
+    for (;;) {
+        co_await turn(m_settings.pollMs);
+        std::optional<Reply> reply = takeReply();
+        if (!reply && elapsed() >= deadline) {
+            const Question question14 = makeQuestion(
+                name, text("X%1 测频未稳定：读数 %2，应为 %3 Hz。").arg(counter).arg(last).arg(signal.number),
+                ExtendSkipOrFail);
+            const Reply answered = co_await ask(question14);
+            if (answered.choice == Choice::Extend) {
+                ++result.tries;
+                deadline = elapsed() + m_settings.frequencyTimeoutMs;
+                offer(wait);
+                continue;
+            }
+            reply = answered;
+        }
+        if (reply) {
+            // No steady reading: the signal does not reach the input, as with a counter that never counts.
+            seen = reply->choice == Choice::Skip ? text("测频跳过") : text("测频未稳定");
+            if (reply->choice != Choice::Skip)
+                defect = reply->defect != Defect::None ? reply->defect : Defect::Wiring;
+            break;
+        }
+        int32_t frequencies[8];
+        m_link.Get_3X_UnD8(h.port, h.station, ModuleMap::FrequencyBlockStart,
+                           Modbus485::RegisterBlock(frequencies));
+        const int32_t now = frequencies[counter - 1];
+        if (now > 0 && now == last) {
+            const bool within = std::abs(now - signal.number) <= signal.number * signal.tolerance / 100;
+            seen = within ? text("测频 %1 Hz").arg(now) : text("测频 %1 Hz：频率超差").arg(now);
+            defect = within ? Defect::None : Defect::Module;
+            break;
+        }
+        last = now;
+    }
+    m_question.reset();
+    result.observed += text("；") + seen;
+    if (defect != Defect::None && result.result != Result::Fail) {
+        result.result = Result::Fail;
+        result.defect = defect;
+    }
 }
 
 WalkTask CheckoutWalk::restoreAll() {
