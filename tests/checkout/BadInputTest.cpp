@@ -1,5 +1,4 @@
-// What the checkout reads from outside, damaged every way the field damages it: the I/O list, journals and
-// the records folder.
+// What the checkout takes from outside, damaged every way the field damages it: I/O list, journal, folder.
 #include "CheckoutWizard.h"
 #include "IoList.h"
 #include "Journal.h"

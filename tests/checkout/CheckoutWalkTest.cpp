@@ -55,8 +55,8 @@ struct Walk {
     const char *observedX3;
     const char *journalHolds;
     const char *coilsLeft;
-    const char *signalHz; // the known signal on C1-C3 for the frequency check ("50 40 0"), 0 for none
-    bool portHeld;        // another opener holds the port until the engineer is told
+    const char *signalHz = nullptr; // known signals on C1-C3 for the frequency check, "50 40 0"; 0 for none
+    bool portHeld = false;          // another opener holds the port until the engineer is told
 };
 
 void PrintTo(const Walk &w, std::ostream *out) {
@@ -102,8 +102,7 @@ protected:
         QObject::connect(&model, &CheckoutWalk::asked, [&](const Question &q) {
             if (q.point.isEmpty() && q.choices.contains(Choice::Retry)) {
                 linePrompt = q.text;
-                if (held >= 0)
-                    ::close(std::exchange(held, -1));
+                ::close(std::exchange(held, -1));
                 return model.answer({Choice::Retry, {}});
             }
             if (q.wantsTolerance) {
@@ -177,9 +176,7 @@ TEST_P(CheckoutWalkTest, Walk) {
     EXPECT_TRUE(journal.readAll().contains(w.journalHolds));
     EXPECT_TRUE(sim.stateValue(QStringLiteral("coils")).startsWith(QLatin1String(w.coilsLeft)));
     EXPECT_EQ(problem.isEmpty(), w.journalFullAtLine == 0 && !w.cancelAfter) << qPrintable(problem);
-    EXPECT_EQ(linePrompt.contains(QStringLiteral("设备被占用（")) &&
-                  linePrompt.contains(QStringLiteral("按“关闭”")),
-              w.portHeld)
+    EXPECT_EQ(linePrompt.contains(u"设备被占用（") && linePrompt.contains(u"按“关闭”"), w.portHeld)
         << qPrintable(linePrompt);
 }
 
@@ -196,52 +193,39 @@ std::map<QString, Result> allPass(const char *failed = "", const char *last = "C
 
 INSTANTIATE_TEST_SUITE_P(
     Walks, CheckoutWalkTest,
-    ::testing::Values(Walk{"WholeModule", nullptr, nullptr, nullptr, 0, allPass(), "X3 变化后复原",
-                           "\"type\":\"close\"", "00000", "50 52 48", false},
-                      Walk{"FrequencyOffAtC2", nullptr, nullptr, nullptr, 0, allPass("C2"), "X3 变化后复原",
-                           "测频 40 Hz：频率超差", "00000", "50 40 0", false},
-                      Walk{"PortHeldByThePanel", nullptr, nullptr, "Y1", 0, allPass("", "Y1"), "",
-                           "\"type\":\"close\"", "00000", nullptr, true},
-                      Walk{"X4MovesWhenX3IsAsked",
-                           "X4",
-                           nullptr,
-                           "X3",
-                           0,
-                           {{"Y1", Result::Pass},
-                            {"Y2", Result::Pass},
-                            {"Y3", Result::Pass},
-                            {"Y4", Result::Pass},
-                            {"Y5", Result::Pass},
-                            {"X1", Result::Pass},
-                            {"X2", Result::Pass},
-                            {"X3", Result::Fail}},
-                           "可能接线交叉：X4",
-                           "\"defect\":\"wiring\"",
-                           "00000",
-                           nullptr,
-                           false},
-                      Walk{"LineSilentAtY3",
-                           nullptr,
-                           "Y3",
-                           "Y3",
-                           0,
-                           {{"Y1", Result::Pass}, {"Y2", Result::Pass}, {"Y3", Result::Fail}},
-                           "",
-                           "\"point\":\"Y3\",\"state\":\"unknown\"",
-                           "00000",
-                           nullptr,
-                           false},
-                      Walk{"DiskFullAtY1",
-                           nullptr,
-                           nullptr,
-                           nullptr,
-                           4,
-                           {},
-                           "",
-                           "\"type\":\"as-found\"",
-                           "00000",
-                           nullptr,
-                           false}),
+    ::testing::Values(
+        Walk{"WholeModule", nullptr, nullptr, nullptr, 0, allPass(), "X3 变化后复原", "\"type\":\"close\"",
+             "00000", "50 52 48"},
+        Walk{"X4MovesWhenX3IsAsked",
+             "X4",
+             nullptr,
+             "X3",
+             0,
+             {{"Y1", Result::Pass},
+              {"Y2", Result::Pass},
+              {"Y3", Result::Pass},
+              {"Y4", Result::Pass},
+              {"Y5", Result::Pass},
+              {"X1", Result::Pass},
+              {"X2", Result::Pass},
+              {"X3", Result::Fail}},
+             "可能接线交叉：X4",
+             "\"defect\":\"wiring\"",
+             "00000"},
+        Walk{"LineSilentAtY3",
+             nullptr,
+             "Y3",
+             "Y3",
+             0,
+             {{"Y1", Result::Pass}, {"Y2", Result::Pass}, {"Y3", Result::Fail}},
+             "",
+             "\"point\":\"Y3\",\"state\":\"unknown\"",
+             "00000"},
+        Walk{"DiskFullAtY1", nullptr, nullptr, nullptr, 4, {}, "", "\"type\":\"as-found\"", "00000"},
+        Walk{"FrequencyOffAtC2", nullptr, nullptr, nullptr, 0, allPass("C2"), "X3 变化后复原",
+             "测频 40 Hz：频率超差", "00000", "50 40 0"},
+        Walk{"PortHeldByThePanel", nullptr, nullptr, "Y1", 0, allPass("", "Y1"), "", "\"type\":\"close\"",
+             "00000", nullptr, true}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // A walk killed with Y2 switched, its journal's last line cut: the next start puts Y2 back and says so in the
@@ -285,7 +269,7 @@ TEST_F(CheckoutRecordTest, KilledWalksOutputPutBack) {
 // A walk killed after X3 failed, before its closing line, its journal's last line cut, resumed: the points
 // done are kept, the rest walked, the record is whole, and its counters are those of both opens.
 TEST_F(CheckoutRecordTest, CutJournalResumed) {
-    walk(Walk{"", "X4", nullptr, "X3", 0, {}, "", "", "", nullptr, false});
+    walk(Walk{"", "X4", nullptr, "X3", 0, {}, "", "", ""});
     QFile killed(dir.filePath(QStringLiteral("W.jsonl")));
     ASSERT_TRUE(killed.open(QIODevice::ReadOnly));
     const QByteArray lines = killed.readAll();
@@ -299,7 +283,7 @@ TEST_F(CheckoutRecordTest, CutJournalResumed) {
     ASSERT_EQ(cut.skippedLines, 1);
     ASSERT_EQ(cut.record.points.size(), 8u);
 
-    walk(Walk{"", nullptr, nullptr, nullptr, 0, {}, "", "", "", nullptr, false}, &cut);
+    walk(Walk{"", nullptr, nullptr, nullptr, 0, {}, "", "", ""}, &cut);
     const JournalContents whole = readJournal(dir.filePath(QStringLiteral("W.jsonl")));
     EXPECT_EQ(whole.skippedLines, 1);
     ASSERT_TRUE(whole.record.closing);
@@ -314,7 +298,7 @@ TEST_F(CheckoutRecordTest, CutJournalResumed) {
 
 // The record written as the wizard writes it, then rebuilt from the journal by "report".
 TEST_F(CheckoutRecordTest, ReportRebuildsTheWalksRecord) {
-    walk(Walk{"", nullptr, nullptr, nullptr, 0, {}, "", "", "", nullptr, false});
+    walk(Walk{"", nullptr, nullptr, nullptr, 0, {}, "", "", ""});
     ASSERT_FALSE(record.closing->traceSha256.isEmpty());
     QString error;
     const QDir dir(this->dir.path());
