@@ -1,5 +1,8 @@
 #include "CheckRecord.h"
 
+#include "LinkWords.h"
+#include "MODBUS485.h"
+
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -110,4 +113,37 @@ std::vector<PointResult> CheckRecord::table() const {
 
 void CheckRecord::addResult(const PointResult &result) {
     points.push_back(result);
+}
+
+LineCounters &LineCounters::operator+=(const LineCounters &o) {
+    requests += o.requests;
+    good += o.good;
+    noAnswer += o.noAnswer;
+    garbled += o.garbled;
+    cutShort += o.cutShort;
+    wrongStation += o.wrongStation;
+    exceptions += o.exceptions;
+    return *this;
+}
+
+std::vector<std::pair<QString, qint64>> LineCounters::labelled() const {
+    const std::pair<int, qint64> values[] = {{MODBUS485_COUNTER_GOOD, good},
+                                             {MODBUS485_COUNTER_NO_ANSWER, noAnswer},
+                                             {MODBUS485_COUNTER_GARBLED, garbled},
+                                             {MODBUS485_COUNTER_CUT_SHORT, cutShort},
+                                             {MODBUS485_COUNTER_WRONG_STATION, wrongStation},
+                                             {MODBUS485_COUNTER_EXCEPTIONS, exceptions}};
+    std::vector<std::pair<QString, qint64>> cells{{QStringLiteral("请求"), requests}};
+    for (const LinkWords::Outcome &o : LinkWords::outcomes())
+        for (const auto &[counter, value] : values)
+            if (o.counter == counter)
+                cells.emplace_back(QString::fromUtf8(o.label), value);
+    return cells;
+}
+
+QString LineCounters::text() const {
+    QStringList parts;
+    for (const auto &[label, value] : labelled())
+        parts << label + u' ' + QString::number(value);
+    return parts.join(QStringLiteral("，"));
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <utility>
 #include <vector>
 
 // What a checkout records about one module: the header, the module as found and as left, one result per
@@ -96,7 +97,7 @@ struct PointResult {
     bool operator==(const PointResult &) const = default;
 };
 
-// The line's counters over the walk.
+// The line's counters over the walk: the sums over every time the walk opened the port.
 struct LineCounters {
     qint64 requests = 0;
     qint64 good = 0;
@@ -106,6 +107,11 @@ struct LineCounters {
     qint64 wrongStation = 0;
     qint64 exceptions = 0;
     bool operator==(const LineCounters &) const = default;
+    LineCounters &operator+=(const LineCounters &other);
+    // Each counter with the panel's word for it ("请求", "正常", "无应答"...), in the counters line's order.
+    std::vector<std::pair<QString, qint64>> labelled() const;
+    // "请求 120，正常 118，无应答 2，…"
+    QString text() const;
 };
 
 struct Closing {
@@ -124,6 +130,7 @@ struct CheckRecord {
     std::optional<ModuleSnapshot> asLeft;
     std::vector<PointResult> points; // in the order they completed; a later result for a point replaces one
     std::optional<Closing> closing;
+    LineCounters counters;      // over the walk, as far as the journal holds them
     QStringList outputsChanged; // outputs switched by the walk and not yet confirmed back
 
     // The result of each point in walk order, Untested where there is none.

@@ -67,9 +67,16 @@ CheckoutWalk::CheckoutWalk(Modbus485 &link, JournalWriter &journal, WalkSettings
     if (!m_settings.now)
         m_settings.now = [] { return QDateTime::currentDateTime(); };
     m_record.header = m_settings.header;
+    m_journal.counters = [this]() -> std::optional<LineCounters> {
+        if (!m_portOpen)
+            return std::nullopt;
+        return countersSoFar();
+    };
 }
 
-CheckoutWalk::~CheckoutWalk() = default;
+CheckoutWalk::~CheckoutWalk() {
+    m_journal.counters = nullptr;
+}
 
 void CheckoutWalk::start() {
     m_run = run();
@@ -196,9 +203,13 @@ int CheckoutWalk::readCoil(int output) {
     return (words[0] >> (output - 1)) & 1;
 }
 
+// The counters of the port's present open; none from a library without them.
 LineCounters CheckoutWalk::lineCounters() {
     int32_t values[MODBUS485_COUNTERS] = {};
-    m_link.GetPort_Counters(m_record.header.port, values, MODBUS485_COUNTERS);
+    try {
+        m_link.GetPort_Counters(m_record.header.port, values, MODBUS485_COUNTERS);
+    } catch (const LinkError &) {
+    }
     LineCounters c;
     c.requests = values[MODBUS485_COUNTER_REQUESTS];
     c.good = values[MODBUS485_COUNTER_GOOD];
@@ -208,6 +219,13 @@ LineCounters CheckoutWalk::lineCounters() {
     c.wrongStation = values[MODBUS485_COUNTER_WRONG_STATION];
     c.exceptions = values[MODBUS485_COUNTER_EXCEPTIONS];
     return c;
+}
+
+LineCounters CheckoutWalk::countersSoFar() {
+    LineCounters sum = m_earlierOpens;
+    if (m_portOpen)
+        sum += lineCounters();
+    return sum;
 }
 
 WalkTask CheckoutWalk::run() {
@@ -274,6 +292,7 @@ void CheckoutWalk::takeOver(const CheckRecord &previous) {
     m_record = previous;
     m_record.closing.reset();
     m_record.asLeft.reset();
+    m_earlierOpens = previous.counters;
     for (const QString &name : previous.outputsChanged)
         if (const auto point = PointId::parse(name); point && point->kind == PointKind::Output)
             m_changedOutputs.insert(point->number);
@@ -312,6 +331,7 @@ WalkTask CheckoutWalk::putBack() {
             co_await restoreAll();
         } catch (const LinkError &) {
         }
+        m_earlierOpens = countersSoFar();
         m_link.ClosePort_Modbus(m_record.header.port);
         m_portOpen = false;
     }
@@ -326,6 +346,10 @@ WalkTask CheckoutWalk::connect() {
         qputenv("MODBUS485_TRACE", QFile::encodeName(m_settings.tracePath));
     for (;;) {
         co_await turn();
+        // Opening again starts the library's counters afresh: what this open counted is kept first.
+        if (m_portOpen)
+            m_earlierOpens = countersSoFar();
+        m_portOpen = false;
         const int32_t opened = m_link.OpenPort_Modbus(h.port, h.baudCode, h.parityCode);
         if (opened != 0) {
             char info[512] = {};
@@ -353,23 +377,15 @@ WalkTask CheckoutWalk::connect() {
         }
         if (good == m_settings.checkReads)
             co_return;
-        const LineCounters c = lineCounters();
         int32_t last[MODBUS485_LASTREAD_VALUES] = {};
         m_link.GetPort_LastRead(h.port, h.station, modbus485::ReadInputs, ModuleMap::InputBlockStart, last,
                                 MODBUS485_LASTREAD_VALUES);
         const Question question2 = makeQuestion(
             QString(),
-            text("连续 %1 次读取只成功 %2 次。请求 %3，正常 %4，无应答 %5，校验错误 %6，不完整 %7，"
-                 "站号不符 %8，异常 %9；最后一次：%10。\n请检查站号、波特率、校验方式和接线后重试。")
+            text("连续 %1 次读取只成功 %2 次。%3；最后一次：%4。\n请检查站号、波特率、校验方式和接线后重试。")
                 .arg(m_settings.checkReads)
                 .arg(good)
-                .arg(c.requests)
-                .arg(c.good)
-                .arg(c.noAnswer)
-                .arg(c.garbled)
-                .arg(c.cutShort)
-                .arg(c.wrongStation)
-                .arg(c.exceptions)
+                .arg(lineCounters().text())
                 .arg(LinkWords::lastRead(last[MODBUS485_LASTREAD_OUTCOME], h.station,
                                          last[MODBUS485_LASTREAD_EXCEPTION],
                                          last[MODBUS485_LASTREAD_RTT_US])),
@@ -785,7 +801,77 @@ WalkTask CheckoutWalk::testCounter(int counter) {
         result.result = Result::Fail;
         result.defect = Defect::Module;
     }
+
+    Question question13 = makeQuestion(
+        name,
+        text("%1 测频（可选）：在 %2 接入已知频率的信号，填写其频率和允许偏差后按“是”；不测按“跳过”。")
+            .arg(name, pointLabel(input)),
+        YesOrSkip, true, 50);
+    question13.wantsTolerance = true;
+    question13.tolerance = 5;
+    const Reply signal = co_await ask(question13);
+    if (signal.choice == Choice::Yes && signal.number > 0)
+        co_await checkFrequency(counter, signal, result);
     finishPoint(result);
+}
+
+// Against a known signal on the counter's input: the measured frequency, once two reads in a row agree,
+// within the tolerance of the signal's. A reading of 0 is no signal, not a frequency to compare.
+WalkTask CheckoutWalk::checkFrequency(int counter, const Reply &signal, PointResult &result) {
+    const auto &h = m_record.header;
+    const QString name = text("C%1").arg(counter);
+    result.checked += text("；对照已知信号测频");
+    result.expected += text("；测频 %1 Hz ±%2%").arg(signal.number).arg(signal.tolerance);
+    if (!signal.remark.isEmpty())
+        result.remark += (result.remark.isEmpty() ? QString() : text("；")) + signal.remark;
+    const Question wait =
+        makeQuestion(name, text("等待 X%1 测频稳定…").arg(counter), SkipOrFail, false, 0, true);
+    offer(wait);
+    qint64 deadline = elapsed() + m_settings.frequencyTimeoutMs;
+    int32_t last = ModuleMap::Failed;
+    QString seen;
+    Defect defect = Defect::None;
+    for (;;) {
+        co_await turn(m_settings.pollMs);
+        std::optional<Reply> reply = takeReply();
+        if (!reply && elapsed() >= deadline) {
+            const Question question14 = makeQuestion(
+                name, text("X%1 测频未稳定：读数 %2，应为 %3 Hz。").arg(counter).arg(last).arg(signal.number),
+                ExtendSkipOrFail);
+            const Reply answered = co_await ask(question14);
+            if (answered.choice == Choice::Extend) {
+                ++result.tries;
+                deadline = elapsed() + m_settings.frequencyTimeoutMs;
+                offer(wait);
+                continue;
+            }
+            reply = answered;
+        }
+        if (reply) {
+            // No steady reading: the signal does not reach the input, as with a counter that never counts.
+            seen = reply->choice == Choice::Skip ? text("测频跳过") : text("测频未稳定");
+            if (reply->choice != Choice::Skip)
+                defect = reply->defect != Defect::None ? reply->defect : Defect::Wiring;
+            break;
+        }
+        int32_t frequencies[8];
+        m_link.Get_3X_UnD8(h.port, h.station, ModuleMap::FrequencyBlockStart,
+                           Modbus485::RegisterBlock(frequencies));
+        const int32_t now = frequencies[counter - 1];
+        if (now > 0 && now == last) {
+            const bool within = std::abs(now - signal.number) <= signal.number * signal.tolerance / 100;
+            seen = within ? text("测频 %1 Hz").arg(now) : text("测频 %1 Hz：频率超差").arg(now);
+            defect = within ? Defect::None : Defect::Module;
+            break;
+        }
+        last = now;
+    }
+    m_question.reset();
+    result.observed += text("；") + seen;
+    if (defect != Defect::None && result.result != Result::Fail) {
+        result.result = Result::Fail;
+        result.defect = defect;
+    }
 }
 
 WalkTask CheckoutWalk::restoreAll() {
@@ -806,8 +892,9 @@ bool CheckoutWalk::closeRecord(const QString &remark) {
     closing.end = isoTime(m_settings.now());
     closing.remark = remark;
     closing.unknownOutputs = unknownOutputs();
+    closing.counters = countersSoFar();
+    m_record.counters = closing.counters;
     if (m_portOpen) {
-        closing.counters = lineCounters();
         m_link.ClosePort_Modbus(m_record.header.port);
         m_portOpen = false;
     }

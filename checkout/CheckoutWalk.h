@@ -26,10 +26,12 @@ struct Question {
     QString point; // the point asked about, empty for the line
     QString text;
     QList<Choice> choices;
-    bool wantsNumber = false; // a number to give with the answer (pulses to send)
+    bool wantsNumber = false; // a number to give with the answer (pulses to send, a frequency in Hz)
     int number = 0;           // its default
     // While the walk waits for the field it keeps polling with the question up; any choice ends the wait.
     bool whileWaiting = false;
+    bool wantsTolerance = false; // with the number, a tolerance in percent
+    double tolerance = 0;        // its default
 };
 
 struct Reply {
@@ -37,6 +39,7 @@ struct Reply {
     QString remark;
     int number = 0;
     Defect defect = Defect::None; // the engineer's class for a failure; None leaves the walk's
+    double tolerance = 0;
 };
 
 struct WalkSettings {
@@ -49,6 +52,7 @@ struct WalkSettings {
     qint64 inputTimeoutMs = 60000;
     qint64 countTimeoutMs = 120000;
     qint64 countSteadyMs = 2000;
+    qint64 frequencyTimeoutMs = 30000;
     int retryMs = 500;
     int retriesBeforeAsking = 10;
     int testPreset = 12345;
@@ -93,6 +97,8 @@ public:
     bool isFinished() const { return m_finished; }
     // Outputs whose state is not known because the line failed while they were switched.
     QStringList unknownOutputs() const;
+    // The line's counters summed over every open of the walk, a resumed journal's earlier ones included.
+    LineCounters countersSoFar();
 
     static QString isoTime(const QDateTime &time);
 
@@ -141,6 +147,7 @@ private:
     WalkTask testInput(int input);
     WalkTask testCounter(int counter);
     WalkTask putBackPreset(int counter);
+    WalkTask checkFrequency(int counter, const Reply &signal, PointResult &result);
     WalkTask restoreAll();
 
     void setStage(Stage stage);
@@ -174,5 +181,6 @@ private:
     QSet<int> m_changedOutputs;
     QSet<int> m_unknownOutputs;
     QSet<int> m_changedPresets;
-    QStringList m_givenUp; // outputs the engineer stopped trying to put back
+    LineCounters m_earlierOpens; // the library counts from each open: the sums of the opens before this one
+    QStringList m_givenUp;       // outputs the engineer stopped trying to put back
 };

@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -252,6 +253,12 @@ public:
         m_number = new QSpinBox;
         m_number->setRange(1, 65535);
         answerRow->addWidget(m_number);
+        m_tolerance = new QDoubleSpinBox;
+        m_tolerance->setRange(0, 100);
+        m_tolerance->setDecimals(1);
+        m_tolerance->setPrefix(QStringLiteral("±"));
+        m_tolerance->setSuffix(QStringLiteral(" %"));
+        answerRow->addWidget(m_tolerance);
         m_buttons = new QHBoxLayout;
         answerRow->addLayout(m_buttons);
         answerRow->addStretch();
@@ -313,13 +320,17 @@ private:
         m_number->setVisible(question && question->wantsNumber);
         if (question && question->wantsNumber)
             m_number->setValue(question->number);
+        m_number->setSuffix(question && question->wantsTolerance ? QStringLiteral(" Hz") : QString());
+        m_tolerance->setVisible(question && question->wantsTolerance);
+        if (question && question->wantsTolerance)
+            m_tolerance->setValue(question->tolerance);
         if (!question)
             return;
         for (const Choice choice : question->choices) {
             auto *button = new QPushButton(choiceWord(choice));
             button->setObjectName(QStringLiteral("choice%1").arg(static_cast<int>(choice)));
             connect(button, &QPushButton::clicked, this, [this, choice] {
-                Reply reply{choice, m_remark->text(), m_number->value()};
+                Reply reply{choice, m_remark->text(), m_number->value(), Defect::None, m_tolerance->value()};
                 m_remark->clear();
                 m_wizard->walk()->answer(reply);
             });
@@ -333,6 +344,7 @@ private:
     bool m_connected = false;
     QLabel *m_question;
     QSpinBox *m_number;
+    QDoubleSpinBox *m_tolerance;
     QHBoxLayout *m_buttons;
     QLineEdit *m_remark;
     QLabel *m_status;
@@ -403,8 +415,9 @@ CheckoutWizard::CheckoutWizard(Modbus485 &link, QWidget *parent)
                                       QStringLiteral("逐个接通、回读、确认现场负载、恢复。")));
     setPage(InputsPage, new WalkPage(this, Stage::Inputs, QStringLiteral("输入 X1-X10"),
                                      QStringLiteral("逐个在现场动作输入并复原。")));
-    setPage(CountersPage, new WalkPage(this, Stage::Counters, QStringLiteral("计数器 C1-C3"),
-                                       QStringLiteral("清零、输入脉冲、预置回读、恢复预置。")));
+    setPage(CountersPage,
+            new WalkPage(this, Stage::Counters, QStringLiteral("计数器 C1-C3"),
+                         QStringLiteral("清零、输入脉冲、预置回读、恢复预置；可选对照已知信号测频。")));
     setPage(SummaryPage, new ::SummaryPage(this));
     // Once the walk has touched the module there is no way back: the pages follow the walk.
     connect(this, &QWizard::currentIdChanged, this, [this](int id) {
@@ -601,6 +614,7 @@ QString CheckoutWizard::summary() const {
                       .arg(counts[int(Result::Fail)])
                       .arg(counts[int(Result::Skip)])
                       .arg(counts[int(Result::Untested)]));
+    lines.insert(1, QStringLiteral("线路计数：") + m_walk->countersSoFar().text());
     for (const QString &output : m_walk->unknownOutputs())
         lines.prepend(QStringLiteral("%1 状态未知").arg(output));
     return lines.join(u'\n');

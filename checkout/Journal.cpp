@@ -60,6 +60,20 @@ qint64 *counterField(LineCounters &c, int i) {
     return fields[i];
 }
 
+QJsonObject countersObject(LineCounters c) {
+    QJsonObject object;
+    for (int i = 0; i < 7; ++i)
+        object.insert(QLatin1String(CounterKeys[i]), *counterField(c, i));
+    return object;
+}
+
+LineCounters countersFrom(const QJsonObject &object) {
+    LineCounters c;
+    for (int i = 0; i < 7; ++i)
+        *counterField(c, i) = object[QLatin1String(CounterKeys[i])].toInteger();
+    return c;
+}
+
 QString text(const QJsonObject &o, const char *key) {
     return o[QLatin1String(key)].toString();
 }
@@ -102,6 +116,9 @@ bool FileJournalSink::append(const QByteArray &bytes, QString &error) {
 bool JournalWriter::write(const QString &type, QJsonObject object) {
     object.insert(QStringLiteral("format"), Format);
     object.insert(QStringLiteral("type"), type);
+    if (counters && !object.contains(u"counters"))
+        if (const auto soFar = counters())
+            object.insert(QStringLiteral("counters"), countersObject(*soFar));
     const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
     return m_sink.append(line, m_error);
 }
@@ -153,13 +170,9 @@ bool JournalWriter::writeOutput(const QString &point, const QString &state) {
 }
 
 bool JournalWriter::writeClose(const Closing &c) {
-    QJsonObject counters;
-    LineCounters values = c.counters;
-    for (int i = 0; i < 7; ++i)
-        counters.insert(QLatin1String(CounterKeys[i]), *counterField(values, i));
     return write(QStringLiteral("close"),
                  {{QStringLiteral("end"), c.end},
-                  {QStringLiteral("counters"), counters},
+                  {QStringLiteral("counters"), countersObject(c.counters)},
                   {QStringLiteral("remark"), c.remark},
                   {QStringLiteral("trace"), c.trace},
                   {QStringLiteral("traceSha256"), c.traceSha256},
@@ -191,6 +204,8 @@ JournalContents parseJournal(const QByteArray &bytes) {
             return contents;
         }
         const QString type = o[u"type"].toString();
+        if (o[u"counters"].isObject())
+            record.counters = countersFrom(o[u"counters"].toObject());
         if (type == u"header") {
             RecordHeader &h = record.header;
             h.project = text(o, "project");
@@ -233,9 +248,7 @@ JournalContents parseJournal(const QByteArray &bytes) {
         } else if (type == u"close") {
             Closing c;
             c.end = text(o, "end");
-            const QJsonObject counters = o[u"counters"].toObject();
-            for (int i = 0; i < 7; ++i)
-                *counterField(c.counters, i) = counters[QLatin1String(CounterKeys[i])].toInteger();
+            c.counters = countersFrom(o[u"counters"].toObject());
             c.remark = text(o, "remark");
             c.trace = text(o, "trace");
             c.traceSha256 = text(o, "traceSha256");

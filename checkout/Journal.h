@@ -7,9 +7,12 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <functional>
+#include <optional>
+
 // The journal, the record's master copy: NAME.jsonl, one JSON object a line, each with the format version
-// and its type ("header", "as-found", "point", "output", "as-left", "close"). Each line is on the disk before
-// the walk goes on.
+// and its type ("header", "as-found", "point", "output", "as-left", "close"), and while the port is open the
+// line's counters over the walk so far. Each line is on the disk before the walk goes on.
 
 // Where journal lines go. The walk's is a file; a test's can fail as a full disk would.
 class JournalSink {
@@ -48,6 +51,10 @@ public:
 
     // Why the last write failed.
     QString error() const { return m_error; }
+
+    // The line's counters over the walk so far, while the port is open. Every line then carries them, so a
+    // walk gone on with after a crash adds its own to what the journal last holds.
+    std::function<std::optional<LineCounters>()> counters;
 
 private:
     bool write(const QString &type, QJsonObject object);

@@ -272,18 +272,15 @@ void lay(Layout &page, const CheckRecord &record) {
                rows, page.small());
 
     page.heading(QStringLiteral("线路计数"));
-    const LineCounters c = record.closing ? record.closing->counters : LineCounters{};
-    page.table({{QStringLiteral("请求"), 1 / 7.0},
-                {QStringLiteral("正常"), 1 / 7.0},
-                {QStringLiteral("无应答"), 1 / 7.0},
-                {QStringLiteral("校验错误"), 1 / 7.0},
-                {QStringLiteral("不完整"), 1 / 7.0},
-                {QStringLiteral("站号不符"), 1 / 7.0},
-                {QStringLiteral("异常应答"), 1 / 7.0}},
-               {{QString::number(c.requests), QString::number(c.good), QString::number(c.noAnswer),
-                 QString::number(c.garbled), QString::number(c.cutShort), QString::number(c.wrongStation),
-                 QString::number(c.exceptions)}},
-               page.body());
+    // Summed over every open of the walk; a walk cut short has them as far as its journal holds them.
+    const LineCounters c = record.closing ? record.closing->counters : record.counters;
+    std::vector<Column> counterColumns;
+    QStringList counterValues;
+    for (const auto &[label, value] : c.labelled()) {
+        counterColumns.push_back({label, 1.0 / 7});
+        counterValues << QString::number(value);
+    }
+    page.table(counterColumns, {counterValues}, page.body());
 
     page.heading(QStringLiteral("小结"));
     QString summary = QStringLiteral("通过 %1，失败 %2，跳过 %3，未测 %4。")

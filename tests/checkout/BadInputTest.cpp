@@ -1,15 +1,19 @@
-// What the checkout reads from outside, damaged every way the field damages it: the I/O list and journals.
+// What the checkout takes from outside, damaged every way the field damages it: I/O list, journal, folder.
+#include "CheckoutWizard.h"
 #include "IoList.h"
 #include "Journal.h"
+#include "Modbus485Library.h"
 
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-enum class Kind { IoList, Journal, JournalContinued };
+enum class Kind { IoList, Journal, JournalContinued, RecordsFolder };
 
 struct BadInput {
     const char *name;
@@ -39,6 +43,17 @@ TEST_P(BadInputTest, SaysWhyOrKeepsTheGoodPart) {
         const IoList list = IoList::parse(row.bytes);
         refusal = list.error;
         points = int(list.entries.size());
+    } else if (row.kind == Kind::RecordsFolder) {
+        // A folder under a regular file cannot be made, even by root.
+        QTemporaryDir dir;
+        QFile file(dir.filePath(QStringLiteral("file")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        Modbus485Library link;
+        CheckoutWizard wizard(link);
+        wizard.restart();
+        wizard.folderEdit->setText(dir.filePath(QStringLiteral("file/QM4107")));
+        wizard.next();
+        refusal = wizard.currentId() == CheckoutWizard::HeaderPage ? wizard.headerMessage->text() : QString();
     } else {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("J.jsonl"));
@@ -92,7 +107,8 @@ INSTANTIATE_TEST_SUITE_P(
                  Header + R"({"format":2,"type":"point"})"
                           "\n",
                  "格式 2", 0, 0},
-        BadInput{"NotAJournal", Kind::Journal, "not json\n", "没有可读的表头", 0, 1}),
+        BadInput{"NotAJournal", Kind::Journal, "not json\n", "没有可读的表头", 0, 1},
+        BadInput{"RecordsFolderNotWritable", Kind::RecordsFolder, {}, "不能写入，请选择其他文件夹", 0, 0}),
     [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace

@@ -17,6 +17,11 @@
 
 #include <map>
 #include <memory>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
@@ -50,6 +55,8 @@ struct Walk {
     const char *observedX3;
     const char *journalHolds;
     const char *coilsLeft;
+    const char *signalHz = nullptr; // known signals on C1-C3 for the frequency check, "50 40 0"; 0 for none
+    bool portHeld = false;          // another opener holds the port until the engineer is told
 };
 
 void PrintTo(const Walk &w, std::ostream *out) {
@@ -87,8 +94,23 @@ protected:
         settings.retryMs = 50;
         settings.retriesBeforeAsking = 1000;
         CheckoutWalk model(link, journal, settings);
+        // Held as another program holds it, until the engineer is told.
+        int held = w.portHeld ? ::open(qPrintable(sim.devicePath()), O_RDWR | O_NOCTTY | O_NONBLOCK) : -1;
+        if (held >= 0)
+            ::flock(held, LOCK_EX);
 
         QObject::connect(&model, &CheckoutWalk::asked, [&](const Question &q) {
+            if (q.point.isEmpty() && q.choices.contains(Choice::Retry)) {
+                linePrompt = q.text;
+                ::close(std::exchange(held, -1));
+                return model.answer({Choice::Retry, {}});
+            }
+            if (q.wantsTolerance) {
+                const int hz =
+                    QString::fromLatin1(w.signalHz).split(u' ').value(q.point.mid(1).toInt() - 1).toInt();
+                sim.command(QStringLiteral("frequency %1 %2").arg(q.point.mid(1)).arg(hz));
+                return model.answer({hz ? Choice::Yes : Choice::Skip, {}, 50, Defect::None, 5});
+            }
             if (q.point.startsWith(u'X') && !q.whileWaiting)
                 return model.answer({Choice::Skip, {}});
             if (q.point.startsWith(u'X')) {
@@ -135,6 +157,7 @@ protected:
     std::unique_ptr<FileJournalSink> file;
     CheckRecord record;
     QString problem;
+    QString linePrompt; // what the connection page said when the port did not open
 };
 
 class CheckoutWalkTest : public WalkFixture, public ::testing::WithParamInterface<Walk> {};
@@ -153,12 +176,18 @@ TEST_P(CheckoutWalkTest, Walk) {
     EXPECT_TRUE(journal.readAll().contains(w.journalHolds));
     EXPECT_TRUE(sim.stateValue(QStringLiteral("coils")).startsWith(QLatin1String(w.coilsLeft)));
     EXPECT_EQ(problem.isEmpty(), w.journalFullAtLine == 0 && !w.cancelAfter) << qPrintable(problem);
+    EXPECT_EQ(linePrompt.contains(u"设备被占用（") && linePrompt.contains(u"按“关闭”"), w.portHeld)
+        << qPrintable(linePrompt);
 }
 
-std::map<QString, Result> allPass() {
+// Every point passed up to `last` (all of them by default), `failed` failed.
+std::map<QString, Result> allPass(const char *failed = "", const char *last = "C3") {
     std::map<QString, Result> all;
-    for (const PointId &p : walkOrder())
-        all[p.name()] = Result::Pass;
+    for (const PointId &p : walkOrder()) {
+        all[p.name()] = p.name() == QLatin1String(failed) ? Result::Fail : Result::Pass;
+        if (p.name() == QLatin1String(last))
+            break;
+    }
     return all;
 }
 
@@ -166,7 +195,7 @@ INSTANTIATE_TEST_SUITE_P(
     Walks, CheckoutWalkTest,
     ::testing::Values(
         Walk{"WholeModule", nullptr, nullptr, nullptr, 0, allPass(), "X3 变化后复原", "\"type\":\"close\"",
-             "00000"},
+             "00000", "50 52 48"},
         Walk{"X4MovesWhenX3IsAsked",
              "X4",
              nullptr,
@@ -192,7 +221,11 @@ INSTANTIATE_TEST_SUITE_P(
              "",
              "\"point\":\"Y3\",\"state\":\"unknown\"",
              "00000"},
-        Walk{"DiskFullAtY1", nullptr, nullptr, nullptr, 4, {}, "", "\"type\":\"as-found\"", "00000"}),
+        Walk{"DiskFullAtY1", nullptr, nullptr, nullptr, 4, {}, "", "\"type\":\"as-found\"", "00000"},
+        Walk{"FrequencyOffAtC2", nullptr, nullptr, nullptr, 0, allPass("C2"), "X3 变化后复原",
+             "测频 40 Hz：频率超差", "00000", "50 40 0"},
+        Walk{"PortHeldByThePanel", nullptr, nullptr, "Y1", 0, allPass("", "Y1"), "", "\"type\":\"close\"",
+             "00000", nullptr, true}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // A walk killed with Y2 switched, its journal's last line cut: the next start puts Y2 back and says so in the
@@ -233,10 +266,17 @@ TEST_F(CheckoutRecordTest, KilledWalksOutputPutBack) {
     EXPECT_EQ(after.skippedLines, 1);
 }
 
-// A walk cut short with X3 failed and its journal's last line cut, resumed: the points done are kept, the
-// rest walked, and the record is whole.
+// A walk killed after X3 failed, before its closing line, its journal's last line cut, resumed: the points
+// done are kept, the rest walked, the record is whole, and its counters are those of both opens.
 TEST_F(CheckoutRecordTest, CutJournalResumed) {
     walk(Walk{"", "X4", nullptr, "X3", 0, {}, "", "", ""});
+    QFile killed(dir.filePath(QStringLiteral("W.jsonl")));
+    ASSERT_TRUE(killed.open(QIODevice::ReadOnly));
+    const QByteArray lines = killed.readAll();
+    killed.close();
+    ASSERT_TRUE(killed.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    killed.write(lines.left(lines.lastIndexOf('\n', lines.indexOf("\"type\":\"close\"")) + 1));
+    killed.close();
     QString error;
     ASSERT_TRUE(file->append(R"({"format":1,"type":"point","point":"X4","res)", error));
     const JournalContents cut = readJournal(dir.filePath(QStringLiteral("W.jsonl")));
@@ -248,6 +288,9 @@ TEST_F(CheckoutRecordTest, CutJournalResumed) {
     EXPECT_EQ(whole.skippedLines, 1);
     ASSERT_TRUE(whole.record.closing);
     EXPECT_EQ(whole.record.header, cut.record.header);
+    const qsizetype served = sim.takeSettledLog().size();
+    EXPECT_EQ(whole.record.closing->counters.requests, served);
+    EXPECT_EQ(whole.record.closing->counters.good, served);
     for (const PointResult &r : whole.record.table())
         EXPECT_EQ(r.result, r.point.name() == u"X3" ? Result::Fail : Result::Pass)
             << qPrintable(r.point.name());

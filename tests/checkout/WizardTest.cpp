@@ -118,7 +118,9 @@ TEST_P(WizardTest, EngineerWalksThePages) {
                 EXPECT_EQ(q.point, QStringLiteral("C3"));
             }
             if (q.wantsNumber)
-                sim.command(QStringLiteral("burst %1 10").arg(q.point.mid(1)));
+                sim.command(
+                    (q.wantsTolerance ? QStringLiteral("frequency %1 50") : QStringLiteral("burst %1 10"))
+                        .arg(q.point.mid(1)));
             if (!q.whileWaiting)
                 click(wizard, q.choices.front());
         });
