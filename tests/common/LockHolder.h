@@ -5,12 +5,14 @@
 #include <QString>
 
 // A second program holding a device the way serial programs do: flock(1) takes the device's lock and keeps
-// it while its child sleeps. The constructor returns once the lock is held. The holder waits for the lock
-// rather than giving up: the probe below holds it for a moment, and may do so just as the holder starts.
+// it while its child waits on its input. The child does not inherit the lock (-o), so killing flock releases
+// it, and the child ends when its input closes. The constructor returns once the lock is held. The holder
+// waits for the lock rather than giving up: the probe below holds it for a moment, and may do so just as the
+// holder starts.
 class LockHolder {
 public:
     explicit LockHolder(const QString &device) {
-        m_process.start(QStringLiteral("flock"), {device, QStringLiteral("sleep"), QStringLiteral("600")});
+        m_process.start(QStringLiteral("flock"), {QStringLiteral("-o"), device, QStringLiteral("cat")});
         m_process.waitForStarted();
         const QDeadlineTimer deadline(20000);
         while (!deadline.hasExpired() &&
@@ -19,6 +21,7 @@ public:
         }
     }
     ~LockHolder() {
+        m_process.closeWriteChannel();
         m_process.kill();
         m_process.waitForFinished();
     }
