@@ -637,19 +637,15 @@ WalkTask CheckoutWalk::testInput(int input) {
         if (now)
             last = now;
         if (elapsed() >= deadline) {
-            const Question question8 = makeQuestion(
-                name, text("%1 超时未见%2。").arg(name, phase == 0 ? text("变化") : text("复原")),
-                ExtendSkipOrFail);
-            const Reply reply = co_await ask(question8);
-            if (reply.choice == Choice::Extend) {
-                ++result.tries;
-                deadline = elapsed() + m_settings.inputTimeoutMs;
-                offer(prompt);
+            std::optional<Reply> reply;
+            co_await askPastDeadline(
+                text("%1 超时未见%2。").arg(name, phase == 0 ? text("变化") : text("复原")), prompt,
+                m_settings.inputTimeoutMs, deadline, result.tries, reply);
+            if (!reply)
                 continue;
-            }
-            result.result = reply.choice == Choice::Skip ? Result::Skip : Result::Fail;
+            result.result = reply->choice == Choice::Skip ? Result::Skip : Result::Fail;
             result.defect = result.result == Result::Fail ? Defect::Wiring : Defect::None;
-            result.remark = reply.remark;
+            result.remark = reply->remark;
             result.observed = text("超时未见%1").arg(phase == 0 ? text("变化") : text("复原"));
             break;
         }
@@ -723,8 +719,9 @@ WalkTask CheckoutWalk::testCounter(int counter) {
     QString countSeen;
     bool countOk = false;
     if (go.choice == Choice::Yes) {
-        offer(
-            makeQuestion(name, text("等待 %1 计数到 %2…").arg(name).arg(pulses), SkipOrFail, false, 0, true));
+        const Question wait =
+            makeQuestion(name, text("等待 %1 计数到 %2…").arg(name).arg(pulses), SkipOrFail, false, 0, true);
+        offer(wait);
         qint64 deadline = elapsed() + m_settings.countTimeoutMs;
         qint64 steadySince = -1;
         int32_t count = ModuleMap::Failed;
@@ -756,18 +753,14 @@ WalkTask CheckoutWalk::testCounter(int counter) {
                 steadySince = -1;
             }
             if (elapsed() >= deadline) {
-                const Question question12 =
-                    makeQuestion(name, text("%1 超时：计数 %2，应为 %3。").arg(name).arg(count).arg(pulses),
-                                 ExtendSkipOrFail);
-                const Reply reply = co_await ask(question12);
-                if (reply.choice == Choice::Extend) {
-                    ++result.tries;
-                    deadline = elapsed() + m_settings.countTimeoutMs;
+                std::optional<Reply> reply;
+                co_await askPastDeadline(text("%1 超时：计数 %2，应为 %3。").arg(name).arg(count).arg(pulses),
+                                         wait, m_settings.countTimeoutMs, deadline, result.tries, reply);
+                if (!reply)
                     continue;
-                }
-                result.result = reply.choice == Choice::Skip ? Result::Skip : Result::Fail;
+                result.result = reply->choice == Choice::Skip ? Result::Skip : Result::Fail;
                 result.defect = result.result == Result::Fail ? Defect::Wiring : Defect::None;
-                result.remark = reply.remark;
+                result.remark = reply->remark;
                 break;
             }
         }
@@ -835,17 +828,11 @@ WalkTask CheckoutWalk::checkFrequency(int counter, const Reply &signal, PointRes
         co_await turn(m_settings.pollMs);
         std::optional<Reply> reply = takeReply();
         if (!reply && elapsed() >= deadline) {
-            const Question question14 = makeQuestion(
-                name, text("X%1 测频未稳定：读数 %2，应为 %3 Hz。").arg(counter).arg(last).arg(signal.number),
-                ExtendSkipOrFail);
-            const Reply answered = co_await ask(question14);
-            if (answered.choice == Choice::Extend) {
-                ++result.tries;
-                deadline = elapsed() + m_settings.frequencyTimeoutMs;
-                offer(wait);
+            co_await askPastDeadline(
+                text("X%1 测频未稳定：读数 %2，应为 %3 Hz。").arg(counter).arg(last).arg(signal.number), wait,
+                m_settings.frequencyTimeoutMs, deadline, result.tries, reply);
+            if (!reply)
                 continue;
-            }
-            reply = answered;
         }
         if (reply) {
             // No steady reading: the signal does not reach the input, as with a counter that never counts.
@@ -872,6 +859,21 @@ WalkTask CheckoutWalk::checkFrequency(int counter, const Reply &signal, PointRes
         result.result = Result::Fail;
         result.defect = defect;
     }
+}
+
+// A wait's time is up: "延长" moves the deadline on, counts a try and puts `waiting` back up, so that the
+// engineer can still skip or fail while the walk goes on waiting; any other answer comes back in `answer`.
+WalkTask CheckoutWalk::askPastDeadline(const QString &said, const Question &waiting, qint64 timeoutMs,
+                                       qint64 &deadline, int &tries, std::optional<Reply> &answer) {
+    const Question question = makeQuestion(waiting.point, said, ExtendSkipOrFail);
+    const Reply reply = co_await ask(question);
+    if (reply.choice != Choice::Extend) {
+        answer = reply;
+        co_return;
+    }
+    ++tries;
+    deadline = elapsed() + timeoutMs;
+    offer(waiting);
 }
 
 WalkTask CheckoutWalk::restoreAll() {

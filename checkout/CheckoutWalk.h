@@ -148,6 +148,8 @@ private:
     WalkTask testCounter(int counter);
     WalkTask putBackPreset(int counter);
     WalkTask checkFrequency(int counter, const Reply &signal, PointResult &result);
+    WalkTask askPastDeadline(const QString &said, const Question &waiting, qint64 timeoutMs, qint64 &deadline,
+                             int &tries, std::optional<Reply> &answer);
     WalkTask restoreAll();
 
     void setStage(Stage stage);
