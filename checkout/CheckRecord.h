@@ -116,7 +116,6 @@ struct LineCounters {
 
 struct Closing {
     QString end;
-    LineCounters counters;
     QString remark;
     QString trace;              // the trace's file name, beside the record
     QString traceSha256;        // hex, empty when there was no trace

@@ -894,8 +894,7 @@ bool CheckoutWalk::closeRecord(const QString &remark) {
     closing.end = isoTime(m_settings.now());
     closing.remark = remark;
     closing.unknownOutputs = unknownOutputs();
-    closing.counters = countersSoFar();
-    m_record.counters = closing.counters;
+    m_record.counters = countersSoFar();
     if (m_portOpen) {
         m_link.ClosePort_Modbus(m_record.header.port);
         m_portOpen = false;
@@ -908,6 +907,6 @@ bool CheckoutWalk::closeRecord(const QString &remark) {
         closing.traceSha256 = QString::fromLatin1(hash.result().toHex());
     }
     m_record.closing = closing;
-    m_closed = m_journal.writeClose(closing);
+    m_closed = m_journal.writeClose(closing, m_record.counters);
     return m_closed;
 }

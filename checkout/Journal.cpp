@@ -169,10 +169,10 @@ bool JournalWriter::writeOutput(const QString &point, const QString &state) {
                  {{QStringLiteral("point"), point}, {QStringLiteral("state"), state}});
 }
 
-bool JournalWriter::writeClose(const Closing &c) {
+bool JournalWriter::writeClose(const Closing &c, const LineCounters &counters) {
     return write(QStringLiteral("close"),
                  {{QStringLiteral("end"), c.end},
-                  {QStringLiteral("counters"), countersObject(c.counters)},
+                  {QStringLiteral("counters"), countersObject(counters)},
                   {QStringLiteral("remark"), c.remark},
                   {QStringLiteral("trace"), c.trace},
                   {QStringLiteral("traceSha256"), c.traceSha256},
@@ -248,7 +248,6 @@ JournalContents parseJournal(const QByteArray &bytes) {
         } else if (type == u"close") {
             Closing c;
             c.end = text(o, "end");
-            c.counters = countersFrom(o[u"counters"].toObject());
             c.remark = text(o, "remark");
             c.trace = text(o, "trace");
             c.traceSha256 = text(o, "traceSha256");

@@ -47,7 +47,7 @@ public:
     // An output switched by the walk ("changed"), confirmed back ("restored"), or of unknown state.
     bool writeOutput(const QString &point, const QString &state);
     bool writeAsLeft(const ModuleSnapshot &snapshot);
-    bool writeClose(const Closing &closing);
+    bool writeClose(const Closing &closing, const LineCounters &counters);
 
     // Why the last write failed.
     QString error() const { return m_error; }

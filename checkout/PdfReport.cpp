@@ -273,7 +273,7 @@ void lay(Layout &page, const CheckRecord &record) {
 
     page.heading(QStringLiteral("线路计数"));
     // Summed over every open of the walk; a walk cut short has them as far as its journal holds them.
-    const LineCounters c = record.closing ? record.closing->counters : record.counters;
+    const LineCounters &c = record.counters;
     std::vector<Column> counterColumns;
     QStringList counterValues;
     for (const auto &[label, value] : c.labelled()) {

@@ -50,8 +50,8 @@ CheckRecord wholeModule() {
         res.tries = 1;
         r.points.push_back(res);
     }
+    r.counters = {1234, 1230, 3, 1, 0, 0, 0};
     r.closing = Closing{QStringLiteral("2026-12-07T14:40:02+08:00"),
-                        {1234, 1230, 3, 1, 0, 0, 0},
                         QStringLiteral("X4 接线待查"),
                         QStringLiteral("record.trace"),
                         QString(64, u'0'),
@@ -84,7 +84,7 @@ int main(int argc, char *argv[]) {
     for (const PointResult &p : record.points)
         journal.writePoint(p), ++lines;
     journal.writeAsLeft(*record.asLeft);
-    journal.writeClose(*record.closing);
+    journal.writeClose(*record.closing, record.counters);
     const qint64 journalNs = clock.nsecsElapsed();
 
     clock.restart();
