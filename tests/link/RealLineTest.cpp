@@ -35,7 +35,7 @@ TEST_F(RealLines, ReadRightByAGenerousDeadlineNeverWrongAndWrittenOnce) {
             // Once right, it stays right.
             EXPECT_TRUE(right || rightInARow == 0) << n;
             rightInARow = right ? rightInARow + 1 : 0;
-            QThread::msleep(300); // about as often as the window polls
+            QThread::msleep(300); // this wait's poll interval, about as often as the window polls
         }
         EXPECT_EQ(rightInARow, 3);
         // Every write the module heard, it heard once: none was sent a second time.
