@@ -31,13 +31,14 @@ enum Entry {
 
 Modbus485Library::Modbus485Library(QString libraryName)
     : m_libraryName(std::move(libraryName))
-    , m_entries(new QFunctionPointer[EntryCount]()) {}
+    , m_entries(new std::atomic<QFunctionPointer>[EntryCount]()) {}
 
 Modbus485Library::~Modbus485Library() = default;
 
 QFunctionPointer Modbus485Library::entry(int index, const char *name) {
-    if (QFunctionPointer resolved = m_entries[index])
+    if (QFunctionPointer resolved = m_entries[index].load(std::memory_order_acquire))
         return resolved;
+    const std::lock_guard lock(m_binding);
     if (!m_library.isLoaded()) {
         // The program's own folder first, then the system's library path.
         if (QCoreApplication::instance()) {
@@ -54,7 +55,7 @@ QFunctionPointer Modbus485Library::entry(int index, const char *name) {
     QFunctionPointer resolved = m_library.resolve(name);
     if (!resolved)
         throw LinkError(std::string("no entry point ") + name + " in " + m_libraryName.toStdString());
-    m_entries[index] = resolved;
+    m_entries[index].store(resolved, std::memory_order_release);
     return resolved;
 }
 

@@ -5,7 +5,9 @@
 #include <QLibrary>
 #include <QString>
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 
 // Modbus485 on the real MODBUS485 shared library, loaded by name at the first call of any operation:
 // from the program's own folder first, then the system's library path. Each entry point is resolved at its
@@ -41,6 +43,9 @@ private:
     }
 
     QString m_libraryName;
+    // Loading and resolving happen under this lock, so two threads binding at once (a link's thread and a
+    // tooltip's copy) load the library once and see each entry point whole.
+    std::mutex m_binding;
     QLibrary m_library;
-    std::unique_ptr<QFunctionPointer[]> m_entries; // resolved entry points, null until first use
+    std::unique_ptr<std::atomic<QFunctionPointer>[]> m_entries; // resolved entry points, null until first use
 };

@@ -19,8 +19,11 @@
 #include <cstdlib>
 
 ssqx::ssqx(Modbus485 &link, QWidget *parent)
+    : ssqx(std::make_unique<InlineLink>(link), parent) {}
+
+ssqx::ssqx(std::unique_ptr<ExchangeLink> link, QWidget *parent)
     : QWidget(parent)
-    , m_link(link)
+    , m_link(std::move(link))
     , m_ui(std::make_unique<Ui::ssqx>())
     // "退出" ends the process at once: no destructors run, so nothing closes the port on the way out.
     , m_endProcess([] { std::_Exit(0); }) {
@@ -68,11 +71,15 @@ ssqx::ssqx(Modbus485 &link, QWidget *parent)
     Timer2->setObjectName(QStringLiteral("Timer2"));
     Timer2->setInterval(500);
 
+    m_clock.start();
     connectHandlers();
     Form_Load();
 }
 
-ssqx::~ssqx() = default;
+// The link's thread ends with the window: nothing it still had to deliver reaches a window being taken apart.
+ssqx::~ssqx() {
+    m_link->stop();
+}
 
 // What the stored form cannot hold: half-point font sizes, the icon from the program's resources, and the
 // fixed client area centred on the screen.

@@ -2,9 +2,12 @@
 
 #include "CheckedArray.h"
 #include "ControlArray.h"
+#include "ExchangeLink.h"
 #include "Modbus485.h"
 #include "PanelVar.h"
+#include "PollRhythm.h"
 
+#include <QElapsedTimer>
 #include <QRgb>
 #include <QWidget>
 
@@ -32,8 +35,12 @@ class ssqx : public QWidget {
     Q_OBJECT
 
 public:
-    // Creates the controls as the layout holds them, wires the handlers and runs Form_Load.
+    // Creates the controls as the layout holds them, wires the handlers and runs Form_Load. Every exchange is
+    // made inline on the window's thread, each handler answering before it returns.
     explicit ssqx(Modbus485 &link, QWidget *parent = nullptr);
+    // The same window on a link of its own choosing, which the window owns: on a ThreadedLink the window
+    // never waits on the line.
+    explicit ssqx(std::unique_ptr<ExchangeLink> link, QWidget *parent = nullptr);
     ~ssqx() override;
 
     // Connection and port lifecycle.
@@ -64,6 +71,10 @@ public:
 
     // Ends the process; replaced in tests so that "退出" can be observed without ending the test run.
     void setProcessEnd(std::function<void()> end) { m_endProcess = std::move(end); }
+
+    // Each poll's period over its last ten rounds, in seconds; none before two rounds.
+    std::optional<double> ioPollPeriod() const { return m_ioRhythm.periodSeconds(); }
+    std::optional<double> counterPollPeriod() const { return m_counterRhythm.periodSeconds(); }
 
     // Shared values; PanelVar names the elements in use.
     CheckedArray<0, 500> PanelVars;
@@ -122,6 +133,19 @@ private:
     void closeEditor(int16_t index);
     // Writes one holding register of the module into WriteStatus, once more if the library answers -8888.
     void writeRegisterWithRetry(int32_t reg, int32_t value);
+    // Asks for an operator's unit on the port PanelVars holds now; `done` runs when it is back.
+    void askOperator(ExchangeLink::Unit unit, ExchangeLink::Done done = {});
+
+    // The I/O poll's unit comes back as one IoReads, applied in one go.
+    struct IoReads;
+    void showIoReads(const IoReads &reads);
+    // The counter poll's three units, each asked by the continuation of the one before.
+    void askFrequencyBlock();
+    void askCounterBlock();
+    void askClearModeAndParity();
+    // The counter poll's yield between two units: inline, the window handles pending events here; false
+    // when "退出" was pressed meanwhile.
+    bool yieldBetweenUnits();
 
     // Tooltips on the port, the link status and the polled frames (ssqx_tooltips.cpp).
     void installToolTips();
@@ -132,11 +156,19 @@ private:
     QString portCountersText(int32_t port);
     QString lastReadText(int32_t function, int32_t start);
 
-    Modbus485 &m_link;
+    std::unique_ptr<ExchangeLink> m_link;
     std::unique_ptr<Ui::ssqx> m_ui;
     std::function<void()> m_endProcess;
-    // Set while a counter-poll tick runs, so a further tick arriving during its yields is skipped.
+    // Set while the I/O poll's unit is out: a tick meanwhile writes only the date and time. "关闭" drops the
+    // unit if it has not started and makes one on the line change nothing (a new generation).
+    bool m_ioPollOut = false;
+    ExchangeLink::AskId m_ioPollAsk = 0;
+    unsigned m_ioPollGeneration = 0;
+    // Set while a counter-poll round runs, so a further tick arriving meanwhile is skipped.
     bool m_counterPollRunning = false;
     // Set by "退出": whatever was suspended in a yield makes no further call.
     bool m_processEnding = false;
+    QElapsedTimer m_clock;
+    PollRhythm m_ioRhythm;
+    PollRhythm m_counterRhythm;
 };

@@ -9,6 +9,9 @@
 #include <QRadioButton>
 #include <QTimer>
 
+#include <memory>
+#include <optional>
+
 namespace {
 
 constexpr QRgb InputDesignColour = 0xC0FFFF;
@@ -56,10 +59,21 @@ void ssqx::Command9_Click() {
                 PanelVars[PanelVar::ParityCode] = i;
         });
     resumeNext([&] { PanelVars[PanelVar::Station] = TextToNumber::toInt32(Combo2->currentText()); });
-    resumeNext([&] {
-        PanelVars[PanelVar::OpenResult] = m_link.OpenPort_Modbus(
-            PanelVars[PanelVar::Port], PanelVars[PanelVar::BaudCode], PanelVars[PanelVar::ParityCode]);
-    });
+    const int32_t port = PanelVars[PanelVar::Port];
+    const int32_t baudCode = PanelVars[PanelVar::BaudCode];
+    const int32_t parityCode = PanelVars[PanelVar::ParityCode];
+    // The open and its store are one statement: when the call raises, PanelVars[20] keeps its value.
+    auto result = std::make_shared<std::optional<int32_t>>();
+    askOperator(
+        [=](Modbus485 &library) {
+            resumeNext([&] { *result = library.OpenPort_Modbus(port, baudCode, parityCode); });
+        },
+        [this, result] {
+            if (*result)
+                resumeNext([&] { PanelVars[PanelVar::OpenResult] = **result; });
+        });
+    m_ioRhythm.reset();
+    m_counterRhythm.reset();
     // Enabling a running timer leaves its rhythm alone, as re-enabling does on the original platform.
     if (!Timer1->isActive())
         Timer1->start();
@@ -68,10 +82,26 @@ void ssqx::Command9_Click() {
 }
 
 void ssqx::Command10_Click() {
-    resumeNext([&] { m_link.ClosePort_Modbus(PanelVars[PanelVar::Port]); });
+    // The unit on the line finishes first; an I/O unit not yet started is dropped, and one already on the
+    // line changes nothing when it comes back, as if its tick had ended before the press. A counter round
+    // that has begun goes on, on the closed port.
+    if (m_ioPollOut) {
+        m_link->drop(m_ioPollAsk);
+        m_ioPollOut = false;
+        ++m_ioPollGeneration;
+    }
+    const int32_t port = PanelVars[PanelVar::Port];
+    askOperator([=](Modbus485 &library) { resumeNext([&] { library.ClosePort_Modbus(port); }); });
     Timer1->stop();
     Timer2->stop();
     blankLamps();
+    m_ioRhythm.reset();
+    m_counterRhythm.reset();
+}
+
+void ssqx::askOperator(ExchangeLink::Unit unit, ExchangeLink::Done done) {
+    m_link->post(ExchangeLink::Priority::Operator, PanelVars[PanelVar::Port], std::move(unit), this,
+                 std::move(done));
 }
 
 // The design-time look of the fifteen lamps: one blank on the lamp's own colour.
@@ -84,8 +114,10 @@ void ssqx::blankLamps() {
 
 void ssqx::Command1_Click() {
     KeepOpen = 0;
-    // A counter-poll tick suspended in one of its yields must not touch the line again.
+    // A counter-poll tick suspended in one of its yields must not touch the line again, and the link starts
+    // nothing more; the exchange on the line, if any, is not waited for.
     m_processEnding = true;
+    m_link->stop();
     close();
     m_endProcess();
 }

@@ -6,66 +6,145 @@
 #include <QCoreApplication>
 #include <QLabel>
 
+#include <array>
+#include <memory>
+#include <variant>
+
 namespace {
 
 QString clearModeCaption(int32_t mode) {
     return mode != 0 ? QStringLiteral("硬件清零") : QStringLiteral("软件清零");
 }
 
+// A read and the store of its result: when the call raises, nothing is stored.
+template <class Values> struct CounterRead {
+    Values values{};
+    int32_t result = 0;
+    bool read = false;
+};
+
 } // namespace
 
+// Three units, with a yield between the first and the second and between the second and the third: the
+// frequency block; the counter block; register 9 then register 256. Each unit is asked with the port and
+// station PanelVars holds when it is asked.
 void ssqx::Timer2_Timer() {
-    // A tick that arrives while an earlier one waits in a yield is dropped: running it nested would put a
-    // second set of reads on the line in the middle of the first.
+    // A tick that arrives while a round is still out is dropped: running it would put a second set of reads
+    // on the line in the middle of the first.
     if (m_counterPollRunning)
         return;
     m_counterPollRunning = true;
-    struct Running {
-        bool &flag;
-        ~Running() { flag = false; }
-    } running{m_counterPollRunning};
+    m_counterRhythm.roundStarted(m_clock.elapsed());
+    askFrequencyBlock();
+}
 
-    resumeNext([&] {
-        const int32_t first = m_link.Get_3X_UnD8(PanelVars[PanelVar::Port], PanelVars[PanelVar::Station],
-                                                 ModuleMap::FrequencyBlockStart, FreqRegs.block<8>(0));
-        FreqRegs[0] = first;
-    });
-    QCoreApplication::processEvents();
-    if (m_processEnding)
-        return;
-    for (int i = 0; i <= 2; ++i)
-        resumeNext([&] { D_4R(i)->setText(QString::number(FreqRegs[i])); });
+bool ssqx::yieldBetweenUnits() {
+    if (m_link->isInline())
+        QCoreApplication::processEvents();
+    if (m_processEnding) {
+        m_counterPollRunning = false;
+        return false;
+    }
+    return true;
+}
 
-    resumeNext([&] {
-        const int32_t first = m_link.Get_4X_UnD8(PanelVars[PanelVar::Port], PanelVars[PanelVar::Station],
-                                                 ModuleMap::CounterBlockStart, CounterRegs.block<8>(0));
-        CounterRegs[0] = first;
-    });
-    QCoreApplication::processEvents();
-    if (m_processEnding)
-        return;
-    for (int i = 0; i <= 5; ++i)
-        resumeNext([&] { D_3R(i)->setText(QString::number(CounterRegs[i])); });
-    resumeNext([&] { D_3R(6)->setText(clearModeCaption(CounterRegs[6])); });
-    resumeNext([&] { D_3R(7)->setText(clearModeCaption(CounterRegs[7])); });
+void ssqx::askFrequencyBlock() {
+    const int32_t port = PanelVars[PanelVar::Port];
+    const int32_t station = PanelVars[PanelVar::Station];
+    auto block = std::make_shared<CounterRead<std::array<int32_t, 8>>>();
+    for (int i = 0; i < 8; ++i)
+        block->values[i] = FreqRegs[i];
+    m_link->post(
+        ExchangeLink::Priority::Poll, port,
+        [=](Modbus485 &library) {
+            resumeNext([&] {
+                block->result =
+                    library.Get_3X_UnD8(port, station, ModuleMap::FrequencyBlockStart, block->values);
+                block->read = true;
+            });
+        },
+        this,
+        [this, block] {
+            // The block and then its return value in place of its first element, as one statement.
+            if (block->read) {
+                for (int i = 0; i < 8; ++i)
+                    FreqRegs[i] = block->values[i];
+                FreqRegs[0] = block->result;
+            }
+            if (!yieldBetweenUnits())
+                return;
+            for (int i = 0; i <= 2; ++i)
+                resumeNext([&] { D_4R(i)->setText(QString::number(FreqRegs[i])); });
+            askCounterBlock();
+        });
+}
 
-    resumeNext([&] {
-        CounterRegs[8] = m_link.Get_4X_UnD1(PanelVars[PanelVar::Port], PanelVars[PanelVar::Station],
-                                            ModuleMap::ClearModeX3Register);
-    });
-    resumeNext([&] { D_3R(8)->setText(clearModeCaption(CounterRegs[8])); });
+void ssqx::askCounterBlock() {
+    const int32_t port = PanelVars[PanelVar::Port];
+    const int32_t station = PanelVars[PanelVar::Station];
+    auto block = std::make_shared<CounterRead<std::array<int32_t, 8>>>();
+    for (int i = 0; i < 8; ++i)
+        block->values[i] = CounterRegs[i];
+    m_link->post(
+        ExchangeLink::Priority::Poll, port,
+        [=](Modbus485 &library) {
+            resumeNext([&] {
+                block->result =
+                    library.Get_4X_UnD8(port, station, ModuleMap::CounterBlockStart, block->values);
+                block->read = true;
+            });
+        },
+        this,
+        [this, block] {
+            if (block->read) {
+                for (int i = 0; i < 8; ++i)
+                    CounterRegs[i] = block->values[i];
+                CounterRegs[0] = block->result;
+            }
+            if (!yieldBetweenUnits())
+                return;
+            for (int i = 0; i <= 5; ++i)
+                resumeNext([&] { D_3R(i)->setText(QString::number(CounterRegs[i])); });
+            resumeNext([&] { D_3R(6)->setText(clearModeCaption(CounterRegs[6])); });
+            resumeNext([&] { D_3R(7)->setText(clearModeCaption(CounterRegs[7])); });
+            askClearModeAndParity();
+        });
+}
 
-    resumeNext([&] {
-        CounterRegs[ModuleMap::ParityRegister] = m_link.Get_4X_D1(
-            PanelVars[PanelVar::Port], PanelVars[PanelVar::Station], ModuleMap::ParityRegister);
-    });
-    // By parity code; a value that is none of them leaves the caption as it was.
-    const int32_t parity = CounterRegs[ModuleMap::ParityRegister];
-    const QString captions[modbus485::ParityCodes] = {QStringLiteral("无校验"), QStringLiteral("奇校验"),
-                                                      QStringLiteral("偶校验")};
-    const QString caption = parity >= 0 && parity < modbus485::ParityCodes ? captions[parity]
-                            : parity == ModuleMap::Failed                  ? QStringLiteral("失败")
-                                                                           : QString();
-    if (!caption.isNull())
-        resumeNext([&] { D_4WRW(21)->setText(caption); });
+void ssqx::askClearModeAndParity() {
+    const int32_t port = PanelVars[PanelVar::Port];
+    const int32_t station = PanelVars[PanelVar::Station];
+    auto clearMode = std::make_shared<CounterRead<std::monostate>>();
+    auto parity = std::make_shared<CounterRead<std::monostate>>();
+    m_link->post(
+        ExchangeLink::Priority::Poll, port,
+        [=](Modbus485 &library) {
+            resumeNext([&] {
+                clearMode->result = library.Get_4X_UnD1(port, station, ModuleMap::ClearModeX3Register);
+                clearMode->read = true;
+            });
+            resumeNext([&] {
+                parity->result = library.Get_4X_D1(port, station, ModuleMap::ParityRegister);
+                parity->read = true;
+            });
+        },
+        this,
+        [this, clearMode, parity] {
+            m_counterPollRunning = false;
+            if (clearMode->read)
+                CounterRegs[8] = clearMode->result;
+            resumeNext([&] { D_3R(8)->setText(clearModeCaption(CounterRegs[8])); });
+
+            if (parity->read)
+                CounterRegs[ModuleMap::ParityRegister] = parity->result;
+            // By parity code; a value that is none of them leaves the caption as it was.
+            const int32_t code = CounterRegs[ModuleMap::ParityRegister];
+            const QString captions[modbus485::ParityCodes] = {
+                QStringLiteral("无校验"), QStringLiteral("奇校验"), QStringLiteral("偶校验")};
+            const QString caption = code >= 0 && code < modbus485::ParityCodes ? captions[code]
+                                    : code == ModuleMap::Failed                ? QStringLiteral("失败")
+                                                                               : QString();
+            if (!caption.isNull())
+                resumeNext([&] { D_4WRW(21)->setText(caption); });
+        });
 }

@@ -8,6 +8,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <memory>
+
 // Opens the editor of one value label: its text box (presets only), its button, and the three shared
 // clear-mode selectors.
 void ssqx::D_3R_Click(int16_t index) {
@@ -52,13 +54,17 @@ void ssqx::closeEditor(int16_t index) {
     Combo8->setVisible(false);
 }
 
+// The write and its single retry are one unit, so nothing goes on the line between them. The retry is judged
+// on WriteStatus as the first call leaves it: a call that raises leaves it as it was.
 void ssqx::writeRegisterWithRetry(int32_t reg, int32_t value) {
-    resumeNext([&] {
-        WriteStatus = m_link.Set_4X_D1(PanelVars[PanelVar::Port], PanelVars[PanelVar::Station], reg, value);
-    });
-    if (WriteStatus == ModuleMap::Failed)
-        resumeNext([&] {
-            WriteStatus =
-                m_link.Set_4X_D1(PanelVars[PanelVar::Port], PanelVars[PanelVar::Station], reg, value);
-        });
+    const int32_t port = PanelVars[PanelVar::Port];
+    const int32_t station = PanelVars[PanelVar::Station];
+    auto status = std::make_shared<int32_t>(WriteStatus);
+    askOperator(
+        [=](Modbus485 &library) {
+            resumeNext([&] { *status = library.Set_4X_D1(port, station, reg, value); });
+            if (*status == ModuleMap::Failed)
+                resumeNext([&] { *status = library.Set_4X_D1(port, station, reg, value); });
+        },
+        [this, status] { WriteStatus = *status; });
 }

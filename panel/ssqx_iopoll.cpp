@@ -7,6 +7,9 @@
 #include <QLabel>
 #include <QTime>
 
+#include <array>
+#include <memory>
+
 namespace {
 
 constexpr QRgb InputClosed = 0x00FF00;
@@ -17,25 +20,75 @@ constexpr QRgb ReadFailed = 0xFF8080;
 
 } // namespace
 
+// What one I/O unit brought back: each read's receiving elements as they stand after it, and whether each
+// call went through (a call that raised stores nothing, as its statement is abandoned).
+struct ssqx::IoReads {
+    std::array<int32_t, 2> inputs{};
+    std::array<int32_t, 2> coils{};
+    int32_t status = 0;
+    bool inputsRead = false;
+    bool coilsRead = false;
+    bool statusRead = false;
+};
+
 void ssqx::Timer1_Timer() {
     resumeNext([&] { Label2(9)->setText(QDate::currentDate().toString(QStringLiteral("MM-dd-yyyy"))); });
     resumeNext([&] { Label2(10)->setText(QTime::currentTime().toString(QStringLiteral("HH:mm:ss"))); });
+    // A tick that comes while the last one's reads are still out skips its own: no queue on a slow line.
+    if (m_ioPollOut)
+        return;
+    m_ioRhythm.roundStarted(m_clock.elapsed());
 
-    resumeNext([&] {
-        m_link.Get_1X_B16(PanelVars[PanelVar::Port], PanelVars[PanelVar::Station], ModuleMap::InputBlockStart,
-                          InputWords.block<2>(0));
-    });
+    const int32_t port = PanelVars[PanelVar::Port];
+    const int32_t station = PanelVars[PanelVar::Station];
+    auto reads = std::make_shared<IoReads>();
+    reads->inputs = {InputWords[0], InputWords[1]};
+    reads->coils = {CoilWords[0], CoilWords[1]};
+    const unsigned generation = m_ioPollGeneration;
+    m_ioPollOut = true;
+    // Inputs, coils and the port's status go on the line without a break, and are shown in one go.
+    m_ioPollAsk = m_link->post(
+        ExchangeLink::Priority::Poll, port,
+        [=](Modbus485 &library) {
+            resumeNext([&] {
+                library.Get_1X_B16(port, station, ModuleMap::InputBlockStart, reads->inputs);
+                reads->inputsRead = true;
+            });
+            resumeNext([&] {
+                library.Get_0X_B16(port, station, ModuleMap::CoilBlockStart, reads->coils);
+                reads->coilsRead = true;
+            });
+            resumeNext([&] {
+                reads->status = library.GetPort_Status(port);
+                reads->statusRead = true;
+            });
+        },
+        this,
+        [this, reads, generation] {
+            if (generation != m_ioPollGeneration)
+                return;
+            m_ioPollOut = false;
+            showIoReads(*reads);
+        });
+}
+
+void ssqx::showIoReads(const IoReads &reads) {
+    if (reads.inputsRead) {
+        InputWords[0] = reads.inputs[0];
+        InputWords[1] = reads.inputs[1];
+    }
     showBits(B_2R, 0, 8, InputWords[0], QStringLiteral("输入X"), 1, InputClosed, InputOpen);
     showBits(B_2R, 8, 2, InputWords[1], QStringLiteral("输入X"), 9, InputClosed, InputOpen);
 
-    resumeNext([&] {
-        m_link.Get_0X_B16(PanelVars[PanelVar::Port], PanelVars[PanelVar::Station], ModuleMap::CoilBlockStart,
-                          CoilWords.block<2>(0));
-    });
+    if (reads.coilsRead) {
+        CoilWords[0] = reads.coils[0];
+        CoilWords[1] = reads.coils[1];
+    }
     showBits(B_1RW, 0, ModuleMap::OutputCount, CoilWords[0], QStringLiteral("输出Y"), 1, OutputClosed,
              OutputOpen);
 
-    resumeNext([&] { LinkStatus = m_link.GetPort_Status(PanelVars[PanelVar::Port]); });
+    if (reads.statusRead)
+        LinkStatus = reads.status;
     resumeNext([&] { Label5->setText(QString::number(LinkStatus)); });
     if (LinkStatus != 0)
         blankLamps();

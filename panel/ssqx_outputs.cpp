@@ -7,7 +7,9 @@ void ssqx::Command2_Click(int16_t index) {
     if (index < 0 || index >= ModuleMap::OutputCount)
         return;
     const int32_t coil = ModuleMap::outputCoil(index + 1);
-    resumeNext([&] { m_link.Set_0X_Bit1(PanelVars[PanelVar::Port], PanelVars[PanelVar::Station], coil); });
+    const int32_t port = PanelVars[PanelVar::Port];
+    const int32_t station = PanelVars[PanelVar::Station];
+    askOperator([=](Modbus485 &library) { resumeNext([&] { library.Set_0X_Bit1(port, station, coil); }); });
 }
 
 // "复位": switches output Y(index+1) off.
@@ -15,5 +17,7 @@ void ssqx::Command3_Click(int16_t index) {
     if (index < 0 || index >= ModuleMap::OutputCount)
         return;
     const int32_t coil = ModuleMap::outputCoil(index + 1);
-    resumeNext([&] { m_link.Rst_0X_Bit1(PanelVars[PanelVar::Port], PanelVars[PanelVar::Station], coil); });
+    const int32_t port = PanelVars[PanelVar::Port];
+    const int32_t station = PanelVars[PanelVar::Station];
+    askOperator([=](Modbus485 &library) { resumeNext([&] { library.Rst_0X_Bit1(port, station, coil); }); });
 }

@@ -7,15 +7,18 @@
 #include "TextToNumber.h"
 
 #include <QComboBox>
+#include <QCursor>
 #include <QGroupBox>
 #include <QLabel>
+#include <QToolTip>
 
 #include <array>
 #include <vector>
 
-// Tooltips that explain the link. Each text is made only when its tooltip is about to show, so the library
-// is asked nothing unless the operator hovers; a library without the diagnostic entry points raises
-// LinkError, which leaves the text empty.
+// Tooltips that explain the link. Each text is made only when its tooltip is about to show. On an inline link
+// the library is asked then, so it is asked nothing unless the operator hovers, and a library without the
+// diagnostic entry points raises LinkError, which leaves the text empty; on a threaded link the text comes
+// from the copy the link keeps after each exchange, and the window's thread never calls the library.
 
 using modbus485::ReadCoils, modbus485::ReadInputs, modbus485::ReadHoldingRegisters,
     modbus485::ReadInputRegisters;
@@ -28,11 +31,27 @@ std::optional<QString> ssqx::toolTipText(QObject *watched) {
             port = PanelVars[PanelVar::Port];
         if (port == 0)
             resumeNext([&] { port = TextToNumber::toInt32(Combo1->currentText()); });
+        if (!m_link->hasDiagnostics(port)) {
+            // Nothing copied for this port yet: an empty unit on it makes the copy, and the tooltip shows
+            // then if the pointer is still there.
+            auto *control = static_cast<QWidget *>(watched);
+            m_link->post(
+                ExchangeLink::Priority::Operator, port, [](Modbus485 &) {}, control,
+                [this, control] {
+                    if (control->underMouse())
+                        if (const std::optional<QString> text = toolTipText(control);
+                            text && !text->isEmpty())
+                            QToolTip::showText(QCursor::pos(), *text, control);
+                });
+        }
         QString text = portInfoText(port);
+        const auto addLine = [&text](const QString &line) {
+            if (!line.isEmpty())
+                text += (text.isEmpty() ? QString() : QStringLiteral("\n")) + line;
+        };
         if (watched == Label5) {
-            const QString counters = portCountersText(port);
-            if (!counters.isEmpty())
-                text += (text.isEmpty() ? QString() : QStringLiteral("\n")) + counters;
+            addLine(portCountersText(port));
+            addLine(pollPeriodLine(m_ioRhythm.periodSeconds(), m_counterRhythm.periodSeconds()));
         }
         return text;
     }
@@ -68,7 +87,7 @@ QString ssqx::portInfoText(int32_t port) {
     QString text;
     resumeNext([&] {
         std::array<char, 1024> buffer{};
-        const int32_t length = m_link.GetPort_Info(port, buffer.data(), static_cast<int32_t>(buffer.size()));
+        const int32_t length = m_link->GetPort_Info(port, buffer.data(), static_cast<int32_t>(buffer.size()));
         if (length > 0)
             text = QString::fromUtf8(buffer.data(), qMin<int32_t>(length, buffer.size() - 1)).trimmed();
     });
@@ -80,7 +99,7 @@ QString ssqx::portCountersText(int32_t port) {
     QString text;
     resumeNext([&] {
         std::array<int32_t, MODBUS485_COUNTERS> c{};
-        const int32_t filled = m_link.GetPort_Counters(port, c.data(), MODBUS485_COUNTERS);
+        const int32_t filled = m_link->GetPort_Counters(port, c.data(), MODBUS485_COUNTERS);
         if (filled > MODBUS485_COUNTER_RTT_MAX_US)
             text = LinkWords::counters(std::span(c).first(filled), PanelVars[PanelVar::BaudCode],
                                        PanelVars[PanelVar::ParityCode]);
@@ -93,8 +112,8 @@ QString ssqx::lastReadText(int32_t function, int32_t start) {
     QString text;
     resumeNext([&] {
         std::array<int32_t, MODBUS485_LASTREAD_VALUES> v{};
-        if (m_link.GetPort_LastRead(PanelVars[PanelVar::Port], PanelVars[PanelVar::Station], function, start,
-                                    v.data(), MODBUS485_LASTREAD_VALUES) > MODBUS485_LASTREAD_RTT_US)
+        if (m_link->GetPort_LastRead(PanelVars[PanelVar::Port], PanelVars[PanelVar::Station], function, start,
+                                     v.data(), MODBUS485_LASTREAD_VALUES) > MODBUS485_LASTREAD_RTT_US)
             text = LinkWords::lastRead(v[MODBUS485_LASTREAD_OUTCOME], PanelVars[PanelVar::Station],
                                        v[MODBUS485_LASTREAD_EXCEPTION], v[MODBUS485_LASTREAD_RTT_US]);
     });

@@ -1,12 +1,14 @@
 #include "Modbus485Library.h"
+#include "ThreadedLink.h"
 #include "frmSplash.h"
 #include "ssqx.h"
 
 #include <QApplication>
 #include <QIcon>
 
-// Start-up: the splash window first; at its hand-over the main window is created on the MODBUS485 library and
-// shown modeless. The program reads no command line and keeps no state between runs.
+// Start-up: the splash window first; at its hand-over the main window is created on the MODBUS485 library,
+// reached through a link thread of its own so that the window never waits on the line, and shown modeless.
+// The program reads no command line and keeps no state between runs.
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qm4107-panel"));
@@ -15,7 +17,7 @@ int main(int argc, char *argv[]) {
 
     static Modbus485Library link;
     auto *splash = new frmSplash([] {
-        auto *window = new ssqx(link);
+        auto *window = new ssqx(std::make_unique<ThreadedLink>(link));
         window->show();
     });
     splash->show();

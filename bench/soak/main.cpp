@@ -1,9 +1,10 @@
-// Soak: the real window offscreen, the real MODBUS485 and qm4107-sim --wire at 9600 baud, with a fault on the
-// line every few seconds (silent module, late answers, corrupt CRC, garbage, the device gone and back) for a
-// given time. After each fault the simulated module gets new inputs and outputs, and the window must show
-// them. Prints, at the start, every minute and at the end: resident memory, open file descriptors, the
-// exchanges the window made and how many failed, the requests the module served, and the paint events the
-// window received; at the end whether every fault was recovered from and whether the window kept repainting.
+// Soak: the real window offscreen on its link thread, the real MODBUS485 and qm4107-sim --wire at 9600 baud,
+// with a fault on the line every few seconds (silent module, late answers, corrupt CRC, garbage, the device
+// gone and back) for a given time. After each fault the simulated module gets new inputs and outputs, and the
+// window must show them. Prints, at the start, every minute and at the end: resident memory, open file
+// descriptors, the exchanges the window made and how many failed, the requests the module served, and the
+// paint events the window received; at the end whether every fault was recovered from and whether the window
+// kept repainting.
 //
 // Usage: soak [DURATION]   seconds, or with a suffix m or h (default 60)
 // Exit status 0 when every fault was recovered from, no lamp ever showed a wrong state, and the window
@@ -13,6 +14,7 @@
 #include "OpenDescriptors.h"
 #include "PaintCounter.h"
 #include "SimProcess.h"
+#include "ThreadedLink.h"
 #include "ssqx.h"
 
 #include <QApplication>
@@ -258,7 +260,7 @@ int Soak::run() {
         return 1;
     }
     qputenv("MODBUS485_PORT1", m_linkPath.toLocal8Bit());
-    m_window = std::make_unique<ssqx>(m_counting);
+    m_window = std::make_unique<ssqx>(std::make_unique<ThreadedLink>(m_counting));
     m_window->setProcessEnd([] {});
     m_paintCounter = std::make_unique<PaintCounter>(m_window.get());
     qApp->installEventFilter(m_paintCounter.get());

@@ -9,12 +9,14 @@
 #include <functional>
 #include <initializer_list>
 #include <map>
+#include <mutex>
 
 // Passes every call on to another Modbus485 (the real library, usually) and keeps account of them: how many
 // calls of each operation and how many failed (ModuleMap::Failed from an exchange with the module; any
 // non-zero code from a port operation). With recording on it also keeps each call as "Name(arg,arg,...)",
 // block reads' receiving areas left out, as RecordingModbus485 writes them. afterCall runs as each call
-// returns, so a test can act at a known point inside a handler.
+// returns, so a test can act at a known point inside a handler. The counts may be read from another thread
+// than the one making the calls (a window on its link thread).
 class CountingModbus485 : public CallingModbus485 {
 public:
     explicit CountingModbus485(Modbus485 &target)
@@ -24,8 +26,14 @@ public:
     bool recording = false;
     QStringList recorded;
 
-    int64_t calls() const { return m_calls; }
-    int64_t failures() const { return m_failures; }
+    int64_t calls() const {
+        const std::lock_guard lock(m_mutex);
+        return m_calls;
+    }
+    int64_t failures() const {
+        const std::lock_guard lock(m_mutex);
+        return m_failures;
+    }
     int64_t callsOf(const QString &operation) const;
 
     // Diagnostics are passed on without counting: they make no exchange.
@@ -46,6 +54,7 @@ protected:
 
 private:
     Modbus485 &m_target;
+    mutable std::mutex m_mutex;
     int64_t m_calls = 0;
     int64_t m_failures = 0;
     std::map<QString, int64_t> m_callsOf;

@@ -13,8 +13,9 @@
 class WindowFixture : public ::testing::Test {
 protected:
     // Creates the window; it is shown only when the test asks.
-    void makeWindow(Modbus485 &link) {
-        window = std::make_unique<ssqx>(link);
+    void makeWindow(Modbus485 &link) { makeWindow(std::make_unique<ssqx>(link)); }
+    void makeWindow(std::unique_ptr<ssqx> made) {
+        window = std::move(made);
         window->setProcessEnd([this] {
             ++processEnds;
             // The process is gone: nothing ticks any more.

@@ -1,8 +1,10 @@
 // The tooltips with the real window offscreen, the real MODBUS485 and qm4107-sim: what happened on the line,
-// and why an open failed.
+// and why an open failed; on a window that makes its exchanges itself and on one with a link thread, whose
+// tooltips show the copy the link keeps.
 #include "LockHolder.h"
 #include "Modbus485Library.h"
 #include "SimProcess.h"
+#include "ThreadedLink.h"
 #include "ToolTipHover.h"
 #include "ssqx.h"
 
@@ -21,12 +23,14 @@
 
 namespace {
 
-// Each case uses its own port number, so the library's per-port state never carries over.
-class ToolTipEndToEndTest : public ::testing::Test {
+// Each case uses its own port number, so the library's per-port state never carries over. The parameter
+// says whether the window has a link thread.
+class ToolTipEndToEndTest : public ::testing::TestWithParam<bool> {
 protected:
     void open(int port, const QString &device) {
         qputenv(qPrintable(QStringLiteral("MODBUS485_PORT%1").arg(port)), device.toLocal8Bit());
-        window = std::make_unique<ssqx>(library);
+        window = GetParam() ? std::make_unique<ssqx>(std::make_unique<ThreadedLink>(library))
+                            : std::make_unique<ssqx>(library);
         window->setProcessEnd([] {});
         window->show();
         window->Combo1->setCurrentText(QString::number(port) + u' ');
@@ -41,11 +45,18 @@ protected:
         window.reset();
     }
 
+    // What a control's tooltip shows once `shows` holds of it; the last text seen otherwise.
+    template <class Shows> QString hoverUntil(QWidget *control, Shows shows) {
+        QString shown;
+        QTest::qWaitFor([&] { return shows(shown = hover(control)); }, 20000);
+        return shown;
+    }
+
     Modbus485Library library;
     std::unique_ptr<ssqx> window;
 };
 
-TEST_F(ToolTipEndToEndTest, FramesTellASilentModuleFromAGarbledLine) {
+TEST_P(ToolTipEndToEndTest, FramesTellASilentModuleFromAGarbledLine) {
     struct Case {
         int port;
         const char *fault;
@@ -65,12 +76,13 @@ TEST_F(ToolTipEndToEndTest, FramesTellASilentModuleFromAGarbledLine) {
                 << c.fault << " " << frame->objectName().toStdString() << ": " << shown.toStdString();
         }
         QTest::mouseClick(window->Command10, Qt::LeftButton);
-        EXPECT_EQ(hover(window->Frame3), QStringLiteral("端口未打开"));
+        const QString closed = QStringLiteral("端口未打开");
+        EXPECT_EQ(hoverUntil(window->Frame3, [&](const QString &t) { return t == closed; }), closed);
         TearDown();
     }
 }
 
-TEST_F(ToolTipEndToEndTest, PortTellsAMissingAndABusyDevice) {
+TEST_P(ToolTipEndToEndTest, PortTellsAMissingAndABusyDevice) {
     SimProcess sim;
     LockHolder holder(sim.devicePath());
     struct Case {
@@ -86,11 +98,13 @@ TEST_F(ToolTipEndToEndTest, PortTellsAMissingAndABusyDevice) {
          {QStringLiteral("flock"), QStringLiteral("sleep"), QString::number(holder.processId())}}};
     for (const Case &c : cases) {
         open(c.port, c.device);
-        EXPECT_EQ(window->PanelVars[PanelVar::OpenResult], 2);
-        EXPECT_EQ(hover(window->Frame3), QStringLiteral("端口未打开"));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return window->PanelVars[PanelVar::OpenResult] == 2; }, 20000));
+        const QString closed = QStringLiteral("端口未打开");
+        EXPECT_EQ(hoverUntil(window->Frame3, [&](const QString &t) { return t == closed; }), closed);
         for (QWidget *control :
              {static_cast<QWidget *>(window->Combo1), static_cast<QWidget *>(window->Label5)}) {
-            const QString text = hover(control);
+            const QString text = hoverUntil(
+                control, [&](const QString &t) { return t.contains(c.device) && t.count(u'\n') >= 1; });
             EXPECT_TRUE(text.contains(c.device)) << text.toStdString();
             EXPECT_GE(text.count(u'\n'), 1) << "no reason line: " << text.toStdString();
             bool named = c.anyOf.isEmpty();
@@ -101,5 +115,10 @@ TEST_F(ToolTipEndToEndTest, PortTellsAMissingAndABusyDevice) {
         TearDown();
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Links, ToolTipEndToEndTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool> &info) {
+                             return info.param ? "threaded" : "inline";
+                         });
 
 } // namespace
