@@ -1,4 +1,5 @@
 #include "Modbus485Library.h"
+#include "ThreadedLink.h"
 #include "ssqx.h"
 
 #include <QApplication>
@@ -20,7 +21,7 @@ int main(int argc, char *argv[]) {
         return 2;
     }
     Modbus485Library link;
-    ssqx window(link);
+    ssqx window(std::make_unique<ThreadedLink>(link)); // as the program builds it
     window.show();
     int result = 1;
     if (polling)
