@@ -42,7 +42,7 @@ bool Simulator::open() {
     const bool ok = m_options.devicePath.empty() ? openPseudoTerminal() : openDevice();
     if (!ok)
         return false;
-    // libmodbus checks the requests of one station; on a bus the others' are checked in serveOne.
+    // On a bus the frames are read without libmodbus (Simulator::receiveFrame).
     modbus_set_slave(m_modbus, m_stations.front().setting.station);
     const double character = characterSeconds(m_options.baud, m_options.parity);
     // Shorter than any master's time-out, so a broken or foreign frame never swallows the next request.

@@ -40,8 +40,17 @@ Simulator::Simulator(SimOptions options)
     if (!m_bus)
         m_options.bus.push_back({m_options.station, m_options.baud, m_options.parity});
     m_stations.resize(m_options.bus.size());
-    for (size_t i = 0; i < m_stations.size(); ++i)
-        m_stations[i].setting = m_options.bus[i];
+    for (size_t i = 0; i < m_stations.size(); ++i) {
+        Station &station = m_stations[i];
+        station.setting = m_options.bus[i];
+        // On a bus each module's parity register says the parity it was set up with, as a real one's does.
+        if (m_bus) {
+            const char *const letters = modbus485::ParityLetters;
+            const auto code =
+                std::find(letters, letters + modbus485::ParityCodes, station.setting.parity) - letters;
+            station.state.writeHoldingRegister(ModuleState::ParityRegister, static_cast<uint16_t>(code));
+        }
+    }
 }
 
 int Simulator::run() {
@@ -102,7 +111,8 @@ void Simulator::serveOne() {
     const auto heard = Clock::now(); // the request's first byte has come in
     uint8_t request[MODBUS_RTU_MAX_ADU_LENGTH];
     std::memset(request, 0, sizeof request);
-    const int length = modbus_receive(m_modbus, request);
+    // libmodbus reads the requests of one station only: a bus reads its frames itself.
+    const int length = m_bus ? receiveFrame(request) : modbus_receive(m_modbus, request);
     const auto received = Clock::now();
     if (length < 0) {
         if (errno == EIO || errno == EBADF) {
@@ -122,7 +132,10 @@ void Simulator::serveOne() {
     const int heardLength = length > 0 ? length : requestFrameLength(request, MODBUS_RTU_MAX_ADU_LENGTH);
     echo(request, heardLength);
     logFrame(request, heardLength);
-    const std::vector<Station *> addressed = addressedBy(request, heardLength, length > 0);
+    std::vector<Station *> addressed; // the modules at the request's station
+    for (Station &station : m_stations)
+        if (length > 0 && station.setting.station == request[0])
+            addressed.push_back(&station);
     for (Station &station : m_stations) {
         ++station.counters.received;
         if (addressed.empty() || station.setting.station != request[0])
@@ -131,7 +144,8 @@ void Simulator::serveOne() {
     if (addressed.empty()) {
         // A request for another station: libmodbus now takes the next frame as that station's answer. Waiting
         // for it here, briefly, keeps our next request from being swallowed when no such station answers.
-        modbus_receive(m_modbus, request);
+        if (!m_bus)
+            modbus_receive(m_modbus, request);
         return;
     }
     const bool deaf = m_deafMs > 0 && heard - m_lastAnswerEnd < std::chrono::milliseconds(m_deafMs);
@@ -165,21 +179,34 @@ void Simulator::serveOne() {
     }
 }
 
-std::vector<Simulator::Station *> Simulator::addressedBy(const uint8_t *request, int length,
-                                                         bool checkedByLibmodbus) {
-    std::vector<Station *> addressed;
-    // libmodbus checks the CRC of its own station's requests only.
-    if (!checkedByLibmodbus) {
-        if (!m_bus || length < 4)
-            return addressed;
-        const uint16_t crc = modbus485::crc16(request, static_cast<size_t>(length - 2));
-        if (request[length - 2] != (crc & 0xFF) || request[length - 1] != (crc >> 8))
-            return addressed;
+int Simulator::receiveFrame(uint8_t *frame) {
+    const int gapMs =
+        std::max(3, static_cast<int>(std::ceil(4000 * characterSeconds(m_options.baud, m_options.parity))));
+    int got = 0;
+    int need = 2; // station and function, then what the function's frame takes
+    pollfd fd{m_fd, POLLIN, 0};
+    while (got < need) {
+        if (got > 0 && (::poll(&fd, 1, gapMs) <= 0 || !(fd.revents & POLLIN)))
+            break; // the line went quiet mid-frame
+        // No further than this frame: the next one may already be on its way.
+        const ssize_t n = ::read(m_fd, frame + got, static_cast<size_t>(need - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (got == 0)
+                return -1; // errno says why the line is not there
+            break;
+        }
+        got += static_cast<int>(n);
+        if (got >= 2)
+            need = requestFrameLength(frame, MODBUS_RTU_MAX_ADU_LENGTH);
     }
-    for (Station &station : m_stations)
-        if (station.setting.station == request[0])
-            addressed.push_back(&station);
-    return addressed;
+    errno = EMBBADDATA;
+    if (got < need)
+        return -1;
+    const uint16_t crc = modbus485::crc16(frame, static_cast<size_t>(got - 2));
+    errno = EMBBADCRC;
+    return frame[got - 2] == (crc & 0xFF) && frame[got - 1] == (crc >> 8) ? got : -1;
 }
 
 void Simulator::answer(Station &station, const uint8_t *request, int length, std::vector<uint8_t> &frame,

@@ -92,8 +92,9 @@ private:
     // Serving requests, with the faults and the wire's timing (Simulator.cpp).
     void serveOne();
     void drainUntilQuiet();
-    // The modules a whole request is for: those at its station, when its CRC holds.
-    std::vector<Station *> addressedBy(const uint8_t *request, int length, bool checkedByLibmodbus);
+    // On a bus: one request frame, any station's, as modbus_receive gives one: its length, or -1 for a frame
+    // that broke off or failed its CRC, or a line that is not there (errno).
+    int receiveFrame(uint8_t *frame);
     // What the station answers (without CRC) and its log line, faults applied.
     void answer(Station &station, const uint8_t *request, int length, std::vector<uint8_t> &frame,
                 std::string &log);
