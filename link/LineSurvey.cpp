@@ -51,21 +51,6 @@ std::string LineSurvey::remark(const Module &module) {
     return text;
 }
 
-void LineSurvey::stop() {
-    if (m_result == Step::Surveying)
-        finish(Step::Stopped);
-}
-
-LineSurvey::Step LineSurvey::finish(Step result) {
-    m_result = result;
-    m_waitMs = 0;
-    if (m_open) {
-        m_open = false;
-        m_link.ClosePort_Modbus(m_port);
-    }
-    return result;
-}
-
 LineSurvey::Step LineSurvey::step() {
     m_waitMs = 0;
     if (m_result != Step::Surveying)
@@ -80,7 +65,6 @@ LineSurvey::Step LineSurvey::step() {
         ++m_setting;
         m_garbled.clear();
         m_answeredHere = false;
-        m_open = true;
         // The port stays open between settings: the next setting's open sets the line up afresh.
         if (!m_sweep.open(setting(), m_first, m_last, m_openError))
             return finish(Step::CannotOpen);
@@ -185,4 +169,11 @@ void LineSurvey::add(const Module &module) {
         for (Module &m : m_modules)
             if (answering(m))
                 m.severalSettings = true;
+}
+
+LineSurvey::Step LineSurvey::finish(Step result) {
+    m_result = result;
+    m_waitMs = 0;
+    m_sweep.release();
+    return result;
 }

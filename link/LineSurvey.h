@@ -51,7 +51,10 @@ public:
     // Milliseconds to let pass before the next step (a station just refused without asking).
     int32_t waitMs() const { return m_waitMs; }
     // Ends the survey where it is and releases the port; what was found stays.
-    void stop();
+    void stop() {
+        if (m_result == Step::Surveying)
+            finish(Step::Stopped);
+    }
 
     // Where the survey is: the setting open (its index in the settings given) and the station asked.
     int settingIndex() const { return m_setting < 0 ? 0 : m_setting; }
@@ -80,7 +83,6 @@ private:
     std::vector<LineSetting> m_settings;
     StationSweep m_sweep;
     int m_setting = -1;
-    bool m_open = false;
     int32_t m_waitMs = 0;
     Step m_result = Step::Surveying;
     std::vector<Module> m_modules;

@@ -3,9 +3,7 @@
 #include <exception>
 
 ModuleScan::ModuleScan(Modbus485 &link, int32_t port)
-    : m_link(link)
-    , m_port(port)
-    , m_sweep(link, port) {}
+    : m_sweep(link, port) {}
 
 ModuleScan::~ModuleScan() {
     try {
@@ -31,10 +29,7 @@ void ModuleScan::stop() {
 ModuleScan::Step ModuleScan::finish(Step result) {
     m_result = result;
     m_waitMs = 0;
-    if (m_open) {
-        m_open = false;
-        m_link.ClosePort_Modbus(m_port);
-    }
+    m_sweep.release();
     return result;
 }
 
@@ -47,7 +42,6 @@ ModuleScan::Step ModuleScan::step() {
         if (m_setting + 1 == static_cast<int>(StationSweep::SearchOrder.size()))
             return finish(Step::NothingAnswered);
         ++m_setting;
-        m_open = true;
         if (!m_sweep.open(StationSweep::SearchOrder[static_cast<std::size_t>(m_setting)], FirstStation,
                           LastStation, m_openError))
             return finish(Step::CannotOpen);

@@ -55,11 +55,8 @@ private:
     // Ends the scan with `result`, releasing the port.
     Step finish(Step result);
 
-    Modbus485 &m_link;
-    int32_t m_port;
     StationSweep m_sweep;
-    int m_setting = -1;  // index into the order of line settings tried
-    bool m_open = false; // the port is ours
+    int m_setting = -1; // index into the order of line settings tried
     int32_t m_waitMs = 0;
     Step m_result = Step::Scanning;
     Found m_found;

@@ -12,6 +12,7 @@ StationSweep::StationSweep(Modbus485 &link, int32_t port)
 
 bool StationSweep::open(LineSetting setting, int32_t first, int32_t last, std::string &error) {
     m_done = true;
+    m_held = true; // a failed open is closed too, so the library forgets the attempt
     if (m_link.OpenPort_Modbus(m_port, setting.baudCode, setting.parityCode) != MODBUS485_OPEN_OK) {
         std::array<char, 512> reason{};
         m_link.GetPort_Info(m_port, reason.data(), static_cast<int32_t>(reason.size()));
@@ -28,6 +29,14 @@ bool StationSweep::open(LineSetting setting, int32_t first, int32_t last, std::s
     m_answered.assign(static_cast<std::size_t>(last + 1), false);
     m_seen = somethingCameBack();
     return true;
+}
+
+void StationSweep::release() {
+    m_done = true;
+    if (m_held) {
+        m_held = false;
+        m_link.ClosePort_Modbus(m_port);
+    }
 }
 
 StationSweep::Probe StationSweep::step() {

@@ -42,8 +42,10 @@ public:
     StationSweep(Modbus485 &link, int32_t port);
 
     // Opens the port at `setting` and starts at `first`; false, with the library's reason in `error`, when
-    // the port does not open.
+    // the port does not open. The port is held from then on, at this setting and the next, until release().
     bool open(LineSetting setting, int32_t first, int32_t last, std::string &error);
+    // Closes the port if this sweep has opened it.
+    void release();
     // True once every station of the range has been asked.
     bool done() const { return m_done; }
     // One read of the next station; the sweep then moves on or waits to ask again.
@@ -70,6 +72,7 @@ private:
     Modbus485 &m_link;
     int32_t m_port;
     int32_t m_last = 0;
+    bool m_held = false; // the port is ours, opened or not
     bool m_done = true;
     int32_t m_station = 0;     // the station the sweep has got to
     int32_t m_askedSlowly = 0; // the last station asked again slowly

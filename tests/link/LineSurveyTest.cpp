@@ -90,8 +90,9 @@ TEST(LineSurvey, ListsEveryModuleOnTheLine) {
         for (const LineSurvey::Module &module : survey.modules())
             modules << described(module);
         EXPECT_EQ(modules, row.modules);
-        if (row.reads >= 0)
+        if (row.reads >= 0) {
             EXPECT_EQ(link.callsOf(QStringLiteral("Get_1X_B16")), row.reads);
+        }
         EXPECT_EQ(link.recorded.back(), QStringLiteral("ClosePort_Modbus(6)"));
     }
     qunsetenv("MODBUS485_PORT6");
