@@ -129,7 +129,7 @@ private:
     bool m_quit = false;
     Clock::time_point m_lastAnswerEnd{};
 
-    // Line behaviours that combine with the faults above.
+    // Line behaviours that combine with each module's faults.
     bool m_echo = false;    // each frame heard goes back to the master first
     int m_noiseAnswers = 0; // answers still preceded by m_noiseByte; -1 for all, 0 for none
     uint8_t m_noiseByte = 0;
