@@ -154,8 +154,11 @@ void Simulator::closeLine() {
 }
 
 bool Simulator::masterLineMatches(const Station &station) const {
-    if (m_keepSlave < 0)
-        return true; // a real device: the UART itself sorts that out
+    if (m_keepSlave < 0) {
+        // A real device: the UART itself sorts out the master's setting; on a bus, a module at another
+        // setting than the device's hears only noise.
+        return station.setting.baud == m_options.baud && station.setting.parity == m_options.parity;
+    }
     termios tios{};
     if (tcgetattr(m_keepSlave, &tios) != 0)
         return true;

@@ -52,13 +52,14 @@ received is also printed before its request line, as "frame" and its bytes in he
 02 00 00 00 10 79 C6".
 
 On a bus (--stations) each module has its own state, faults and counters, and listens only at its own
-baud and parity: a master at another setting gets no answer from it. Each request line starts with the
+baud and parity: a master at another setting gets no answer from it (on a --device, whose setting is
+--baud and --parity, a module at another setting never answers). Each request line starts with the
 station it was for, "station 5 read-inputs 1 16"; each module's parity register (256) starts at the
-parity it listens at; a station given twice is two modules at one address,
-which both answer: the master gets one frame that fails its CRC, logged by each with " collision". A
-command for one module starts with its station, "@5 input 3 1"; without it, it acts on every module
-("state" prints one line for each, "state station=5 coils=..."). echo, noise, deaf, frames, close-device
-and quit are the line's and take no station; "normal" without one also ends the noise and the deaf time.
+parity it listens at. A station given twice is two modules at one address, which both answer: the master
+gets one frame that fails its CRC, logged by each with " collision". A command for one module starts with
+its station, "@5 input 3 1"; without it, it acts on every module ("state" prints one line for each,
+"state station=5 coils=..."). echo, noise, deaf, frames, close-device and quit are the line's and take no
+station; "normal" without one also ends the noise and the deaf time.
 
 Commands on standard input, one a line (also with -c before the first request):
     input N 0|1          discrete input N (X1-X10; 1-16 exist), 1 = closed
