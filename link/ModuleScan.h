@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Modbus485.h"
+#include "StationSweep.h"
 
 #include <cstdint>
 #include <string>
@@ -8,7 +9,7 @@
 // Looks for the module on one port: every station of the window's list at each baud rate and parity, one
 // input-block read each with a short turnaround, until something answers (an exception reply counts). When
 // anything comes back at a setting after that short deadline, the stations just asked are asked again with
-// the longest turnaround, so a slow module is found too.
+// the longest turnaround, so a slow module is found too (StationSweep).
 //
 // It goes one exchange at a time, so that a window can keep its event loop turning: each step() opens the
 // next line setting or makes one read, and says how long to wait before the next. The scan holds the port
@@ -25,10 +26,8 @@ public:
 
     static constexpr int32_t FirstStation = 1;
     static constexpr int32_t LastStation = 16;
-    // Enough for a quick module and a USB adapter's 16 ms latency timer; a silent line then costs under 10 s.
-    // Whatever comes back later is noticed and its station asked again with SlowTurnaroundMs.
-    static constexpr int32_t TurnaroundMs = 20;
-    static constexpr int32_t SlowTurnaroundMs = 1000;
+    static constexpr int32_t TurnaroundMs = StationSweep::TurnaroundMs;
+    static constexpr int32_t SlowTurnaroundMs = StationSweep::SlowTurnaroundMs;
 
     ModuleScan(Modbus485 &link, int32_t port);
     ~ModuleScan();
@@ -46,34 +45,18 @@ public:
     // Where the scan is: the line setting open and the station being looked for.
     int32_t baudCode() const;
     int32_t parityCode() const;
-    int32_t station() const { return m_station; }
+    int32_t station() const { return m_sweep.station() ? m_sweep.station() : FirstStation; }
 
     const Found &found() const { return m_found; }
     // Why the port could not be opened, in the library's words.
     const std::string &openError() const { return m_openError; }
 
 private:
-    enum class Probe { Answered, Silent, Refused };
-    // One read of `station` at the setting the port is open with.
-    Probe probe(int32_t station);
-    // Bytes that came back at this setting without a good answer, so far: late, garbled or stray.
-    int64_t somethingCameBack();
-    Step openNext();
     // Ends the scan with `result`, releasing the port.
     Step finish(Step result);
-    void endSlowLook();
-    void nextStation();
 
-    Modbus485 &m_link;
-    int32_t m_port;
-    int m_setting = -1;               // index into the order of line settings tried
-    bool m_open = false;              // the port is ours
-    bool m_needOpen = true;           // the next step opens the next setting
-    int32_t m_station = FirstStation; // the station the scan has got to at this setting
-    int32_t m_askedSlowly = 0;        // the last station asked again slowly at this setting
-    int32_t m_again = 0;              // while asking again slowly: the next station to ask, else 0
-    bool m_refused = false;           // the last read was refused at once; it is asked once more
-    int64_t m_seen = 0;               // somethingCameBack() after the last slow look
+    StationSweep m_sweep;
+    int m_setting = -1; // index into the order of line settings tried
     int32_t m_waitMs = 0;
     Step m_result = Step::Scanning;
     Found m_found;

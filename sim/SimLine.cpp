@@ -33,21 +33,23 @@ bool Simulator::runsAtBaud(int baud) {
     return speedOf(baud) != B0;
 }
 
-double Simulator::characterSeconds() const {
-    const int bits = 1 + 8 + (m_options.parity == 'N' ? 0 : 1) + 1;
-    return static_cast<double>(bits) / m_options.baud;
+double Simulator::characterSeconds(int baud, char parity) {
+    const int bits = 1 + 8 + (parity == 'N' ? 0 : 1) + 1;
+    return static_cast<double>(bits) / baud;
 }
 
 bool Simulator::open() {
     const bool ok = m_options.devicePath.empty() ? openPseudoTerminal() : openDevice();
     if (!ok)
         return false;
-    modbus_set_slave(m_modbus, m_options.station);
+    // On a bus the frames are read without libmodbus (Simulator::receiveFrame).
+    modbus_set_slave(m_modbus, m_stations.front().setting.station);
+    const double character = characterSeconds(m_options.baud, m_options.parity);
     // Shorter than any master's time-out, so a broken or foreign frame never swallows the next request.
-    const double byteTimeout = std::max(0.003, 4 * characterSeconds());
+    const double byteTimeout = std::max(0.003, 4 * character);
     modbus_set_byte_timeout(m_modbus, 0, static_cast<uint32_t>(byteTimeout * 1e6));
     // How long another station's answer may take to start; shorter than any master's time-out.
-    const double answerTimeout = std::max(0.015, 20 * characterSeconds());
+    const double answerTimeout = std::max(0.015, 20 * character);
     modbus_set_response_timeout(m_modbus, 0, static_cast<uint32_t>(answerTimeout * 1e6));
     for (const std::string &line : m_options.commands)
         if (!command(line))
@@ -151,14 +153,17 @@ void Simulator::closeLine() {
     m_fd = m_keepSlave = -1;
 }
 
-bool Simulator::masterLineMatches() const {
-    if (m_keepSlave < 0)
-        return true; // a real device: the UART itself sorts that out
+bool Simulator::masterLineMatches(const Station &station) const {
+    if (m_keepSlave < 0) {
+        // A real device: the UART itself sorts out the master's setting; on a bus, a module at another
+        // setting than the device's hears only noise.
+        return station.setting.baud == m_options.baud && station.setting.parity == m_options.parity;
+    }
     termios tios{};
     if (tcgetattr(m_keepSlave, &tios) != 0)
         return true;
     // A pseudo-terminal keeps no PARENB; a master that wants parity also asks for parity checking (INPCK).
     const bool parityOn = (tios.c_cflag & (PARENB | PARODD)) || (tios.c_iflag & INPCK);
     const char parity = !parityOn ? 'N' : (tios.c_cflag & PARODD) ? 'O' : 'E';
-    return cfgetospeed(&tios) == speedOf(m_options.baud) && parity == m_options.parity;
+    return cfgetospeed(&tios) == speedOf(station.setting.baud) && parity == station.setting.parity;
 }

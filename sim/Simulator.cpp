@@ -34,6 +34,25 @@ void writeAll(int fd, const uint8_t *data, size_t length) {
 }
 } // namespace
 
+Simulator::Simulator(SimOptions options)
+    : m_options(std::move(options))
+    , m_bus(!m_options.bus.empty()) {
+    if (!m_bus)
+        m_options.bus.push_back({m_options.station, m_options.baud, m_options.parity});
+    m_stations.resize(m_options.bus.size());
+    for (size_t i = 0; i < m_stations.size(); ++i) {
+        Station &station = m_stations[i];
+        station.setting = m_options.bus[i];
+        // On a bus each module's parity register says the parity it was set up with, as a real one's does.
+        if (m_bus) {
+            const char *const letters = modbus485::ParityLetters;
+            const auto code =
+                std::find(letters, letters + modbus485::ParityCodes, station.setting.parity) - letters;
+            station.state.writeHoldingRegister(ModuleState::ParityRegister, static_cast<uint16_t>(code));
+        }
+    }
+}
+
 int Simulator::run() {
     struct sigaction action {};
     action.sa_handler = onStopSignal;
@@ -79,7 +98,8 @@ int Simulator::run() {
 }
 
 void Simulator::drainUntilQuiet() {
-    const int quietMs = std::max(3, static_cast<int>(std::ceil(4000 * characterSeconds())));
+    const int quietMs =
+        std::max(3, static_cast<int>(std::ceil(4000 * characterSeconds(m_options.baud, m_options.parity))));
     uint8_t buffer[256];
     pollfd fd{m_fd, POLLIN, 0};
     while (::poll(&fd, 1, quietMs) > 0 && (fd.revents & POLLIN))
@@ -91,14 +111,17 @@ void Simulator::serveOne() {
     const auto heard = Clock::now(); // the request's first byte has come in
     uint8_t request[MODBUS_RTU_MAX_ADU_LENGTH];
     std::memset(request, 0, sizeof request);
-    const int length = modbus_receive(m_modbus, request);
+    // libmodbus reads the requests of one station only: a bus reads its frames itself.
+    const int length = m_bus ? receiveFrame(request) : modbus_receive(m_modbus, request);
     const auto received = Clock::now();
     if (length < 0) {
         if (errno == EIO || errno == EBADF) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         } else {
-            ++m_counters.received;
-            ++m_counters.badFrames;
+            for (Station &station : m_stations) {
+                ++station.counters.received;
+                ++station.counters.badFrames;
+            }
             echo(request, requestFrameLength(request, MODBUS_RTU_MAX_ADU_LENGTH));
             drainUntilQuiet(); // a broken frame: resynchronise on the next silence
             // Logged once the module listens again, so a master that sees the line may send the next frame.
@@ -106,82 +129,149 @@ void Simulator::serveOne() {
         }
         return;
     }
-    ++m_counters.received;
     const int heardLength = length > 0 ? length : requestFrameLength(request, MODBUS_RTU_MAX_ADU_LENGTH);
     echo(request, heardLength);
     logFrame(request, heardLength);
-    if (length == 0) {
-        ++m_counters.otherStation;
+    std::vector<Station *> addressed; // the modules at the request's station
+    for (Station &station : m_stations)
+        if (length > 0 && station.setting.station == request[0])
+            addressed.push_back(&station);
+    for (Station &station : m_stations) {
+        ++station.counters.received;
+        if (addressed.empty() || station.setting.station != request[0])
+            ++station.counters.otherStation;
+    }
+    if (addressed.empty()) {
         // A request for another station: libmodbus now takes the next frame as that station's answer. Waiting
         // for it here, briefly, keeps our next request from being swallowed when no such station answers.
-        modbus_receive(m_modbus, request);
+        if (!m_bus)
+            modbus_receive(m_modbus, request);
         return;
     }
-    std::vector<uint8_t> frame;
-    std::string log;
     const bool deaf = m_deafMs > 0 && heard - m_lastAnswerEnd < std::chrono::milliseconds(m_deafMs);
-    if (deaf || !masterLineMatches()) {
-        // Deaf: still turning its own line around, the module never hears the request, and no fault takes a
-        // turn. A master at another baud or parity: on a real line it is heard as noise. No answer either
-        // way.
-        ++(deaf ? m_counters.faults : m_counters.wrongLine);
-        std::printf("%s %s\n", unheard(request, length).c_str(), deaf ? "deaf" : "wrong-line");
-        std::fflush(stdout);
-        return;
+    std::vector<Station *> hearing;
+    for (Station *station : addressed) {
+        if (deaf || !masterLineMatches(*station)) {
+            // Deaf: still turning its own line around, the module never hears the request, and no fault
+            // takes a turn. A master at another baud or parity: on a real line it is heard as noise. No
+            // answer either way.
+            ++(deaf ? station->counters.faults : station->counters.wrongLine);
+            printLog(*station, unheard(*station, request, heardLength) + (deaf ? " deaf" : " wrong-line"));
+        } else {
+            hearing.push_back(station);
+        }
     }
-    if (m_fault == Fault::Silent || m_fault == Fault::Exception) {
+    // Two modules at one station and setting both answer: on the line their answers run into each other.
+    const bool collided = hearing.size() > 1;
+    for (size_t i = 0; i < hearing.size(); ++i) {
+        Station &station = *hearing[i];
+        std::vector<uint8_t> frame;
+        std::string log;
+        answer(station, request, heardLength, frame, log);
+        if (i + 1 == hearing.size()) {
+            reply(station, std::move(frame), heardLength, received, log, collided);
+        } else {
+            // Its answer goes out with the last one's, as one damaged frame.
+            ++station.counters.answered;
+            printLog(station, log + " collision");
+        }
+        takeFaultTurn(station);
+    }
+}
+
+int Simulator::receiveFrame(uint8_t *frame) {
+    const int gapMs =
+        std::max(3, static_cast<int>(std::ceil(4000 * characterSeconds(m_options.baud, m_options.parity))));
+    int got = 0;
+    int need = 2; // station and function, then what the function's frame takes
+    pollfd fd{m_fd, POLLIN, 0};
+    while (got < need) {
+        if (got > 0 && (::poll(&fd, 1, gapMs) <= 0 || !(fd.revents & POLLIN)))
+            break; // the line went quiet mid-frame
+        // No further than this frame: the next one may already be on its way.
+        const ssize_t n = ::read(m_fd, frame + got, static_cast<size_t>(need - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (got == 0)
+                return -1; // errno says why the line is not there
+            break;
+        }
+        got += static_cast<int>(n);
+        if (got >= 2)
+            need = requestFrameLength(frame, MODBUS_RTU_MAX_ADU_LENGTH);
+    }
+    errno = EMBBADDATA;
+    if (got < need)
+        return -1;
+    const uint16_t crc = modbus485::crc16(frame, static_cast<size_t>(got - 2));
+    errno = EMBBADCRC;
+    return frame[got - 2] == (crc & 0xFF) && frame[got - 1] == (crc >> 8) ? got : -1;
+}
+
+void Simulator::answer(Station &station, const uint8_t *request, int length, std::vector<uint8_t> &frame,
+                       std::string &log) {
+    if (station.fault == Fault::Silent || station.fault == Fault::Exception) {
         // The module does not act on the request: it did not hear it, or it refused it.
-        log = unheard(request, length);
-        if (m_fault == Fault::Exception) {
-            frame = {static_cast<uint8_t>(m_options.station),
+        log = unheard(station, request, length);
+        if (station.fault == Fault::Exception) {
+            frame = {static_cast<uint8_t>(station.setting.station),
                      static_cast<uint8_t>(request[1] | modbus485::ExceptionFlag),
-                     static_cast<uint8_t>(m_exceptionCode)};
-            log += " exception " + std::to_string(m_exceptionCode);
+                     static_cast<uint8_t>(station.exceptionCode)};
+            log += " exception " + std::to_string(station.exceptionCode);
         } else {
             log += " silent";
         }
     } else {
-        answerRequest(m_state, request, length, m_options.protocolAddressing, frame, log);
+        answerRequest(station.state, request, length, m_options.protocolAddressing, frame, log);
     }
-    reply(std::move(frame), length, received, log);
-    takeFaultTurn();
 }
 
-std::string Simulator::unheard(const uint8_t *request, int length) const {
-    ModuleState untouched = m_state;
+std::string Simulator::unheard(const Station &station, const uint8_t *request, int length) const {
+    ModuleState untouched = station.state;
     std::vector<uint8_t> ignored;
     std::string log;
     answerRequest(untouched, request, length, m_options.protocolAddressing, ignored, log);
     return log;
 }
 
-void Simulator::takeFaultTurn() {
-    if (m_faultRequests > 0 && --m_faultRequests == 0) {
-        m_fault = Fault::None;
-        m_faultRequests = -1;
+void Simulator::takeFaultTurn(Station &station) {
+    if (station.faultRequests > 0 && --station.faultRequests == 0) {
+        station.fault = Fault::None;
+        station.faultRequests = -1;
     }
 }
 
-void Simulator::reply(std::vector<uint8_t> frame, int requestLength, Clock::time_point received,
-                      std::string &log) {
-    if (m_fault != Fault::None)
-        ++m_counters.faults;
-    if (m_fault == Fault::Silent) {
+void Simulator::printLog(const Station &station, const std::string &log) const {
+    if (m_bus)
+        std::printf("station %d %s\n", station.setting.station, log.c_str());
+    else
         std::printf("%s\n", log.c_str());
-        std::fflush(stdout);
+    std::fflush(stdout);
+}
+
+void Simulator::reply(Station &station, std::vector<uint8_t> frame, int requestLength,
+                      Clock::time_point received, std::string &log, bool collided) {
+    const Fault fault = station.fault;
+    if (fault != Fault::None)
+        ++station.counters.faults;
+    if (fault == Fault::Silent && !collided) {
+        printLog(station, log);
         return;
     }
-    switch (m_fault) {
+    if (fault == Fault::Silent)
+        frame.clear(); // only the other module's answer goes out
+    switch (fault) {
     case Fault::WrongStation:
-        frame[0] = static_cast<uint8_t>(m_options.station % modbus485::MaxStation + 1);
+        frame[0] = static_cast<uint8_t>(station.setting.station % modbus485::MaxStation + 1);
         log += " wrong-station";
         break;
     case Fault::Garbage: {
         const size_t size = frame.size() + 2;
         frame.clear();
         for (size_t i = 0; i < size; ++i) {
-            m_garbageSeed = m_garbageSeed * 1103515245u + 12345u;
-            frame.push_back(static_cast<uint8_t>(m_garbageSeed >> 16));
+            station.garbageSeed = station.garbageSeed * 1103515245u + 12345u;
+            frame.push_back(static_cast<uint8_t>(station.garbageSeed >> 16));
         }
         log += " garbage";
         break;
@@ -189,30 +279,38 @@ void Simulator::reply(std::vector<uint8_t> frame, int requestLength, Clock::time
     default:
         break;
     }
-    if (m_fault != Fault::Garbage) {
+    if (fault != Fault::Garbage && !frame.empty()) {
         const uint16_t crc = modbus485::crc16(frame.data(), frame.size());
         frame.push_back(static_cast<uint8_t>(crc & 0xFF));
         frame.push_back(static_cast<uint8_t>(crc >> 8));
-        if (m_fault == Fault::CorruptCrc) {
+        if (fault == Fault::CorruptCrc) {
             frame.back() ^= 0x5A;
             log += " corrupt-crc";
         }
+    }
+    if (collided) {
+        // Whatever the master makes of two drivers at once, it is not a frame whose CRC holds.
+        if (frame.empty())
+            frame = {static_cast<uint8_t>(station.setting.station), 0, 0, 0, 0};
+        frame.back() ^= 0xA5;
+        log += " collision";
     }
     auto due = received;
     if (m_options.wire) {
         // The request was delivered at once by the pseudo-terminal. On a real line it could start only after
         // 3.5 characters of silence behind our last answer, and it, the silent gap that ends it and the
         // answer would each take their time.
-        const auto character = std::chrono::duration<double>(characterSeconds());
+        const auto character =
+            std::chrono::duration<double>(characterSeconds(station.setting.baud, station.setting.parity));
         const auto lineFree = m_lastAnswerEnd + std::chrono::duration_cast<Clock::duration>(3.5 * character);
         const auto start = std::max(received, lineFree);
         const double characters = requestLength + 3.5 + static_cast<double>(frame.size());
         due = start + std::chrono::duration_cast<Clock::duration>(characters * character);
     }
-    if (m_fault == Fault::Late) {
-        due += std::chrono::milliseconds(m_lateMs);
+    if (fault == Fault::Late) {
+        due += std::chrono::milliseconds(station.lateMs);
         log += " late";
-    } else if (m_fault == Fault::Slow) {
+    } else if (fault == Fault::Slow) {
         log += " slow";
     }
     const bool noise = m_noiseAnswers != 0;
@@ -222,24 +320,23 @@ void Simulator::reply(std::vector<uint8_t> frame, int requestLength, Clock::time
             --m_noiseAnswers;
     }
     // Logged before the answer goes out, so a master that has its answer finds the line already written.
-    std::printf("%s\n", log.c_str());
-    std::fflush(stdout);
+    printLog(station, log);
     std::this_thread::sleep_until(due);
     if (noise)
         writeAll(m_fd, &m_noiseByte, 1); // right ahead of the answer, as a driver turning around leaves it
-    if (m_fault == Fault::Slow) {
+    if (fault == Fault::Slow) {
         // Byte by byte: each gap is short, the whole answer long.
         for (size_t i = 0; i < frame.size(); ++i) {
-            std::this_thread::sleep_until(due + i * std::chrono::milliseconds(m_slowMs));
+            std::this_thread::sleep_until(due + i * std::chrono::milliseconds(station.slowMs));
             writeAll(m_fd, &frame[i], 1);
         }
     } else {
         writeAll(m_fd, frame.data(), frame.size());
     }
     m_lastAnswerEnd = Clock::now();
-    ++m_counters.answered;
-    if (frame.size() >= 2 && (frame[1] & modbus485::ExceptionFlag) && m_fault != Fault::Garbage)
-        ++m_counters.exceptions;
+    ++station.counters.answered;
+    if (frame.size() >= 2 && (frame[1] & modbus485::ExceptionFlag) && fault != Fault::Garbage && !collided)
+        ++station.counters.exceptions;
 }
 
 void Simulator::echo(const uint8_t *frame, int length) {
@@ -260,8 +357,7 @@ void Simulator::logFrame(const uint8_t *frame, int length) {
     std::fflush(stdout);
 }
 
-std::string Simulator::counterFields() const {
-    const Counters &c = m_counters;
+std::string Simulator::counterFields(const Counters &c) {
     return " received=" + std::to_string(c.received) + " answered=" + std::to_string(c.answered) +
            " bad-frames=" + std::to_string(c.badFrames) + " other-station=" + std::to_string(c.otherStation) +
            " exceptions=" + std::to_string(c.exceptions) + " faults=" + std::to_string(c.faults) +

@@ -3,6 +3,7 @@
 
 #include "LineCodes.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,8 @@ Options:
   --station N            station address, 1-247 (1)
   --baud B               1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200 (9600)
   --parity P             none, odd or even (none)
+  --stations LIST        several modules on one line instead of one, e.g. "1,5:19200:even,9": each
+                         STATION[:BAUD[:PARITY]], at --baud and --parity where not given (a bus)
   --wire                 take the time the frames would take on a real line at that baud
   --addressing A         reference (item 1 = protocol address 0, default) or protocol
   --link PATH            also make PATH a symbolic link to the pseudo-terminal
@@ -47,6 +50,16 @@ a bad CRC or broken off, requests for another station, exception replies, reques
 requests from a master at another baud or parity. With --log-frames (or the command "frames on") each frame
 received is also printed before its request line, as "frame" and its bytes in hex, CRC included: "frame 01
 02 00 00 00 10 79 C6".
+
+On a bus (--stations) each module has its own state, faults and counters, and listens only at its own
+baud and parity: a master at another setting gets no answer from it (on a --device, whose setting is
+--baud and --parity, a module at another setting never answers). Each request line starts with the
+station it was for, "station 5 read-inputs 1 16"; each module's parity register (256) starts at the
+parity it listens at. A station given twice is two modules at one address, which both answer: the master
+gets one frame that fails its CRC, logged by each with " collision". A command for one module starts with
+its station, "@5 input 3 1"; without it, it acts on every module ("state" prints one line for each,
+"state station=5 coils=..."). echo, noise, deaf, frames, close-device and quit are the line's and take no
+station; "normal" without one also ends the noise and the deaf time.
 
 Commands on standard input, one a line (also with -c before the first request):
     input N 0|1          discrete input N (X1-X10; 1-16 exist), 1 = closed
@@ -89,6 +102,34 @@ bool number(const char *text, int low, int high, int &value) {
     value = static_cast<int>(v);
     return true;
 }
+
+// "none", "odd" or "even" as a line's parity letter; '\0' for anything else.
+char parityLetter(const std::string &word) {
+    return word == "none" ? 'N' : word == "odd" ? 'O' : word == "even" ? 'E' : '\0';
+}
+
+// --stations' list, STATION[:BAUD[:PARITY]] separated by commas; a baud of 0 and a parity of '\0' stand for
+// --baud and --parity. False when an item does not read.
+bool stationList(const std::string &text, std::vector<SimStationSetting> &bus) {
+    size_t from = 0;
+    do {
+        const size_t comma = std::min(text.find(',', from), text.size());
+        std::vector<std::string> parts;
+        size_t part = from;
+        for (size_t colon; (colon = text.find(':', part)) < comma; part = colon + 1)
+            parts.push_back(text.substr(part, colon - part));
+        parts.push_back(text.substr(part, comma - part));
+        SimStationSetting setting{0, 0, '\0'};
+        if (parts.size() > 3 || !number(parts[0].c_str(), 1, modbus485::MaxStation, setting.station) ||
+            (parts.size() > 1 && !parts[1].empty() &&
+             !(number(parts[1].c_str(), 1, 4000000, setting.baud) && Simulator::runsAtBaud(setting.baud))) ||
+            (parts.size() > 2 && !(setting.parity = parityLetter(parts[2]))))
+            return false;
+        bus.push_back(setting);
+        from = comma + 1;
+    } while (from <= text.size());
+    return true;
+}
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -125,10 +166,11 @@ int main(int argc, char *argv[]) {
                 return 2;
             }
         } else if (arg == "--parity") {
-            const std::string p = value;
-            if (p != "none" && p != "odd" && p != "even")
+            if (!(options.parity = parityLetter(value)))
                 return bad();
-            options.parity = p == "none" ? 'N' : p == "odd" ? 'O' : 'E';
+        } else if (arg == "--stations") {
+            if (!stationList(value, options.bus))
+                return bad();
         } else if (arg == "--addressing") {
             const std::string a = value;
             if (a != "reference" && a != "protocol")
@@ -145,6 +187,10 @@ int main(int argc, char *argv[]) {
             return 2;
         }
         ++i;
+    }
+    for (SimStationSetting &setting : options.bus) {
+        setting.baud = setting.baud ? setting.baud : options.baud;
+        setting.parity = setting.parity ? setting.parity : options.parity;
     }
     Simulator simulator(options);
     if (!simulator.open())

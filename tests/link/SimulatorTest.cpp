@@ -362,6 +362,12 @@ TEST(Simulator, LineBehavioursByteForByte) {
     using Bytes = std::vector<uint8_t>;
     const Bytes read = withCrc({1, 1, 0, 0, 0, 16}), coils = withCrc({1, 1, 2, 0, 0});
     const QString served = QStringLiteral("read-coils 1 16");
+    // On a bus: station 5 and station 3 read, as the master's side of the line gets them.
+    const Bytes read5 = withCrc({5, 1, 0, 0, 0, 16}), coils5 = withCrc({5, 1, 2, 0, 0});
+    const Bytes read3 = withCrc({3, 1, 0, 0, 0, 16});
+    Bytes collided = withCrc({3, 1, 2, 0, 0});
+    collided.back() ^= 0xA5;
+    const QStringList bus{"--stations", "1,5"}, busAtTwoSettings{"--stations", "1,5:19200:even"};
     struct Row {
         const char *command;
         Bytes request;
@@ -369,6 +375,7 @@ TEST(Simulator, LineBehavioursByteForByte) {
         std::vector<Bytes> back; // all that comes back for them, in order
         QStringList log;
         bool untilBack = false; // sent again until `back` comes, for what takes its time
+        QStringList simArgs = {};
     } rows[] = {
         {"echo on", read, 1, {read, coils}, {served}},
         {"noise ff 1", read, 2, {{0xFF}, coils, coils}, {served + " noise", served}},
@@ -376,10 +383,31 @@ TEST(Simulator, LineBehavioursByteForByte) {
         {"deaf 20000", read, 2, {coils}, {served, served + " deaf"}},
         {"late 20", read, 2, {coils, coils}, {served + " late", served + " late"}},
         {"burst 2 3", withCrc({1, 3, 0, 0, 0, 3}), 1, {withCrc({1, 3, 6, 0, 0, 0, 3, 0, 0})}, {}, true},
+        {"@5 silent", read5, 1, {}, {"station 5 " + served + " silent"}, false, bus},
+        {"@1 silent", read5, 1, {coils5}, {"station 5 " + served}, false, bus},
+        {"@5 coil 1 1", read5, 1, {withCrc({5, 1, 2, 1, 0})}, {"station 5 " + served}, false, bus},
+        {"@5 coil 1 1", read, 1, {coils}, {"station 1 " + served}, false, bus},
+        {"echo on", read5, 1, {read5, coils5}, {"station 5 " + served}, false, bus},
+        {"deaf 20000",
+         read5,
+         2,
+         {coils5},
+         {"station 5 " + served, "station 5 " + served + " deaf"},
+         false,
+         bus},
+        {"#", read5, 1, {}, {"station 5 " + served + " wrong-line"}, false, busAtTwoSettings},
+        {"#", read, 1, {coils}, {"station 1 " + served}, false, busAtTwoSettings},
+        {"#",
+         read3,
+         1,
+         {collided},
+         {"station 3 " + served + " collision", "station 3 " + served + " collision"},
+         false,
+         {"--stations", "3,3"}},
     };
     for (const Row &row : rows) {
-        SCOPED_TRACE(row.command);
-        SimProcess sim({"-c", row.command});
+        SCOPED_TRACE(row.command + (" " + row.simArgs.join(u' ')).toStdString());
+        SimProcess sim(QStringList{"-c", row.command} + row.simArgs);
         const int line = ::open(sim.devicePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
         ASSERT_GE(line, 0);
         pollfd fd{line, POLLIN, 0};

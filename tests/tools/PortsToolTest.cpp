@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -204,12 +205,16 @@ TEST_F(PortsToolTest, MapAndUnmapEditOnlyThePortsLine) {
     EXPECT_TRUE(userMap().endsWith("COM6=" + byIdName + "\n")) << userMap().toStdString();
 }
 
-TEST_F(PortsToolTest, ScanFindsTheModuleOrSaysNothingAnswered) {
+TEST_F(PortsToolTest, ScanAndSurveyFindModulesOrSayNothingAnswered) {
+    const QString csv = home.filePath(QStringLiteral("survey.csv"));
+    const QString csvHead = QStringLiteral("^站号,波特率,校验方式,应答 ms,模块校验设置,QM4107,备注\r\n");
     struct Case {
         QStringList simArgs;
         bool busy;
         int exitCode;
         QString line;
+        QStringList toolArgs = {"scan", "5"};
+        QString csv = {}; // the file --csv writes, as a pattern
     };
     const std::vector<Case> cases{
         {{"--station", "7", "--baud", "19200", "--parity", "even"},
@@ -226,16 +231,47 @@ TEST_F(PortsToolTest, ScanFindsTheModuleOrSaysNothingAnswered) {
          "port 5: station 4, 9600 baud, 无校验, answers in 3"},
         {{"-c", "silent"}, false, 1, "): no module answered\n"},
         {{}, true, 2, "port 5: not scanned: "},
+        {{"--stations", "1,5:9600:even,9"},
+         false,
+         0,
+         "站号  波特率  校验方式  应答 ms  模块校验设置  QM4107  备注\n5     9600    偶校验    ",
+         {"survey", "5", "--parity", "even", "--csv", csv},
+         csvHead + "5,9600,偶校验,\\d+\\.\\d,偶校验,是,\r\n$"},
+        {{"--stations", "5:19200:odd,6:19200:odd", "-c", "@6 exception 2"},
+         false,
+         0,
+         "\n6     19200   奇校验    ",
+         {"survey", "5", "--all", "--stations", "4-6", "--csv", csv},
+         csvHead + "5,19200,奇校验,[0-9.]+,奇校验,是,\r\n6,19200,奇校验,[0-9.]+,,否,\r\n$"},
+        {{"-c", "silent"},
+         false,
+         1,
+         "port 5: no module answered, stations 1-3\n",
+         {"survey", "5", "--stations", "1-3", "--csv", csv},
+         csvHead + "$"},
+        {{}, true, 2, "port 5: not surveyed: ", {"survey", "5"}},
+        {{}, false, 2, "", {"survey", "5", "--all", "--baud", "9600"}},
+        {{}, false, 2, "", {"survey", "5", "--stations", "9-3"}},
     };
     for (const Case &c : cases) {
+        SCOPED_TRACE(c.toolArgs.join(u' ').toStdString());
+        QFile::remove(csv);
         SimProcess sim(c.simArgs);
         std::unique_ptr<LockHolder> holder;
         if (c.busy)
             holder = std::make_unique<LockHolder>(sim.devicePath());
         environment.insert(QStringLiteral("MODBUS485_PORT5"), sim.devicePath());
-        const ToolRun scan = run({"scan", "5"});
+        const ToolRun scan = run(c.toolArgs);
         EXPECT_EQ(scan.exitCode, c.exitCode) << scan.out.toStdString();
         EXPECT_TRUE(scan.out.contains(c.line)) << scan.out.toStdString();
+        if (!c.csv.isEmpty()) {
+            QFile file(csv);
+            EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+            const QByteArray written = file.readAll();
+            EXPECT_TRUE(written.startsWith("\xEF\xBB\xBF")); // UTF-8's byte-order mark, for Excel
+            EXPECT_TRUE(QRegularExpression(c.csv).match(QString::fromUtf8(written.mid(3))).hasMatch())
+                << written.toStdString();
+        }
         // The port is released: the simulator's line can be locked again.
         if (!c.busy) {
             EXPECT_EQ(QProcess::execute(QStringLiteral("flock"), {"--nonblock", sim.devicePath(), "true"}),
@@ -244,24 +280,42 @@ TEST_F(PortsToolTest, ScanFindsTheModuleOrSaysNothingAnswered) {
     }
 }
 
-TEST_F(PortsToolTest, InterruptedScanReleasesThePort) {
-    SimProcess sim({"-c", "silent"});
-    environment.insert(QStringLiteral("MODBUS485_PORT5"), sim.devicePath());
-    QProcess tool;
-    start(tool, {"scan", "5"});
-    // Ctrl-C once the scan is on its second line setting.
-    QByteArray progress;
-    tool.setReadChannel(QProcess::StandardError);
-    const QDeadlineTimer deadline(HangBoundMs);
-    while (!progress.contains("奇校验") && !deadline.hasExpired() && tool.state() == QProcess::Running)
-        if (tool.waitForReadyRead(1000))
-            progress += tool.readAllStandardError();
-    ASSERT_TRUE(progress.contains("奇校验")) << progress.toStdString();
-    ::kill(static_cast<pid_t>(tool.processId()), SIGINT);
-    ASSERT_TRUE(tool.waitForFinished(HangBoundMs));
-    EXPECT_EQ(tool.exitCode(), 130);
-    EXPECT_TRUE(tool.readAllStandardOutput().contains("port 5: scan interrupted, port released"));
-    EXPECT_EQ(QProcess::execute(QStringLiteral("flock"), {"--nonblock", sim.devicePath(), "true"}), 0);
+TEST_F(PortsToolTest, InterruptedScanOrSurveyReleasesThePort) {
+    struct Case {
+        QStringList simArgs, toolArgs;
+        QStringList out; // in this order
+    } cases[] = {
+        {{"-c", "silent"}, {"scan", "5"}, {"port 5: scan interrupted, port released"}},
+        // What the survey found before is printed first.
+        {{"--stations", "2"},
+         {"survey", "5", "--all"},
+         {"\n2     9600    无校验    ", "port 5: survey interrupted, port released"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.toolArgs.join(u' ').toStdString());
+        SimProcess sim(c.simArgs);
+        environment.insert(QStringLiteral("MODBUS485_PORT5"), sim.devicePath());
+        QProcess tool;
+        start(tool, c.toolArgs);
+        // Ctrl-C once it is on its second line setting.
+        QByteArray progress;
+        tool.setReadChannel(QProcess::StandardError);
+        const QDeadlineTimer deadline(HangBoundMs);
+        while (!progress.contains("奇校验") && !deadline.hasExpired() && tool.state() == QProcess::Running)
+            if (tool.waitForReadyRead(1000))
+                progress += tool.readAllStandardError();
+        ASSERT_TRUE(progress.contains("奇校验")) << progress.toStdString();
+        ::kill(static_cast<pid_t>(tool.processId()), SIGINT);
+        ASSERT_TRUE(tool.waitForFinished(HangBoundMs));
+        EXPECT_EQ(tool.exitCode(), 130);
+        const QString out = QString::fromUtf8(tool.readAllStandardOutput());
+        qsizetype from = 0;
+        for (const QString &line : c.out) {
+            from = out.indexOf(line, from);
+            EXPECT_GE(from, 0) << "missing in order: " << line.toStdString() << "\n" << out.toStdString();
+        }
+        EXPECT_EQ(QProcess::execute(QStringLiteral("flock"), {"--nonblock", sim.devicePath(), "true"}), 0);
+    }
 }
 
 } // namespace

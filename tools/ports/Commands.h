@@ -15,6 +15,24 @@ int mapPort(int port, const std::string &device);
 int unmapPort(int port);
 int scanPorts(int onlyPort); // 0: every port whose device is here
 
+// qm4107-ports survey: every module on one port's line (SurveyCommand.cpp).
+struct SurveyRequest {
+    int port = 0;
+    int32_t firstStation = 1, lastStation = 16;
+    int32_t baudCode = 1, parityCode = 0; // the panel's defaults: 9600 baud, no parity
+    bool allSettings = false;
+    std::string csvPath; // also written as CSV when given
+};
+// False when the arguments after "survey" do not make a request.
+bool parseSurvey(const std::vector<std::string> &args, SurveyRequest &request);
+int surveyPort(const SurveyRequest &request);
+
+// Ctrl-C, SIGTERM and SIGHUP set stopAsked() from now on, even if the parent started us with them blocked.
+void catchStopSignals();
+bool stopAsked();
+// The window's caption of a parity code.
+const char *parityCaption(int32_t parityCode);
+
 // Every port that maps to a device, and where from (a MODBUS485_SOURCE_ code).
 struct PortEntry {
     int port = 0;

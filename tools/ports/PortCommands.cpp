@@ -62,13 +62,6 @@ int baudRate(int32_t baudCode) {
     return modbus485::BaudRates[baudCode];
 }
 
-// The window's caption of a parity code.
-const char *parityCaption(int32_t parityCode) {
-    return parityCode == modbus485::ParityNone  ? "无校验"
-           : parityCode == modbus485::ParityOdd ? "奇校验"
-                                                : "偶校验";
-}
-
 // Scans one port; prints what it found or why it could not look.
 int scanPort(Modbus485 &link, int port) {
     std::array<char, 4096> device{};
@@ -119,7 +112,7 @@ int scanPort(Modbus485 &link, int port) {
 
 } // namespace
 
-int scanPorts(int onlyPort) {
+void catchStopSignals() {
     struct sigaction action {};
     action.sa_handler = onStop;
     sigemptyset(&action.sa_mask);
@@ -132,7 +125,20 @@ int scanPorts(int onlyPort) {
     for (const int signal : {SIGINT, SIGTERM, SIGHUP})
         sigaddset(&stopSignals, signal);
     sigprocmask(SIG_UNBLOCK, &stopSignals, nullptr);
+}
 
+bool stopAsked() {
+    return g_stop != 0;
+}
+
+const char *parityCaption(int32_t parityCode) {
+    return parityCode == modbus485::ParityNone  ? "无校验"
+           : parityCode == modbus485::ParityOdd ? "奇校验"
+                                                : "偶校验";
+}
+
+int scanPorts(int onlyPort) {
+    catchStopSignals();
     Modbus485Library link;
     if (onlyPort)
         return scanPort(link, onlyPort);
