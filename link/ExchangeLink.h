@@ -40,14 +40,12 @@ public:
     virtual bool isInline() const = 0;
 
     // The port's diagnostics in the library's own shapes. Inline they are asked of the library (and raise
-    // LinkError as it does); threaded they come from the copy kept after each exchange, without a call.
+    // LinkError as it does); threaded they come from the copy kept after each unit on the port (an empty
+    // unit makes a fresh one), without a call.
     virtual int32_t GetPort_Info(int32_t port, char *buffer, int32_t size) = 0;
     virtual int32_t GetPort_Counters(int32_t port, int32_t *values, int32_t count) = 0;
     virtual int32_t GetPort_LastRead(int32_t port, int32_t station, int32_t function, int32_t start,
                                      int32_t *values, int32_t count) = 0;
-    // Whether the diagnostics of `port` can be answered now; a threaded link without a copy of them says no
-    // until a unit on that port (an empty one will do) has been made.
-    virtual bool hasDiagnostics(int32_t port) const = 0;
 
     template <class Call> class Asked;
 
@@ -161,7 +159,6 @@ public:
                              int32_t count) override {
         return m_library.GetPort_LastRead(port, station, function, start, values, count);
     }
-    bool hasDiagnostics(int32_t) const override { return true; }
 
 private:
     Modbus485 &m_library;

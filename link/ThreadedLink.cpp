@@ -248,8 +248,3 @@ int32_t ThreadedLink::GetPort_LastRead(int32_t port, int32_t station, int32_t fu
     std::copy_n(read->second.begin(), filled, values);
     return filled;
 }
-
-bool ThreadedLink::hasDiagnostics(int32_t port) const {
-    const std::lock_guard lock(m_copyMutex);
-    return m_copies.count(port) != 0;
-}

@@ -30,7 +30,6 @@ public:
     int32_t GetPort_Counters(int32_t port, int32_t *values, int32_t count) override;
     int32_t GetPort_LastRead(int32_t port, int32_t station, int32_t function, int32_t start, int32_t *values,
                              int32_t count) override;
-    bool hasDiagnostics(int32_t port) const override;
 
 private:
     struct Job {

@@ -150,8 +150,8 @@ private:
     // Tooltips on the port, the link status and the polled frames (ssqx_tooltips.cpp).
     void installToolTips();
     // The tooltip of a control, made now; empty when the library has nothing to say, none for a control
-    // without a tooltip.
-    std::optional<QString> toolTipText(QObject *watched);
+    // without a tooltip. On a threaded link `refresh` also asks for a new copy of the port's info.
+    std::optional<QString> toolTipText(QObject *watched, bool refresh = true);
     QString portInfoText(int32_t port);
     QString portCountersText(int32_t port);
     QString lastReadText(int32_t function, int32_t start);

@@ -23,7 +23,7 @@
 using modbus485::ReadCoils, modbus485::ReadInputs, modbus485::ReadHoldingRegisters,
     modbus485::ReadInputRegisters;
 
-std::optional<QString> ssqx::toolTipText(QObject *watched) {
+std::optional<QString> ssqx::toolTipText(QObject *watched, bool refresh) {
     if (watched == Combo1 || watched == Label5) {
         // Label5 speaks of the port last opened; before any open, of the one the selector shows.
         int32_t port = 0;
@@ -31,15 +31,16 @@ std::optional<QString> ssqx::toolTipText(QObject *watched) {
             port = PanelVars[PanelVar::Port];
         if (port == 0)
             resumeNext([&] { port = TextToNumber::toInt32(Combo1->currentText()); });
-        if (!m_link->hasDiagnostics(port)) {
-            // Nothing copied for this port yet: an empty unit on it makes the copy, and the tooltip shows
+        if (refresh && !m_link->isInline()) {
+            // The copy of a port's info is made after its exchanges; one not polled (a port only chosen, an
+            // adapter plugged in since) gets an empty unit that copies it anew, and the tooltip shows again
             // then if the pointer is still there.
             auto *control = static_cast<QWidget *>(watched);
             m_link->post(
                 ExchangeLink::Priority::Operator, port, [](Modbus485 &) {}, control,
                 [this, control] {
                     if (control->underMouse())
-                        if (const std::optional<QString> text = toolTipText(control);
+                        if (const std::optional<QString> text = toolTipText(control, false);
                             text && !text->isEmpty())
                             QToolTip::showText(QCursor::pos(), *text, control);
                 });
