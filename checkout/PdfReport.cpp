@@ -2,6 +2,7 @@
 
 #include "FontFallbacks.h"
 
+#include <QBuffer>
 #include <QFontMetricsF>
 #include <QPageLayout>
 #include <QPageSize>
@@ -326,4 +327,12 @@ bool writePdfReport(const CheckRecord &record, QIODevice &device) {
     lay(drawing, record);
     drawing.finish();
     return painter.end();
+}
+
+QByteArray pdfReport(const CheckRecord &record) {
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    if (!writePdfReport(record, buffer))
+        return {};
+    return buffer.data();
 }
