@@ -262,7 +262,9 @@ WalkTask CheckoutWalk::run() {
     } catch (const Cancelled &) {
         stoppedFor = text("已取消");
     } catch (const JournalFailed &) {
-        stoppedFor = text("无法写入记录（%1）：调试已停止，已完成的步骤在记录中。").arg(m_journal.error());
+        stoppedFor = text("无法写入记录：%1。调试已停止，正在恢复改动过的输出和预置值；已完成的步骤在记录中，"
+                          "腾出空间后可继续。")
+                         .arg(m_journal.error());
     } catch (const LinkError &error) {
         stoppedFor = text("找不到 MODBUS485 库：%1").arg(QString::fromUtf8(error.what()));
     }
