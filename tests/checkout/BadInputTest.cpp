@@ -104,9 +104,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"JournalCutThenContinued", Kind::JournalContinued, Header + Point + Point.left(30), nullptr,
                  2, 1},
         BadInput{"JournalNewerFormat", Kind::Journal,
-                 Header + R"({"format":2,"type":"point"})"
+                 Header + R"({"format":3,"type":"point"})"
                           "\n",
-                 "格式 2", 0, 0},
+                 "格式 3", 0, 0},
         BadInput{"NotAJournal", Kind::Journal, "not json\n", "没有可读的表头", 0, 1},
         BadInput{"RecordsFolderNotWritable", Kind::RecordsFolder, {}, "不能写入，请选择其他文件夹", 0, 0}),
     [](const auto &info) { return std::string(info.param.name); });
