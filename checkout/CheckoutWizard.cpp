@@ -449,11 +449,11 @@ CheckoutWizard::CheckoutWizard(Modbus485 &link, QWidget *parent)
 
 void CheckoutWizard::findLeftChanged() {
     m_leftChangedJournal.clear();
-    const QDir folder(recordFolder());
-    for (const QString &name : folder.entryList({QStringLiteral("*.jsonl")}, QDir::Files, QDir::Time)) {
-        const JournalContents contents = readJournal(folder.filePath(name));
+    const std::vector<FolderJournal> journals = readJournals(recordFolder());
+    for (const auto &[path, contents] : journals) {
+        const QString name = QFileInfo(path).fileName();
         if (!contents.refused && !contents.record.outputsChanged.isEmpty() && contents.record.asFound) {
-            m_leftChangedJournal = folder.filePath(name);
+            m_leftChangedJournal = path;
             leftChangedMessage->setText(
                 QStringLiteral("上次调试 %1 中断时 %2 可能仍处于改动状态。请先按“恢复输出”恢复到调试前状态。")
                     .arg(name, contents.record.outputsChanged.join(QStringLiteral("、"))));
@@ -465,10 +465,10 @@ void CheckoutWizard::findLeftChanged() {
 
     // The newest journal without its closing line can be gone on with, on its own header's settings.
     m_unfinishedJournal.clear();
-    for (const QString &name : folder.entryList({QStringLiteral("*.jsonl")}, QDir::Files, QDir::Time)) {
-        const JournalContents contents = readJournal(folder.filePath(name));
+    for (const auto &[path, contents] : journals) {
+        const QString name = QFileInfo(path).fileName();
         if (!contents.refused && !contents.record.closing && contents.record.asFound) {
-            m_unfinishedJournal = folder.filePath(name);
+            m_unfinishedJournal = path;
             resumeCheck->setText(
                 QStringLiteral("继续未完成的调试 %1（从第一个未测点起，沿用其表头和连接设置）").arg(name));
             break;

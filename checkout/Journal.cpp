@@ -1,5 +1,6 @@
 #include "Journal.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -294,4 +295,12 @@ JournalContents readJournal(const QString &path) {
         return contents;
     }
     return parseJournal(bytes);
+}
+
+std::vector<FolderJournal> readJournals(const QString &folder) {
+    std::vector<FolderJournal> journals;
+    const QDir dir(folder);
+    for (const QString &name : dir.entryList({QStringLiteral("*.jsonl")}, QDir::Files, QDir::Time))
+        journals.push_back({dir.filePath(name), readJournal(dir.filePath(name))});
+    return journals;
 }

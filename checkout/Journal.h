@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 // The journal, the record's master copy: NAME.jsonl, one JSON object a line, each with the format version
 // and its type ("header", "as-found", "point", "output", "as-left", "close"), and while the port is open the
@@ -79,3 +80,10 @@ inline constexpr qint64 MaxJournalBytes = 16 * 1024 * 1024;
 // as does a journal without its header, a journal over MaxJournalBytes and anything not a regular file.
 JournalContents readJournal(const QString &path);
 JournalContents parseJournal(const QByteArray &bytes);
+
+// Every journal (*.jsonl) in a folder, newest first, each read once.
+struct FolderJournal {
+    QString path;
+    JournalContents contents;
+};
+std::vector<FolderJournal> readJournals(const QString &folder);
