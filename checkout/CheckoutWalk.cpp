@@ -908,6 +908,9 @@ bool CheckoutWalk::closeRecord(const QString &remark) {
         closing.trace = QFileInfo(m_settings.tracePath).fileName();
         closing.traceSha256 = QString::fromLatin1(hash.result().toHex());
     }
+    // A journal that could not be written is left without its closing line, so the walk can be gone on with.
+    if (!m_journal.error().isEmpty())
+        return false;
     m_record.closing = closing;
     m_closed = m_journal.writeClose(closing, m_record.counters);
     return m_closed;
