@@ -150,13 +150,14 @@ private:
             QTextOption option;
             option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
             layout.setTextOption(option);
+            const qsizetype before = lines.size();
             layout.beginLayout();
             for (QTextLine l = layout.createLine(); l.isValid(); l = layout.createLine()) {
                 l.setLineWidth(width);
                 lines << paragraph.mid(l.textStart(), l.textLength()).trimmed();
             }
             layout.endLayout();
-            if (paragraph.isEmpty())
+            if (lines.size() == before)
                 lines << QString();
         }
         return lines;
@@ -356,8 +357,8 @@ void lay(Layout &page, const CheckRecord &record) {
     }
     page.table({{QStringLiteral("序号"), 0, true},
                 {QStringLiteral("点"), 0, true},
-                {QStringLiteral("位号"), 0.10},
-                {QStringLiteral("端子"), 0.06},
+                {QStringLiteral("位号"), 0, true},
+                {QStringLiteral("端子"), 0, true},
                 {QStringLiteral("检查内容"), 0.18},
                 {QStringLiteral("期望"), 0.20},
                 {QStringLiteral("观察"), 0.20},
