@@ -26,7 +26,7 @@ namespace {
 
 // Program: qm4107-checkout run with the arguments in `bytes` ("J" the journal J.jsonl, holding LongJournal)
 // on a disk that takes files up to `fileLimit` bytes; what it prints, and the text of J.pdf, is its message.
-enum class Kind { IoList, Journal, JournalAt, JournalContinued, RecordsFolder, CsvTag, Program };
+enum class Kind { IoList, IoListAt, Journal, JournalAt, JournalContinued, RecordsFolder, CsvTag, Program };
 
 struct BadInput {
     const char *name;
@@ -124,6 +124,8 @@ TEST_P(BadInputTest, SaysWhyOrKeepsTheGoodPart) {
         refusal = runProgram(dir.path(), row, points);
     } else if (row.kind == Kind::JournalAt) {
         refusal = readJournal(QString::fromUtf8(row.bytes)).reason;
+    } else if (row.kind == Kind::IoListAt) {
+        refusal = IoList::read(QString::fromUtf8(row.bytes)).error;
     } else if (row.kind == Kind::RecordsFolder) {
         // A folder under a regular file cannot be made, even by root.
         QTemporaryDir dir;
@@ -192,6 +194,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"NotAJournal", Kind::Journal, "not json\n", "没有可读的表头", 0, 1},
         BadInput{"JournalOver16MiB", Kind::Journal, Header + QByteArray(17 << 20, '\n'),
                  "记录文件过大或不是普通文件", 0, 0},
+        BadInput{"IoListIsDevZero", Kind::IoListAt, "/dev/zero", "1 MiB", 0, 0},
         BadInput{"JournalIsDevZero", Kind::JournalAt, "/dev/zero", "记录文件过大或不是普通文件", 0, 0},
         BadInput{"TagEquals", Kind::CsvTag, "=A1", "'=A1", 0, 0},
         BadInput{"TagPlus", Kind::CsvTag, "+24V", "'+24V", 0, 0},
