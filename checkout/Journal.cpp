@@ -100,7 +100,12 @@ bool FileJournalSink::open(const QString &path, QString &error) {
 bool FileJournalSink::append(const QByteArray &bytes, QString &error) {
     const QByteArray line = m_needsLineFeed ? '\n' + bytes : bytes;
     const qint64 before = m_file.size();
-    if (m_file.write(line) != line.size() || !m_file.flush()) {
+    // A write cut short is tried on from where it stopped, so that the system's reason comes out.
+    qint64 done = 0;
+    for (qint64 n = 0; done < line.size(); done += n)
+        if ((n = m_file.write(line.constData() + done, line.size() - done)) <= 0)
+            break;
+    if (done != line.size() || !m_file.flush()) {
         error = m_file.errorString();
         // What part of the line reached the file goes again, so that the line written once there is space
         // starts a line of its own; if it stays, that line gets a line feed before it.

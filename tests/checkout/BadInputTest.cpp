@@ -68,6 +68,27 @@ QByteArray longJournal() {
            QJsonDocument(close).toJson(QJsonDocument::Compact) + '\n';
 }
 
+// While it lives, no file of this process or a child it starts grows past `bytes`: a write past that fails
+// (File too large) as on a full disk, the signal that would end the process ignored.
+class FileLimit {
+public:
+    explicit FileLimit(qint64 bytes) {
+        getrlimit(RLIMIT_FSIZE, &m_before);
+        rlimit limit = m_before;
+        limit.rlim_cur = rlim_t(bytes);
+        m_handler = std::signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_before);
+        std::signal(SIGXFSZ, m_handler);
+    }
+
+private:
+    rlimit m_before{};
+    void (*m_handler)(int) = nullptr;
+};
+
 // What the program said, and the text of the PDF it wrote.
 QString runProgram(const QString &folder, const BadInput &row, int &exitCode) {
     const QDir dir(folder);
@@ -77,18 +98,12 @@ QString runProgram(const QString &folder, const BadInput &row, int &exitCode) {
     journal.close();
     QStringList arguments = QString::fromUtf8(row.bytes).split(u' ');
     arguments.replaceInStrings(QRegularExpression(QStringLiteral("^J$")), journal.fileName());
-    // The child inherits the limit, and the signal ignored, so that a write past it fails as on a full disk.
-    rlimit before{};
-    getrlimit(RLIMIT_FSIZE, &before);
-    rlimit limit = before;
-    limit.rlim_cur = rlim_t(row.fileLimit);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    setrlimit(RLIMIT_FSIZE, &limit);
     QProcess program;
-    program.start(QCoreApplication::applicationDirPath() + QStringLiteral("/qm4107-checkout"), arguments);
-    program.waitForStarted();
-    setrlimit(RLIMIT_FSIZE, &before);
-    std::signal(SIGXFSZ, oldHandler);
+    {
+        const FileLimit disk(row.fileLimit);
+        program.start(QCoreApplication::applicationDirPath() + QStringLiteral("/qm4107-checkout"), arguments);
+        program.waitForStarted();
+    }
     program.waitForFinished(120000);
     exitCode = program.exitCode();
     QString said = QString::fromUtf8(program.readAllStandardOutput() + program.readAllStandardError());
@@ -150,10 +165,17 @@ TEST_P(BadInputTest, SaysWhyOrKeepsTheGoodPart) {
             PointResult y1;
             y1.point = {PointKind::Output, 1};
             y1.result = Result::Pass;
-            ASSERT_TRUE(JournalWriter(sink).writePoint(y1));
+            JournalWriter writer(sink);
+            if (row.fileLimit != RLIM_INFINITY) {
+                // The disk fills part way through the line; the line goes in whole once there is space.
+                const FileLimit disk(row.fileLimit);
+                EXPECT_FALSE(writer.writePoint(y1));
+                refusal = writer.error();
+            }
+            ASSERT_TRUE(writer.writePoint(y1));
         }
         const JournalContents contents = readJournal(path);
-        refusal = contents.reason;
+        refusal += contents.reason;
         points = int(contents.record.points.size());
         skipped = contents.skippedLines;
     }
@@ -187,6 +209,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"JournalCutMidLine", Kind::Journal, Header + Point + Point.left(30), nullptr, 1, 1},
         BadInput{"JournalCutThenContinued", Kind::JournalContinued, Header + Point + Point.left(30), nullptr,
                  2, 1},
+        BadInput{"JournalLineOnAFullDisk", Kind::JournalContinued, Header + Point, "File too large", 2, 0,
+                 Header.size() + Point.size() + 10},
         BadInput{"JournalNewerFormat", Kind::Journal,
                  Header + R"({"format":3,"type":"point"})"
                           "\n",
