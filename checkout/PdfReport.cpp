@@ -65,10 +65,12 @@ public:
             if (withCaptions)
                 drawRow(widths, captions, 0, linesOf(captions), spacing, font, true);
         };
-        // The first row goes with the captions: a table never starts on a page with its captions alone.
+        // The captions go with the first lines of the first row: a table never starts with its captions
+        // alone.
         const double captionHeight = withCaptions ? linesOf(captions) * spacing + pad() * 2 : 0;
         if (!rows.empty())
-            ensure(captionHeight + linesOf(cells(rows.front(), widths, font)) * spacing + pad() * 2);
+            ensure(captionHeight + std::min(linesOf(cells(rows.front(), widths, font)), KeepWhole) * spacing +
+                   pad() * 2);
         drawCaptions();
         const int perPage = std::max(1, int((bottom() - captionHeight - pad() * 2) / spacing));
         for (const QStringList &row : rows) {
@@ -79,7 +81,7 @@ public:
                 const int left = lines - from;
                 // A row of a few lines is not split; a taller one fills what is left here, unless that is a
                 // line or less.
-                if (fit < left && (left <= std::min(perPage, 6) || fit < 2)) {
+                if (fit < left && (left <= std::min(perPage, KeepWhole) || fit < 2)) {
                     newPage();
                     drawCaptions();
                     continue;
@@ -137,6 +139,9 @@ private:
         f.setBold(bold);
         return f;
     }
+    // A row of up to this many lines is never split over two pages.
+    static constexpr int KeepWhole = 6;
+
     double pad() const { return 0.8 * m_mm; }
     double footerHeight() const { return 8 * m_mm; }
     double bottom() const { return m_height - footerHeight(); }
