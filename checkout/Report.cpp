@@ -41,6 +41,10 @@ bool writeRecordFiles(const CheckRecord &record, const QString &folder, const QS
 int runReport(const QStringList &arguments) {
     QTextStream err(stderr);
     QTextStream out(stdout);
+    if (arguments.contains(u"--help")) {
+        out << "Usage: qm4107-checkout report JOURNAL [--csv FILE] [--pdf FILE]\n";
+        return 0;
+    }
     QString journalPath, csvPath, pdfPath;
     for (int i = 0; i < arguments.size(); ++i) {
         const QString &a = arguments[i];
