@@ -908,8 +908,9 @@ bool CheckoutWalk::closeRecord(const QString &remark) {
         closing.trace = QFileInfo(m_settings.tracePath).fileName();
         closing.traceSha256 = QString::fromLatin1(hash.result().toHex());
     }
-    // A journal that could not be written is left without its closing line, so the walk can be gone on with.
-    if (!m_journal.error().isEmpty())
+    // A journal that could not be written during the walk is left without its closing line, so the walk can
+    // be gone on with; a closing line that itself failed is tried again.
+    if (!m_journal.error().isEmpty() && !m_record.closing)
         return false;
     m_record.closing = closing;
     m_closed = m_journal.writeClose(closing, m_record.counters);
