@@ -24,8 +24,9 @@
 
 namespace {
 
-// Program: qm4107-checkout run with the arguments in `bytes` ("J" the journal J.jsonl, holding LongJournal)
-// on a disk that takes files up to `fileLimit` bytes; what it prints, and the text of J.pdf, is its message.
+// Program: qm4107-checkout run with the arguments in `bytes` ("J" the journal J.jsonl that longJournal()
+// makes) on a disk that takes files up to `fileLimit` bytes; what it prints, and the text of J.pdf, is its
+// message.
 enum class Kind { IoList, IoListAt, Journal, JournalAt, JournalContinued, RecordsFolder, CsvTag, Program };
 
 struct BadInput {
