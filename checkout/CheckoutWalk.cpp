@@ -262,7 +262,9 @@ WalkTask CheckoutWalk::run() {
     } catch (const Cancelled &) {
         stoppedFor = text("已取消");
     } catch (const JournalFailed &) {
-        stoppedFor = text("无法写入记录（%1）：调试已停止，已完成的步骤在记录中。").arg(m_journal.error());
+        stoppedFor = text("无法写入记录：%1。调试已停止，正在恢复改动过的输出和预置值；已完成的步骤在记录中，"
+                          "腾出空间后可继续。")
+                         .arg(m_journal.error());
     } catch (const LinkError &error) {
         stoppedFor = text("找不到 MODBUS485 库：%1").arg(QString::fromUtf8(error.what()));
     }
@@ -906,6 +908,10 @@ bool CheckoutWalk::closeRecord(const QString &remark) {
         closing.trace = QFileInfo(m_settings.tracePath).fileName();
         closing.traceSha256 = QString::fromLatin1(hash.result().toHex());
     }
+    // A journal that could not be written during the walk is left without its closing line, so the walk can
+    // be gone on with; a closing line that itself failed is tried again.
+    if (!m_journal.error().isEmpty() && !m_record.closing)
+        return false;
     m_record.closing = closing;
     m_closed = m_journal.writeClose(closing, m_record.counters);
     return m_closed;

@@ -108,6 +108,10 @@ public:
                 QStringLiteral("记录文件夹 %1 不能写入，请选择其他文件夹。").arg(folder));
             return false;
         }
+        if (const QString tooLong = RecordNames::folderProblem(folder); !tooLong.isEmpty()) {
+            m_wizard->headerMessage->setText(tooLong);
+            return false;
+        }
         m_wizard->headerMessage->clear();
         return true;
     }
@@ -445,11 +449,11 @@ CheckoutWizard::CheckoutWizard(Modbus485 &link, QWidget *parent)
 
 void CheckoutWizard::findLeftChanged() {
     m_leftChangedJournal.clear();
-    const QDir folder(recordFolder());
-    for (const QString &name : folder.entryList({QStringLiteral("*.jsonl")}, QDir::Files, QDir::Time)) {
-        const JournalContents contents = readJournal(folder.filePath(name));
+    const std::vector<FolderJournal> journals = readJournals(recordFolder());
+    for (const auto &[path, contents] : journals) {
+        const QString name = QFileInfo(path).fileName();
         if (!contents.refused && !contents.record.outputsChanged.isEmpty() && contents.record.asFound) {
-            m_leftChangedJournal = folder.filePath(name);
+            m_leftChangedJournal = path;
             leftChangedMessage->setText(
                 QStringLiteral("上次调试 %1 中断时 %2 可能仍处于改动状态。请先按“恢复输出”恢复到调试前状态。")
                     .arg(name, contents.record.outputsChanged.join(QStringLiteral("、"))));
@@ -461,10 +465,10 @@ void CheckoutWizard::findLeftChanged() {
 
     // The newest journal without its closing line can be gone on with, on its own header's settings.
     m_unfinishedJournal.clear();
-    for (const QString &name : folder.entryList({QStringLiteral("*.jsonl")}, QDir::Files, QDir::Time)) {
-        const JournalContents contents = readJournal(folder.filePath(name));
+    for (const auto &[path, contents] : journals) {
+        const QString name = QFileInfo(path).fileName();
         if (!contents.refused && !contents.record.closing && contents.record.asFound) {
-            m_unfinishedJournal = folder.filePath(name);
+            m_unfinishedJournal = path;
             resumeCheck->setText(
                 QStringLiteral("继续未完成的调试 %1（从第一个未测点起，沿用其表头和连接设置）").arg(name));
             break;
@@ -546,8 +550,9 @@ bool CheckoutWizard::startWalk() {
         h = resumed->record.header;
         m_name = QFileInfo(m_unfinishedJournal).completeBaseName();
     } else {
-        m_name =
-            RecordNames::unusedBaseName(folder.path(), RecordNames::baseName(h.project, h.moduleTag, start));
+        m_name = RecordNames::unusedBaseName(
+            folder.path(),
+            RecordNames::baseName(h.project, h.moduleTag, start, RecordNames::roomIn(folder.path())));
     }
     m_sink = std::make_unique<FileJournalSink>();
     QString error;
@@ -567,6 +572,8 @@ bool CheckoutWizard::startWalk() {
     m_walk = std::make_unique<CheckoutWalk>(m_link, *m_journal, settings);
     connect(m_walk.get(), &CheckoutWalk::stageChanged, this, &CheckoutWizard::onStage);
     connect(m_walk.get(), &CheckoutWalk::finished, this, &CheckoutWizard::onFinished);
+    // Why the walk stopped (a journal that cannot be written) stays said on the summary page.
+    connect(m_walk.get(), &CheckoutWalk::problem, recordMessage, &QLabel::setText);
     if (resumed)
         m_walk->startResume(resumed->record);
     else
@@ -625,14 +632,14 @@ bool CheckoutWizard::writeRecord() {
         return m_recordWritten;
     QString error;
     if (!m_walk->closeRecord(remarkEdit->text().trimmed()))
-        error = m_journal->error();
+        error = QStringLiteral("无法写入记录：%1").arg(m_journal->error());
     if (error.isEmpty() && writeRecordFiles(m_walk->record(), recordFolder(), m_name, error)) {
         m_recordWritten = true;
         recordMessage->setText(
             QStringLiteral("记录已生成：%1.jsonl、%1.csv、%1.pdf（%2）").arg(m_name, recordFolder()));
         return true;
     }
-    recordMessage->setText(QStringLiteral("记录未能生成：%1").arg(error));
+    recordMessage->setText(error);
     return false;
 }
 

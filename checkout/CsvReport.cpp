@@ -2,7 +2,14 @@
 
 namespace {
 
-QString quoted(const QString &field) {
+// A cell a spreadsheet would take for a formula (=A1, +24V, -KM1, @SUM, or after a tab or carriage return)
+// gets the apostrophe that makes it text: a tag must not turn into a formula, #NAME? or a live link.
+QString guarded(const QString &field) {
+    return !field.isEmpty() && QStringView(u"=+-@\t\r").contains(field[0]) ? u'\'' + field : field;
+}
+
+QString quoted(const QString &unguarded) {
+    const QString field = guarded(unguarded);
     if (!field.contains(u',') && !field.contains(u'"') && !field.contains(u'\n') && !field.contains(u'\r'))
         return field;
     QString escaped = field;

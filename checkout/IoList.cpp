@@ -109,7 +109,9 @@ IoList IoList::read(const QString &path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {{}, QStringLiteral("无法读取 I/O 表 %1：%2").arg(path, file.errorString())};
-    if (file.size() > MaxBytes)
+    // Read up to the bound, not by the size the file gives: a device (/dev/zero) has none and never ends.
+    const QByteArray bytes = file.read(MaxBytes + 1);
+    if (bytes.size() > MaxBytes)
         return {{}, TooBig};
-    return parse(file.readAll());
+    return parse(bytes);
 }

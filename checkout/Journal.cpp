@@ -1,5 +1,7 @@
 #include "Journal.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -82,7 +84,8 @@ QString text(const QJsonObject &o, const char *key) {
 
 bool FileJournalSink::open(const QString &path, QString &error) {
     m_file.setFileName(path);
-    if (!m_file.open(QIODevice::ReadWrite | QIODevice::Append)) {
+    // Unbuffered: a line that fails leaves nothing behind in Qt's buffer to be written with the next.
+    if (!m_file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered)) {
         error = m_file.errorString();
         return false;
     }
@@ -96,8 +99,18 @@ bool FileJournalSink::open(const QString &path, QString &error) {
 
 bool FileJournalSink::append(const QByteArray &bytes, QString &error) {
     const QByteArray line = m_needsLineFeed ? '\n' + bytes : bytes;
-    if (m_file.write(line) != line.size() || !m_file.flush()) {
+    const qint64 before = m_file.size();
+    // A write cut short is tried on from where it stopped, so that the system's reason comes out.
+    qint64 done = 0;
+    for (qint64 n = 0; done < line.size(); done += n)
+        if ((n = m_file.write(line.constData() + done, line.size() - done)) <= 0)
+            break;
+    if (done != line.size() || !m_file.flush()) {
         error = m_file.errorString();
+        // What part of the line reached the file goes again, so that the line written once there is space
+        // starts a line of its own; if it stays, that line gets a line feed before it.
+        if (!m_file.resize(before))
+            m_needsLineFeed = true;
         return false;
     }
     m_needsLineFeed = false;
@@ -266,12 +279,33 @@ JournalContents parseJournal(const QByteArray &bytes) {
 }
 
 JournalContents readJournal(const QString &path) {
+    JournalContents contents;
+    const QFileInfo info(path);
+    // A device, a pipe or a folder is never read, nor more than a journal can hold, even if it grows now.
+    if (info.exists() && (!info.isFile() || info.size() > MaxJournalBytes)) {
+        contents.refused = true;
+        contents.reason = QStringLiteral("记录文件过大或不是普通文件：%1").arg(path);
+        return contents;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        JournalContents contents;
         contents.refused = true;
         contents.reason = QStringLiteral("无法读取 %1：%2").arg(path, file.errorString());
         return contents;
     }
-    return parseJournal(file.readAll());
+    const QByteArray bytes = file.read(MaxJournalBytes + 1);
+    if (bytes.size() > MaxJournalBytes) {
+        contents.refused = true;
+        contents.reason = QStringLiteral("记录文件过大或不是普通文件：%1").arg(path);
+        return contents;
+    }
+    return parseJournal(bytes);
+}
+
+std::vector<FolderJournal> readJournals(const QString &folder) {
+    std::vector<FolderJournal> journals;
+    const QDir dir(folder);
+    for (const QString &name : dir.entryList({QStringLiteral("*.jsonl")}, QDir::Files, QDir::Time))
+        journals.push_back({dir.filePath(name), readJournal(dir.filePath(name))});
+    return journals;
 }

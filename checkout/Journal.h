@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 // The journal, the record's master copy: NAME.jsonl, one JSON object a line, each with the format version
 // and its type ("header", "as-found", "point", "output", "as-left", "close"), and while the port is open the
@@ -36,7 +37,8 @@ private:
 
 class JournalWriter {
 public:
-    static constexpr int Format = 1;
+    // 2 adds line types to 1 and changes none: a journal of format 1 is read as it always was.
+    static constexpr int Format = 2;
 
     explicit JournalWriter(JournalSink &sink)
         : m_sink(sink) {}
@@ -71,7 +73,17 @@ struct JournalContents {
     bool endsCut = false; // the last line has no line feed
 };
 
+// The largest journal read: a whole module's is some 10 KiB.
+inline constexpr qint64 MaxJournalBytes = 16 * 1024 * 1024;
+
 // Reads a journal: lines that do not parse are skipped, a line of a newer format refuses the whole journal,
-// as does a journal without its header.
+// as does a journal without its header, a journal over MaxJournalBytes and anything not a regular file.
 JournalContents readJournal(const QString &path);
 JournalContents parseJournal(const QByteArray &bytes);
+
+// Every journal (*.jsonl) in a folder, newest first, each read once.
+struct FolderJournal {
+    QString path;
+    JournalContents contents;
+};
+std::vector<FolderJournal> readJournals(const QString &folder);

@@ -2,23 +2,30 @@
 
 #include "FontFallbacks.h"
 
+#include <QBuffer>
 #include <QFontMetricsF>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QTextLayout>
 
 #include <functional>
 
 namespace {
 
-// A column of a table: its caption and its share of the text width.
+// A column of a table: its caption, its share of the width left once every column has its least, and
+// whether its cells are short words (通过, 读取失败, a time) that must never break: then its least is its
+// widest cell, else its caption.
 struct Column {
     QString caption;
     double share;
+    bool whole = false;
 };
 
-// Lays the record out page by page. Run once to count the pages and once to draw them.
+// Lays the record out page by page. Run once to count the pages and once to draw them. Text is broken into
+// lines here, never by the painter, so that whatever is drawn is drawn whole inside its cell: a row taller
+// than what is left of a page goes on over the next, under its table's captions again.
 class Layout {
 public:
     Layout(QPdfWriter &writer, QPainter *painter, int totalPages)
@@ -45,46 +52,58 @@ public:
     }
     void space(double mm) { m_y += mm * m_mm; }
 
-    // Rows of cells; the first row is the caption row, repeated at the top of each page the table runs onto.
+    // Rows of cells under a caption row, which is repeated at the top of each page the table runs onto.
     void table(const std::vector<Column> &columns, const std::vector<QStringList> &rows, const QFont &font,
                bool withCaptions = true) {
-        const QFontMetricsF metrics(font, &m_writer);
-        auto rowHeight = [&](const QStringList &cells) {
-            double height = metrics.height();
-            for (int i = 0; i < cells.size() && i < int(columns.size()); ++i) {
-                const QRectF box = metrics.boundingRect(QRectF(0, 0, cellWidth(columns[i]) - pad() * 2, 1e6),
-                                                        Qt::TextWordWrap, cells[i]);
-                height = std::max(height, box.height());
-            }
-            return height + pad() * 2;
-        };
-        QStringList captions;
+        const std::vector<double> widths = columnWidths(columns, rows, font);
+        const double spacing = QFontMetricsF(font, &m_writer).lineSpacing();
+        QStringList captionCells;
         for (const Column &c : columns)
-            captions << c.caption;
-        const double captionHeight = rowHeight(captions);
-        if (withCaptions)
-            drawRow(columns, captions, font, captionHeight, true);
+            captionCells << c.caption;
+        const Cells captions = cells(captionCells, widths, font);
+        auto drawCaptions = [&] {
+            if (withCaptions)
+                drawRow(widths, captions, 0, linesOf(captions), spacing, font, true);
+        };
+        // The captions go with the first lines of the first row: a table never starts with its captions
+        // alone.
+        const double captionHeight = withCaptions ? linesOf(captions) * spacing + pad() * 2 : 0;
+        if (!rows.empty())
+            ensure(captionHeight + std::min(linesOf(cells(rows.front(), widths, font)), KeepWhole) * spacing +
+                   pad() * 2);
+        drawCaptions();
+        const int perPage = std::max(1, int((bottom() - captionHeight - pad() * 2) / spacing));
         for (const QStringList &row : rows) {
-            const double height = rowHeight(row);
-            if (m_y + height > m_height - footerHeight()) {
-                newPage();
-                if (withCaptions)
-                    drawRow(columns, captions, font, captionHeight, true);
+            const Cells laid = cells(row, widths, font);
+            const int lines = linesOf(laid);
+            for (int from = 0; from < lines;) {
+                const int fit = int((bottom() - m_y - pad() * 2) / spacing);
+                const int left = lines - from;
+                // A row of a few lines is not split; a taller one fills what is left here, unless that is a
+                // line or less.
+                if (fit < left && (left <= std::min(perPage, KeepWhole) || fit < 2)) {
+                    newPage();
+                    drawCaptions();
+                    continue;
+                }
+                const int count = std::min(fit, left);
+                drawRow(widths, laid, from, count, spacing, font, false);
+                from += count;
             }
-            drawRow(columns, row, font, height, false);
         }
     }
 
-    // Text that flows over as many lines as it needs.
+    // Text that flows over as many lines, and pages, as it needs.
     void paragraph(const QString &text, const QFont &font) {
-        const QFontMetricsF metrics(font, &m_writer);
-        const QRectF box = metrics.boundingRect(QRectF(0, 0, m_width, 1e6), Qt::TextWordWrap, text);
-        ensure(box.height());
-        if (m_painter) {
-            m_painter->setFont(font);
-            m_painter->drawText(QRectF(0, m_y, m_width, box.height()), Qt::TextWordWrap, text);
+        const double spacing = QFontMetricsF(font, &m_writer).lineSpacing();
+        for (const QString &l : wrap(text, font, m_width)) {
+            ensure(spacing);
+            if (m_painter) {
+                m_painter->setFont(font);
+                m_painter->drawText(QPointF(0, m_y + QFontMetricsF(font, &m_writer).ascent()), l);
+            }
+            m_y += spacing;
         }
-        m_y += box.height();
     }
 
     void signatures() {
@@ -112,15 +131,86 @@ public:
     QFont small() const { return m_small; }
 
 private:
+    using Cells = std::vector<QStringList>; // each cell's lines
+
     QFont font(double points, bool bold = false) const {
         QFont f(QStringLiteral("SimSun"));
         f.setPointSizeF(points);
         f.setBold(bold);
         return f;
     }
+    // A row of up to this many lines is never split over two pages.
+    static constexpr int KeepWhole = 6;
+
     double pad() const { return 0.8 * m_mm; }
     double footerHeight() const { return 8 * m_mm; }
-    double cellWidth(const Column &c) const { return c.share * m_width; }
+    double bottom() const { return m_height - footerHeight(); }
+
+    // The text's lines in the width: broken between words where it can (Chinese between any two characters),
+    // inside a word only where the word alone is wider than the line.
+    QStringList wrap(const QString &text, const QFont &font, double width) const {
+        QStringList lines;
+        for (const QString &paragraph : text.split(u'\n')) {
+            QTextLayout layout(paragraph, font, &m_writer);
+            QTextOption option;
+            option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+            layout.setTextOption(option);
+            const qsizetype before = lines.size();
+            layout.beginLayout();
+            for (QTextLine l = layout.createLine(); l.isValid(); l = layout.createLine()) {
+                l.setLineWidth(width);
+                lines << paragraph.mid(l.textStart(), l.textLength()).trimmed();
+            }
+            layout.endLayout();
+            if (lines.size() == before)
+                lines << QString();
+        }
+        return lines;
+    }
+
+    Cells cells(const QStringList &row, const std::vector<double> &widths, const QFont &font) const {
+        Cells laid;
+        for (size_t i = 0; i < widths.size(); ++i)
+            laid.push_back(wrap(row.value(int(i)), font, widths[i] - pad() * 2));
+        return laid;
+    }
+    static int linesOf(const Cells &cells) {
+        int lines = 1;
+        for (const QStringList &c : cells)
+            lines = std::max(lines, int(c.size()));
+        return lines;
+    }
+
+    std::vector<double> columnWidths(const std::vector<Column> &columns, const std::vector<QStringList> &rows,
+                                     const QFont &font) const {
+        const QFontMetricsF metrics(font, &m_writer);
+        auto widest = [&](const QString &text) {
+            double w = 0;
+            for (const QString &l : text.split(u'\n'))
+                w = std::max(w, metrics.horizontalAdvance(l));
+            return w;
+        };
+        std::vector<double> widths, weights;
+        double least = 0, weight = 0;
+        for (size_t i = 0; i < columns.size(); ++i) {
+            const double caption = widest(columns[i].caption);
+            double content = caption;
+            for (const QStringList &row : rows)
+                content = std::max(content, widest(row.value(int(i))));
+            // A little over the text itself: a line exactly as wide as the text may still break.
+            widths.push_back((columns[i].whole ? content : caption) + pad() * 2 + 0.5 * m_mm);
+            least += widths.back();
+            // A column with little in it (an empty remark) leaves its share to those with more.
+            weights.push_back(columns[i].share * std::min(content, m_width / 4));
+            weight += weights.back();
+        }
+        // What is left goes by weight; too little for even the least and every column gives up alike.
+        for (size_t i = 0; i < columns.size(); ++i)
+            widths[i] = least > m_width
+                            ? widths[i] * m_width / least
+                            : widths[i] + (m_width - least) * (weight > 0 ? weights[i] / weight : 0);
+        return widths;
+    }
 
     void line(const QString &text, const QFont &font, Qt::Alignment alignment, double after) {
         const QFontMetricsF metrics(font, &m_writer);
@@ -132,27 +222,31 @@ private:
         m_y += metrics.height() + after * m_mm;
     }
 
-    void drawRow(const std::vector<Column> &columns, const QStringList &cells, const QFont &font,
-                 double height, bool caption) {
+    // Lines from..from+count of each cell, in cells as tall as that.
+    void drawRow(const std::vector<double> &widths, const Cells &cells, int from, int count, double spacing,
+                 const QFont &font, bool caption) {
+        const double height = count * spacing + pad() * 2;
         if (m_painter) {
+            const double ascent = QFontMetricsF(font, &m_writer).ascent();
             double x = 0;
             m_painter->setFont(font);
-            for (size_t i = 0; i < columns.size(); ++i) {
-                const QRectF cell(x, m_y, cellWidth(columns[i]), height);
+            for (size_t i = 0; i < widths.size(); ++i) {
+                const QRectF cell(x, m_y, widths[i], height);
                 if (caption)
                     m_painter->fillRect(cell, QColor(0xE8, 0xE8, 0xE8));
                 m_painter->drawRect(cell);
-                if (int(i) < cells.size())
-                    m_painter->drawText(cell.adjusted(pad(), pad(), -pad(), -pad()),
-                                        Qt::TextWordWrap | Qt::AlignVCenter, cells[int(i)]);
-                x += cellWidth(columns[i]);
+                const QStringList &lines = cells[i];
+                for (int k = 0; k < count && from + k < lines.size(); ++k)
+                    m_painter->drawText(QPointF(x + pad(), m_y + pad() + k * spacing + ascent),
+                                        lines[from + k]);
+                x += widths[i];
             }
         }
         m_y += height;
     }
 
     void ensure(double height) {
-        if (m_y + height > m_height - footerHeight())
+        if (m_y + height > bottom())
             newPage();
     }
     void startPage() {
@@ -186,6 +280,11 @@ private:
     int m_page = 0;
     QFont m_body, m_small, m_title, m_bold;
 };
+
+// "2026-12-07T14:03:11+08:00" as "2026-12-07 14:03:11 +08:00".
+QString readable(const QString &iso) {
+    return iso.size() > 19 ? iso.left(10) + u' ' + iso.mid(11, 8) + u' ' + iso.mid(19) : iso;
+}
 
 QString value(int v) {
     return v == ModuleSnapshot::Unread ? QStringLiteral("读取失败") : QString::number(v);
@@ -221,8 +320,8 @@ std::vector<QStringList> snapshotRows(const CheckRecord &record) {
 void lay(Layout &page, const CheckRecord &record) {
     const RecordHeader &h = record.header;
     page.title(QStringLiteral("QM4107 模块调试记录"));
-    const QString end = record.closing ? record.closing->end : QStringLiteral("（未完成）");
-    page.table({{QString(), 0.18}, {QString(), 0.32}, {QString(), 0.18}, {QString(), 0.32}},
+    const QString end = record.closing ? readable(record.closing->end) : QStringLiteral("（未完成）");
+    page.table({{QString(), 0, true}, {QString(), 0.5}, {QString(), 0, true}, {QString(), 0.5}},
                {{QStringLiteral("项目/现场"), h.project, QStringLiteral("位置（柜）"), h.location},
                 {QStringLiteral("模块位号"), h.moduleTag, QStringLiteral("程序版本"), h.programVersion},
                 {QStringLiteral("端口"), QString::number(h.port), QStringLiteral("站号"),
@@ -230,45 +329,50 @@ void lay(Layout &page, const CheckRecord &record) {
                 {QStringLiteral("波特率"), baudText(h.baudCode), QStringLiteral("校验方式"),
                  parityText(h.parityCode)},
                 {QStringLiteral("调试人"), h.engineer, QStringLiteral("见证人"), h.witness},
-                {QStringLiteral("开始"), h.start, QStringLiteral("结束"), end}},
+                {QStringLiteral("开始"), readable(h.start), QStringLiteral("结束"), end}},
                page.body(), false);
 
-    page.heading(QStringLiteral("调试前（as found）与调试后（as left）"));
+    page.heading(QStringLiteral("调试前 / 调试后"));
     // Two runs of item, as found, as left beside each other keep the state on a third of the page.
     const std::vector<QStringList> snapshot = snapshotRows(record);
     const size_t half = (snapshot.size() + 1) / 2;
     std::vector<QStringList> paired;
     for (size_t i = 0; i < half; ++i)
         paired.push_back(snapshot[i] + (i + half < snapshot.size() ? snapshot[i + half] : QStringList()));
-    const std::vector<Column> run = {
-        {QStringLiteral("项目"), 0.16}, {QStringLiteral("调试前"), 0.17}, {QStringLiteral("调试后"), 0.17}};
+    const std::vector<Column> run = {{QStringLiteral("项目"), 1, true},
+                                     {QStringLiteral("调试前"), 1, true},
+                                     {QStringLiteral("调试后"), 1, true}};
     page.table({run[0], run[1], run[2], run[0], run[1], run[2]}, paired, page.small());
 
     page.heading(QStringLiteral("各点结果"));
     std::vector<QStringList> rows;
     int counts[4] = {0, 0, 0, 0};
+    // The date is the header's start; a point done on another day (the walk went past midnight) has its own.
+    const QString startDate = h.start.left(10);
     for (const PointResult &r : record.table()) {
         const auto io = h.io.find(r.point.name());
         const QString tag = io == h.io.end() ? QString() : io->second.tag;
         const QString terminal = io == h.io.end() ? QString() : io->second.terminal;
-        rows.push_back({QString::number(sequenceOf(r.point)), r.point.name(), tag, terminal, r.checked,
-                        r.expected, r.observed, r.field, resultWord(r.result), defectWord(r.defect), r.remark,
-                        r.time.mid(11, 8), QString::number(r.tries)});
+        rows.push_back(
+            {QString::number(sequenceOf(r.point)), r.point.name(), tag, terminal, r.checked, r.expected,
+             r.observed, r.field, resultWord(r.result), defectWord(r.defect), r.remark,
+             r.time.left(10) == startDate ? r.time.mid(11, 8) : r.time.left(10) + u'\n' + r.time.mid(11, 8),
+             QString::number(r.tries)});
         ++counts[static_cast<int>(r.result)];
     }
-    page.table({{QStringLiteral("序号"), 0.04},
-                {QStringLiteral("点"), 0.04},
-                {QStringLiteral("位号"), 0.08},
-                {QStringLiteral("端子"), 0.06},
-                {QStringLiteral("检查内容"), 0.15},
-                {QStringLiteral("期望"), 0.11},
-                {QStringLiteral("观察"), 0.14},
-                {QStringLiteral("现场确认"), 0.05},
-                {QStringLiteral("结果"), 0.05},
-                {QStringLiteral("缺陷类别"), 0.06},
-                {QStringLiteral("备注"), 0.08},
-                {QStringLiteral("时间"), 0.08},
-                {QStringLiteral("次数"), 0.04}},
+    page.table({{QStringLiteral("序号"), 0, true},
+                {QStringLiteral("点"), 0, true},
+                {QStringLiteral("位号"), 0, true},
+                {QStringLiteral("端子"), 0, true},
+                {QStringLiteral("检查内容"), 0.18},
+                {QStringLiteral("期望"), 0.20},
+                {QStringLiteral("观察"), 0.20},
+                {QStringLiteral("现场确认"), 0.08},
+                {QStringLiteral("结果"), 0, true},
+                {QStringLiteral("缺陷类别"), 0, true},
+                {QStringLiteral("备注"), 0.18},
+                {QStringLiteral("时间"), 0, true},
+                {QStringLiteral("次数"), 0, true}},
                rows, page.small());
 
     page.heading(QStringLiteral("线路计数"));
@@ -326,4 +430,12 @@ bool writePdfReport(const CheckRecord &record, QIODevice &device) {
     lay(drawing, record);
     drawing.finish();
     return painter.end();
+}
+
+QByteArray pdfReport(const CheckRecord &record) {
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    if (!writePdfReport(record, buffer))
+        return {};
+    return buffer.data();
 }

@@ -9,3 +9,7 @@
 // is set in the Song face the windows use, embedded, so that it stays text a reader can search.
 // False when the device could not be written.
 bool writePdfReport(const CheckRecord &record, QIODevice &device);
+// The same as bytes; empty when it could not be made.
+QByteArray pdfReport(const CheckRecord &record);
+// What a whole PDF ends with.
+inline constexpr char PdfTrailer[] = "%%EOF";

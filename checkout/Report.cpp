@@ -9,20 +9,42 @@
 #include <QFileInfo>
 #include <QTextStream>
 
+namespace {
+
+// The record's files to write: the CSV and the PDF, each when its path is not empty. False with the reason
+// when the PDF could not be made.
+bool recordFiles(const CheckRecord &record, const QString &csvPath, const QString &pdfPath,
+                 std::vector<NewFile> &files, QString &error) {
+    if (!csvPath.isEmpty())
+        files.push_back({csvPath, csvReport(record), {}});
+    if (!pdfPath.isEmpty()) {
+        const QByteArray pdf = pdfReport(record);
+        if (pdf.isEmpty()) {
+            error = QStringLiteral("无法生成 PDF：%1").arg(pdfPath);
+            return false;
+        }
+        files.push_back({pdfPath, pdf, PdfTrailer});
+    }
+    return true;
+}
+
+} // namespace
+
 bool writeRecordFiles(const CheckRecord &record, const QString &folder, const QString &name, QString &error) {
     const QDir dir(folder);
-    const QByteArray csv = csvReport(record);
-    return writeNewFile(
-               dir.filePath(name + QStringLiteral(".csv")),
-               [&](QIODevice &d) { return d.write(csv) == csv.size(); }, error) &&
-           writeNewFile(
-               dir.filePath(name + QStringLiteral(".pdf")),
-               [&](QIODevice &d) { return writePdfReport(record, d); }, error);
+    std::vector<NewFile> files;
+    return recordFiles(record, dir.filePath(name + QStringLiteral(".csv")),
+                       dir.filePath(name + QStringLiteral(".pdf")), files, error) &&
+           writeNewFiles(files, error);
 }
 
 int runReport(const QStringList &arguments) {
     QTextStream err(stderr);
     QTextStream out(stdout);
+    if (arguments.contains(u"--help")) {
+        out << "Usage: qm4107-checkout report JOURNAL [--csv FILE] [--pdf FILE]\n";
+        return 0;
+    }
     QString journalPath, csvPath, pdfPath;
     for (int i = 0; i < arguments.size(); ++i) {
         const QString &a = arguments[i];
@@ -61,22 +83,12 @@ int runReport(const QStringList &arguments) {
             return 1;
         }
     QString error;
-    if (!csvPath.isEmpty()) {
-        const QByteArray csv = csvReport(contents.record);
-        if (!writeNewFile(
-                csvPath, [&](QIODevice &d) { return d.write(csv) == csv.size(); }, error)) {
-            err << error << '\n';
-            return 1;
-        }
-        out << csvPath << '\n';
+    std::vector<NewFile> files;
+    if (!recordFiles(contents.record, csvPath, pdfPath, files, error) || !writeNewFiles(files, error)) {
+        err << error << '\n';
+        return 1;
     }
-    if (!pdfPath.isEmpty()) {
-        if (!writeNewFile(
-                pdfPath, [&](QIODevice &d) { return writePdfReport(contents.record, d); }, error)) {
-            err << error << '\n';
-            return 1;
-        }
-        out << pdfPath << '\n';
-    }
+    for (const NewFile &file : files)
+        out << file.path << '\n';
     return 0;
 }

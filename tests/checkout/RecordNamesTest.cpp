@@ -15,6 +15,7 @@ struct NameCase {
     const char *tag;
     QStringList existing; // files already in the folder
     const char *expected;
+    int room = RecordNames::MaxNameBytes; // UTF-16 units for a file name in the folder
 };
 
 void PrintTo(const NameCase &row, std::ostream *out) {
@@ -32,8 +33,12 @@ TEST_P(RecordNamesTest, SafeAndUnused) {
     }
     const QDateTime start(QDate(2026, 12, 7), QTime(14, 3, 11));
     const QString base =
-        RecordNames::baseName(QString::fromUtf8(row.project), QString::fromUtf8(row.tag), start);
+        RecordNames::baseName(QString::fromUtf8(row.project), QString::fromUtf8(row.tag), start, row.room);
     EXPECT_EQ(RecordNames::unusedBaseName(dir.path(), base), QString::fromUtf8(row.expected));
+    // The longest file of the record the name can make is one the system takes.
+    QFile longest(QDir(dir.path()).filePath(base + QStringLiteral("-9999.jsonl")));
+    EXPECT_TRUE(longest.open(QIODevice::WriteOnly)) << qPrintable(longest.errorString());
+    EXPECT_LE(longest.fileName().size() - dir.path().size() - 1, row.room);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -49,6 +54,19 @@ INSTANTIATE_TEST_SUITE_P(
                  {},
                  "一二三四五六七八九十一二三四五六七八九十一二三四五六七八九十一二三四五六七八九十_T_"
                  "20261207-140311"},
+        // 38 and 40 characters of three bytes: 257 bytes uncut; the project keeps 28, the tag the rest.
+        NameCase{"CutByBytes",
+                 "华东一号泵站改造工程二期华东一号泵站改造工程二期华东一号泵站改造工程二期华东",
+                 "进水阀门控制模块进水阀门控制模块进水阀门控制模块进水阀门控制模块进水阀门控制模块",
+                 {},
+                 "华东一号泵站改造工程二期华东一号泵站改造工程二期华东一号_"
+                 "进水阀门控制模块进水阀门控制模块进水阀门控制模块进水阀门控_20261207-140311"},
+        NameCase{"WindowsFolderLeavesSixtyUnits",
+                 "ProjectNameOfThirtyCharacters.",
+                 "KA-101",
+                 {},
+                 "ProjectNameOfThirtyCharact_KA-101_20261207-140311",
+                 60},
         NameCase{"ClashGetsTwoThenThree",
                  "P",
                  "T",
