@@ -10,3 +10,9 @@
 // begins with =, +, -, @, tab or carriage return gets a leading apostrophe so that no spreadsheet runs it as
 // a formula; the journal keeps what was typed.
 QByteArray csvReport(const CheckRecord &record);
+
+struct CabinetReport;
+// The cabinet's record as CABINET_….csv: one row per point of every module, listed or found, in station
+// order, each after the module's station and tag, with the same rules. A module without a record of its own
+// has its points untested, the reason in the remark.
+QByteArray cabinetCsvReport(const CabinetReport &report);

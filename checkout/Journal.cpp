@@ -126,22 +126,20 @@ bool FileJournalSink::append(const QByteArray &bytes, QString &error) {
     return true;
 }
 
-bool JournalWriter::write(const QString &type, QJsonObject object) {
-    object.insert(QStringLiteral("format"), Format);
+QByteArray journalLine(const QString &type, QJsonObject object) {
+    object.insert(QStringLiteral("format"), JournalWriter::Format);
     object.insert(QStringLiteral("type"), type);
+    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}
+
+bool JournalWriter::write(const QString &type, QJsonObject object) {
     if (counters && !object.contains(u"counters"))
         if (const auto soFar = counters())
             object.insert(QStringLiteral("counters"), countersObject(*soFar));
-    const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
-    return m_sink.append(line, m_error);
+    return m_sink.append(journalLine(type, object), m_error);
 }
 
 bool JournalWriter::writeHeader(const RecordHeader &h) {
-    QJsonObject io;
-    for (const auto &[point, entry] : h.io)
-        io.insert(point, QJsonObject{{QStringLiteral("tag"), entry.tag},
-                                     {QStringLiteral("terminal"), entry.terminal},
-                                     {QStringLiteral("description"), entry.description}});
     return write(QStringLiteral("header"), {{QStringLiteral("project"), h.project},
                                             {QStringLiteral("location"), h.location},
                                             {QStringLiteral("moduleTag"), h.moduleTag},
@@ -153,7 +151,7 @@ bool JournalWriter::writeHeader(const RecordHeader &h) {
                                             {QStringLiteral("parityCode"), h.parityCode},
                                             {QStringLiteral("programVersion"), h.programVersion},
                                             {QStringLiteral("start"), h.start},
-                                            {QStringLiteral("io"), io}});
+                                            {QStringLiteral("io"), ioObject(h.io)}});
 }
 
 bool JournalWriter::writeAsFound(const ModuleSnapshot &snapshot) {
@@ -192,111 +190,139 @@ bool JournalWriter::writeClose(const Closing &c, const LineCounters &counters) {
                   {QStringLiteral("unknownOutputs"), QJsonArray::fromStringList(c.unknownOutputs)}});
 }
 
-JournalContents parseJournal(const QByteArray &bytes) {
-    JournalContents contents;
-    CheckRecord &record = contents.record;
-    bool haveHeader = false;
-    contents.endsCut = !bytes.isEmpty() && !bytes.endsWith('\n');
-    const QList<QByteArray> lines = bytes.split('\n');
-    for (const QByteArray &line : lines) {
+bool forEachJournalLine(const QByteArray &bytes, int &skippedLines, QString &reason,
+                        const std::function<bool(const QJsonObject &)> &take) {
+    for (const QByteArray &line : bytes.split('\n')) {
         if (line.trimmed().isEmpty())
             continue;
         QJsonParseError error;
         const QJsonDocument document = QJsonDocument::fromJson(line, &error);
         const QJsonObject o = document.object();
         if (error.error != QJsonParseError::NoError || !document.isObject() || !o[u"format"].isDouble()) {
-            ++contents.skippedLines;
+            ++skippedLines;
             continue;
         }
         const int format = o[u"format"].toInt();
         if (format > JournalWriter::Format) {
-            contents.refused = true;
-            contents.reason = QStringLiteral("记录格式 %1 比本程序能读的格式 %2 新：请用新版程序")
-                                  .arg(format)
-                                  .arg(JournalWriter::Format);
-            return contents;
+            reason = QStringLiteral("记录格式 %1 比本程序能读的格式 %2 新：请用新版程序")
+                         .arg(format)
+                         .arg(JournalWriter::Format);
+            return false;
         }
-        const QString type = o[u"type"].toString();
-        if (o[u"counters"].isObject())
-            record.counters = countersFrom(o[u"counters"].toObject());
-        if (type == u"header") {
-            RecordHeader &h = record.header;
-            h.project = text(o, "project");
-            h.location = text(o, "location");
-            h.moduleTag = text(o, "moduleTag");
-            h.engineer = text(o, "engineer");
-            h.witness = text(o, "witness");
-            h.port = o[u"port"].toInt();
-            h.station = o[u"station"].toInt();
-            h.baudCode = o[u"baudCode"].toInt();
-            h.parityCode = o[u"parityCode"].toInt();
-            h.programVersion = text(o, "programVersion");
-            h.start = text(o, "start");
-            const QJsonObject io = o[u"io"].toObject();
-            for (auto it = io.begin(); it != io.end(); ++it) {
-                const QJsonObject e = it.value().toObject();
-                h.io[it.key()] = {text(e, "tag"), text(e, "terminal"), text(e, "description")};
-            }
-            haveHeader = true;
-        } else if (type == u"as-found") {
-            record.asFound = snapshotFrom(o);
-        } else if (type == u"as-left") {
-            record.asLeft = snapshotFrom(o);
-        } else if (type == u"point") {
-            const auto point = PointId::parse(text(o, "point"));
-            const auto result = resultFromCode(text(o, "result"));
-            const auto defect = defectFromCode(text(o, "defect"));
-            if (!point || !result || !defect) {
-                ++contents.skippedLines;
-                continue;
-            }
-            record.addResult({*point, text(o, "checked"), text(o, "expected"), text(o, "observed"),
-                              text(o, "field"), *result, *defect, text(o, "remark"), text(o, "time"),
-                              o[u"tries"].toInt()});
-        } else if (type == u"output") {
-            const QString point = text(o, "point");
-            record.outputsChanged.removeAll(point);
-            if (text(o, "state") != u"restored")
-                record.outputsChanged << point;
-        } else if (type == u"close") {
-            Closing c;
-            c.end = text(o, "end");
-            c.remark = text(o, "remark");
-            c.trace = text(o, "trace");
-            c.traceSha256 = text(o, "traceSha256");
-            for (const QJsonValue &v : o[u"unknownOutputs"].toArray())
-                c.unknownOutputs << v.toString();
-            record.closing = c;
-        } else {
-            ++contents.skippedLines;
-        }
+        if (!take(o))
+            ++skippedLines;
     }
-    if (!haveHeader) {
+    return true;
+}
+
+QJsonObject ioObject(const std::map<QString, IoEntry> &entries) {
+    QJsonObject io;
+    for (const auto &[point, entry] : entries)
+        io.insert(point, QJsonObject{{QStringLiteral("tag"), entry.tag},
+                                     {QStringLiteral("terminal"), entry.terminal},
+                                     {QStringLiteral("description"), entry.description}});
+    return io;
+}
+
+std::map<QString, IoEntry> ioFrom(const QJsonObject &io) {
+    std::map<QString, IoEntry> entries;
+    for (auto it = io.begin(); it != io.end(); ++it) {
+        const QJsonObject e = it.value().toObject();
+        entries[it.key()] = {text(e, "tag"), text(e, "terminal"), text(e, "description")};
+    }
+    return entries;
+}
+
+JournalContents parseJournal(const QByteArray &bytes) {
+    JournalContents contents;
+    CheckRecord &record = contents.record;
+    bool haveHeader = false;
+    contents.endsCut = !bytes.isEmpty() && !bytes.endsWith('\n');
+    contents.refused =
+        !forEachJournalLine(bytes, contents.skippedLines, contents.reason, [&](const QJsonObject &o) {
+            const QString type = o[u"type"].toString();
+            if (o[u"counters"].isObject())
+                record.counters = countersFrom(o[u"counters"].toObject());
+            if (type == u"header") {
+                RecordHeader &h = record.header;
+                h.project = text(o, "project");
+                h.location = text(o, "location");
+                h.moduleTag = text(o, "moduleTag");
+                h.engineer = text(o, "engineer");
+                h.witness = text(o, "witness");
+                h.port = o[u"port"].toInt();
+                h.station = o[u"station"].toInt();
+                h.baudCode = o[u"baudCode"].toInt();
+                h.parityCode = o[u"parityCode"].toInt();
+                h.programVersion = text(o, "programVersion");
+                h.start = text(o, "start");
+                h.io = ioFrom(o[u"io"].toObject());
+                haveHeader = true;
+            } else if (type == u"as-found") {
+                record.asFound = snapshotFrom(o);
+            } else if (type == u"as-left") {
+                record.asLeft = snapshotFrom(o);
+            } else if (type == u"point") {
+                const auto point = PointId::parse(text(o, "point"));
+                const auto result = resultFromCode(text(o, "result"));
+                const auto defect = defectFromCode(text(o, "defect"));
+                if (!point || !result || !defect)
+                    return false;
+                record.addResult({*point, text(o, "checked"), text(o, "expected"), text(o, "observed"),
+                                  text(o, "field"), *result, *defect, text(o, "remark"), text(o, "time"),
+                                  o[u"tries"].toInt()});
+            } else if (type == u"output") {
+                const QString point = text(o, "point");
+                record.outputsChanged.removeAll(point);
+                if (text(o, "state") != u"restored")
+                    record.outputsChanged << point;
+            } else if (type == u"close") {
+                Closing c;
+                c.end = text(o, "end");
+                c.remark = text(o, "remark");
+                c.trace = text(o, "trace");
+                c.traceSha256 = text(o, "traceSha256");
+                for (const QJsonValue &v : o[u"unknownOutputs"].toArray())
+                    c.unknownOutputs << v.toString();
+                record.closing = c;
+            } else {
+                return false;
+            }
+            return true;
+        });
+    if (!contents.refused && !haveHeader) {
         contents.refused = true;
         contents.reason = QStringLiteral("记录没有可读的表头：不是调试记录，或已损坏");
     }
     return contents;
 }
 
-JournalContents readJournal(const QString &path) {
-    JournalContents contents;
+bool readJournalBytes(const QString &path, QByteArray &bytes, QString &reason) {
     const QFileInfo info(path);
     // A device, a pipe or a folder is never read, nor more than a journal can hold, even if it grows now.
+    const QString tooBig = QStringLiteral("记录文件过大或不是普通文件：%1").arg(path);
     if (info.exists() && (!info.isFile() || info.size() > MaxJournalBytes)) {
-        contents.refused = true;
-        contents.reason = QStringLiteral("记录文件过大或不是普通文件：%1").arg(path);
-        return contents;
+        reason = tooBig;
+        return false;
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        contents.refused = true;
-        contents.reason = QStringLiteral("无法读取 %1：%2").arg(path, file.errorString());
-        return contents;
+        reason = QStringLiteral("无法读取 %1：%2").arg(path, file.errorString());
+        return false;
     }
-    const QByteArray bytes = file.read(MaxJournalBytes + 1);
+    bytes = file.read(MaxJournalBytes + 1);
     if (bytes.size() > MaxJournalBytes) {
+        reason = tooBig;
+        return false;
+    }
+    return true;
+}
+
+JournalContents readJournal(const QString &path) {
+    QByteArray bytes;
+    JournalContents contents;
+    if (!readJournalBytes(path, bytes, contents.reason)) {
         contents.refused = true;
-        contents.reason = QStringLiteral("记录文件过大或不是普通文件：%1").arg(path);
         return contents;
     }
     return parseJournal(bytes);

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -65,6 +66,13 @@ private:
     QString m_error;
 };
 
+// One line of a journal: the object with the format version and its type, compact, ending in a line feed.
+QByteArray journalLine(const QString &type, QJsonObject object);
+
+// An I/O list's entries as a journal holds them, by point name, and back.
+QJsonObject ioObject(const std::map<QString, IoEntry> &entries);
+std::map<QString, IoEntry> ioFrom(const QJsonObject &io);
+
 struct JournalContents {
     CheckRecord record;
     bool refused = false;
@@ -80,6 +88,14 @@ inline constexpr qint64 MaxJournalBytes = 16 * 1024 * 1024;
 // as does a journal without its header, a journal over MaxJournalBytes and anything not a regular file.
 JournalContents readJournal(const QString &path);
 JournalContents parseJournal(const QByteArray &bytes);
+
+// A journal file's bytes, from a regular file of at most MaxJournalBytes; false with the reason.
+bool readJournalBytes(const QString &path, QByteArray &bytes, QString &reason);
+// Gives `take` each line of a journal that is a JSON object of a format this program reads, in order; a line
+// that is not, or that `take` does not know (false), counts as skipped. A line of a newer format ends the
+// reading: false, with the reason.
+bool forEachJournalLine(const QByteArray &bytes, int &skippedLines, QString &reason,
+                        const std::function<bool(const QJsonObject &)> &take);
 
 // Every journal (*.jsonl) in a folder, newest first, each read once.
 struct FolderJournal {

@@ -1,5 +1,6 @@
 #include "PdfReport.h"
 
+#include "CabinetRecord.h"
 #include "FontFallbacks.h"
 
 #include <QBuffer>
@@ -10,6 +11,7 @@
 #include <QPdfWriter>
 #include <QTextLayout>
 
+#include <array>
 #include <functional>
 
 namespace {
@@ -126,6 +128,11 @@ public:
     }
 
     void finish() { footer(); }
+    // What follows starts on a page of its own.
+    void pageBreak() {
+        if (m_y > 0)
+            newPage();
+    }
 
     QFont body() const { return m_body; }
     QFont small() const { return m_small; }
@@ -317,7 +324,8 @@ std::vector<QStringList> snapshotRows(const CheckRecord &record) {
     return rows;
 }
 
-void lay(Layout &page, const CheckRecord &record) {
+// One module's record; a cabinet's signs once at its end.
+void lay(Layout &page, const CheckRecord &record, bool withSignatures = true) {
     const RecordHeader &h = record.header;
     page.title(QStringLiteral("QM4107 模块调试记录"));
     const QString end = record.closing ? readable(record.closing->end) : QStringLiteral("（未完成）");
@@ -405,37 +413,195 @@ void lay(Layout &page, const CheckRecord &record) {
         summary += QStringLiteral("\n记录未完成：调试中断。");
     }
     page.paragraph(summary, page.body());
+    if (withSignatures)
+        page.signatures();
+}
+
+// Points of a record by result, in Result's order.
+std::array<int, 4> resultCounts(const CheckRecord &record) {
+    std::array<int, 4> counts{};
+    for (const PointResult &r : record.table())
+        ++counts[static_cast<int>(r.result)];
+    return counts;
+}
+
+QString settingText(int baudCode, int parityCode) {
+    return baudText(baudCode) + u' ' + parityText(parityCode);
+}
+
+// Where the survey found a module against the line's setting.
+QString foundText(const CabinetReport::Module &m, const CabinetHeader &h, bool surveyed) {
+    QStringList settings;
+    bool atLine = false;
+    for (const CabinetFind &f : m.finds) {
+        atLine = atLine || (f.baudCode == h.baudCode && f.parityCode == h.parityCode);
+        settings << settingText(f.baudCode, f.parityCode) +
+                        (f.remark.isEmpty() ? QString() : u' ' + f.remark);
+    }
+    if (!m.expected)
+        return QStringLiteral("表外模块：") + settings.join(u'\n');
+    if (m.finds.empty())
+        return surveyed ? QStringLiteral("未找到") : QStringLiteral("未扫描");
+    return atLine ? QStringLiteral("已找到") : QStringLiteral("在其他设置：") + settings.join(u'\n');
+}
+
+// The defects of a record by class: "接线 1，模块 2".
+QString defectsText(const CheckRecord &record) {
+    QStringList parts;
+    for (const Defect d : {Defect::Module, Defect::Wiring, Defect::FieldDevice, Defect::Other}) {
+        int n = 0;
+        for (const PointResult &r : record.table())
+            n += r.defect == d;
+        if (n > 0)
+            parts << defectWord(d) + u' ' + QString::number(n);
+    }
+    return parts.join(QStringLiteral("，"));
+}
+
+// What is left to do on a module: its failed points, outputs maybe not put back, a record not finished, or
+// why it has no record.
+QString openItems(const CabinetReport::Module &m) {
+    if (!m.walked)
+        return m.note;
+    QStringList items;
+    for (const PointResult &r : m.walked->table())
+        if (r.result == Result::Fail)
+            items << r.point.name() + u' ' + resultWord(r.result) +
+                         (r.defect == Defect::None ? QString()
+                                                   : QStringLiteral("（%1）").arg(defectWord(r.defect)));
+    if (!m.walked->outputsChanged.isEmpty())
+        items << QStringLiteral("输出可能未恢复：") + m.walked->outputsChanged.join(QStringLiteral("、"));
+    if (!m.walked->closing)
+        items << QStringLiteral("记录未完成");
+    return items.join(QStringLiteral("；"));
+}
+
+void layCabinet(Layout &page, const CabinetReport &report) {
+    const CabinetHeader &h = report.cabinet.header;
+    page.title(QStringLiteral("QM4107 机柜调试记录"));
+    const QString end = report.cabinet.end ? readable(*report.cabinet.end) : QStringLiteral("（未完成）");
+    page.table({{QString(), 0, true}, {QString(), 0.5}, {QString(), 0, true}, {QString(), 0.5}},
+               {{QStringLiteral("项目/现场"), h.project, QStringLiteral("位置（柜）"), h.location},
+                {QStringLiteral("端口"), QString::number(h.port), QStringLiteral("线路设置"),
+                 settingText(h.baudCode, h.parityCode)},
+                {QStringLiteral("调试人"), h.engineer, QStringLiteral("见证人"), h.witness},
+                {QStringLiteral("开始"), readable(h.start), QStringLiteral("结束"), end}},
+               page.body(), false);
+
+    page.heading(QStringLiteral("模块"));
+    std::vector<QStringList> rows;
+    std::array<int, 4> total{};
+    int missing = 0, unexpected = 0;
+    for (const CabinetReport::Module &m : report.modules) {
+        const auto counts = resultCounts(m.record);
+        for (size_t i = 0; i < counts.size(); ++i)
+            total[i] += counts[i];
+        missing += m.expected && m.finds.empty();
+        unexpected += !m.expected;
+        rows.push_back(
+            {QString::number(m.station), moduleTagOf(m), foundText(m, h, !report.cabinet.survey.empty()),
+             QString::number(counts[int(Result::Pass)]), QString::number(counts[int(Result::Fail)]),
+             QString::number(counts[int(Result::Skip)]), QString::number(counts[int(Result::Untested)]),
+             defectsText(m.record), openItems(m)});
+    }
+    page.table({{QStringLiteral("站号"), 0, true},
+                {QStringLiteral("模块位号"), 0.2},
+                {QStringLiteral("找到"), 0.25},
+                {QStringLiteral("通过"), 0, true},
+                {QStringLiteral("失败"), 0, true},
+                {QStringLiteral("跳过"), 0, true},
+                {QStringLiteral("未测"), 0, true},
+                {QStringLiteral("缺陷类别"), 0.15},
+                {QStringLiteral("遗留事项"), 0.4}},
+               rows, page.small());
+
+    if (!report.cabinet.parityChanges.empty()) {
+        page.heading(QStringLiteral("校验方式更改"));
+        std::vector<QStringList> changes;
+        for (const ParityChange &c : report.cabinet.parityChanges)
+            changes.push_back(
+                {QString::number(c.station), parityText(c.from), parityText(c.to), readable(c.time),
+                 c.answered ? QStringLiteral("已按线路设置应答")
+                            : QStringLiteral("已写入；若模块需重新上电才生效，请重新上电后按 重试")});
+        page.table({{QStringLiteral("站号"), 0, true},
+                    {QStringLiteral("原校验"), 0, true},
+                    {QStringLiteral("新校验"), 0, true},
+                    {QStringLiteral("时间"), 0, true},
+                    {QStringLiteral("结果"), 1}},
+                   changes, page.small());
+    }
+
+    page.heading(QStringLiteral("小结"));
+    QString summary =
+        QStringLiteral("I/O 表 %1 个模块，未找到 %2 个，表外 %3 个。通过 %4，失败 %5，跳过 %6，未测 %7。")
+            .arg(h.list.size())
+            .arg(missing)
+            .arg(unexpected)
+            .arg(total[int(Result::Pass)])
+            .arg(total[int(Result::Fail)])
+            .arg(total[int(Result::Skip)])
+            .arg(total[int(Result::Untested)]);
+    if (!report.cabinet.remark.isEmpty())
+        summary += QStringLiteral("\n备注：") + report.cabinet.remark;
+    if (!report.cabinet.end)
+        summary += QStringLiteral("\n记录未完成：调试中断。");
+    page.paragraph(summary, page.body());
+
+    for (const CabinetReport::Module &m : report.modules)
+        if (m.walked) {
+            page.pageBreak();
+            lay(page, *m.walked, false);
+        }
     page.signatures();
 }
 
-} // namespace
-
-bool writePdfReport(const CheckRecord &record, QIODevice &device) {
+// Lays out the pages twice, once to count them and once to draw them with "第 N 页 共 M 页".
+bool writePdf(QIODevice &device, const QString &title, const QString &version,
+              const std::function<void(Layout &)> &layAll) {
     FontFallbacks::install();
     QPdfWriter writer(&device);
     writer.setPageSize(QPageSize(QPageSize::A4));
     writer.setPageMargins(QMarginsF(15, 15, 15, 12), QPageLayout::Millimeter);
     writer.setResolution(300);
-    writer.setTitle(QStringLiteral("QM4107 模块调试记录 %1").arg(record.header.moduleTag));
-    writer.setCreator(QStringLiteral("qm4107-checkout ") + record.header.programVersion);
+    writer.setTitle(title);
+    writer.setCreator(QStringLiteral("qm4107-checkout ") + version);
 
     Layout counting(writer, nullptr, 0);
-    lay(counting, record);
+    layAll(counting);
     const int pages = counting.pages();
 
     QPainter painter;
     if (!painter.begin(&writer))
         return false;
     Layout drawing(writer, &painter, pages);
-    lay(drawing, record);
+    layAll(drawing);
     drawing.finish();
     return painter.end();
 }
 
-QByteArray pdfReport(const CheckRecord &record) {
+QByteArray bytesOf(const std::function<bool(QIODevice &)> &write) {
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
-    if (!writePdfReport(record, buffer))
+    if (!write(buffer))
         return {};
     return buffer.data();
+}
+
+} // namespace
+
+bool writePdfReport(const CheckRecord &record, QIODevice &device) {
+    return writePdf(device, QStringLiteral("QM4107 模块调试记录 %1").arg(record.header.moduleTag),
+                    record.header.programVersion, [&](Layout &page) { lay(page, record); });
+}
+
+QByteArray pdfReport(const CheckRecord &record) {
+    return bytesOf([&](QIODevice &device) { return writePdfReport(record, device); });
+}
+
+QByteArray cabinetPdfReport(const CabinetReport &report) {
+    return bytesOf([&](QIODevice &device) {
+        return writePdf(device, QStringLiteral("QM4107 机柜调试记录 %1").arg(report.cabinet.header.location),
+                        report.cabinet.header.programVersion,
+                        [&](Layout &page) { layCabinet(page, report); });
+    });
 }

@@ -11,5 +11,13 @@
 bool writePdfReport(const CheckRecord &record, QIODevice &device);
 // The same as bytes; empty when it could not be made.
 QByteArray pdfReport(const CheckRecord &record);
+
+struct CabinetReport;
+// The cabinet's record as CABINET_….pdf: a first page with the cabinet's header and every module listed or
+// found (station, tag, where it was found, points passed, failed, skipped and untested, defects by class,
+// open items), the parity settings changed and a summary; then each walked module's pages as pdfReport()
+// lays them, the page numbers running over the whole, the signature lines once at the end. Empty when it
+// could not be made.
+QByteArray cabinetPdfReport(const CabinetReport &report);
 // What a whole PDF ends with.
 inline constexpr char PdfTrailer[] = "%%EOF";

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 namespace RecordNames {
 
@@ -75,6 +76,15 @@ QString baseName(const QString &project, const QString &tag, const QDateTime &st
     shorter = cut(shorter, bytes / 2, units / 2);
     longer = cut(longer, bytes - bytesOf(shorter), units - int(shorter.size()));
     return first + u'_' + second + u'_' + start.toString(QStringLiteral("yyyyMMdd-HHmmss"));
+}
+
+QString cabinetBaseName(const QDateTime &start) {
+    return QStringLiteral("CABINET_") + start.toString(QStringLiteral("yyyyMMdd-HHmmss"));
+}
+
+bool isCabinetName(const QString &name) {
+    static const QRegularExpression form(QStringLiteral("^CABINET_[0-9]{8}-[0-9]{6}(-[0-9]+)?$"));
+    return form.match(name).hasMatch();
 }
 
 int roomIn(const QString &folder) {

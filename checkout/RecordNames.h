@@ -22,6 +22,11 @@ QString safePart(const QString &part);
 // most MaxNameBytes bytes and at most `room` UTF-16 units.
 QString baseName(const QString &project, const QString &tag, const QDateTime &start, int room = MaxNameBytes);
 
+// NAME of a cabinet's record from the start of its walk: "CABINET_20261207-140311".
+QString cabinetBaseName(const QDateTime &start);
+// Whether NAME is a cabinet record's: "CABINET_yyyyMMdd-HHmmss", with a clash's "-N" if any.
+bool isCabinetName(const QString &name);
+
 // The UTF-16 units a file name may take in the folder: on Windows what MaxWindowsPath leaves after the
 // folder's path, elsewhere MaxNameBytes.
 int roomIn(const QString &folder);

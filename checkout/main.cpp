@@ -20,6 +20,8 @@ const char Usage[] =
     "       qm4107-checkout report JOURNAL [--csv FILE] [--pdf FILE]\n"
     "                                       the record's CSV and PDF rebuilt from its journal;\n"
     "                                       without --csv or --pdf both beside the journal\n"
+    "                                       (a cabinet's CABINET_yyyyMMdd-HHmmss.jsonl: the cabinet's\n"
+    "                                       CSV and PDF, with the module journals it names)\n"
     "       qm4107-checkout --help | --version\n"
     "Exit codes of report: 0 written, 1 refused or not written, 2 usage.\n";
 
