@@ -1,5 +1,6 @@
 // What the checkout takes from outside, damaged every way the field damages it: I/O list, journal, folder,
 // a full disk, a tag typed as a formula, a remark longer than a page, an argument the program does not know.
+#include "CabinetRecord.h"
 #include "CheckoutWizard.h"
 #include "CsvReport.h"
 #include "IoList.h"
@@ -25,9 +26,20 @@
 namespace {
 
 // Program: qm4107-checkout run with the arguments in `bytes` ("J" the journal J.jsonl that longJournal()
-// makes) on a disk that takes files up to `fileLimit` bytes; what it prints, and the text of J.pdf, is its
-// message.
-enum class Kind { IoList, IoListAt, Journal, JournalAt, JournalContinued, RecordsFolder, CsvTag, Program };
+// makes, "C" the same under a cabinet journal's name) on a disk that takes files up to `fileLimit` bytes;
+// what it prints, and the text of J.pdf, is its message.
+enum class Kind {
+    IoList,
+    IoListAt,
+    CabinetList,
+    Journal,
+    JournalAt,
+    JournalContinued,
+    CabinetJournal,
+    RecordsFolder,
+    CsvTag,
+    Program
+};
 
 struct BadInput {
     const char *name;
@@ -98,7 +110,11 @@ QString runProgram(const QString &folder, const BadInput &row, int &exitCode) {
     journal.write(longJournal());
     journal.close();
     QStringList arguments = QString::fromUtf8(row.bytes).split(u' ');
+    if (arguments.contains(u"C"))
+        QFile::copy(journal.fileName(), dir.filePath(QStringLiteral("CABINET_20261207-140311.jsonl")));
     arguments.replaceInStrings(QRegularExpression(QStringLiteral("^J$")), journal.fileName());
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^C$")),
+                               dir.filePath(QStringLiteral("CABINET_20261207-140311.jsonl")));
     QProcess program;
     {
         const FileLimit disk(row.fileLimit);
@@ -128,6 +144,17 @@ TEST_P(BadInputTest, SaysWhyOrKeepsTheGoodPart) {
         const IoList list = IoList::parse(row.bytes);
         refusal = list.error;
         points = int(list.entries.size());
+    } else if (row.kind == Kind::CabinetList) {
+        const CabinetIoList list = CabinetIoList::parse(row.bytes);
+        refusal = list.error;
+        points = int(list.single.entries.size());
+        for (const auto &[station, module] : list.modules)
+            points += int(module.entries.size());
+    } else if (row.kind == Kind::CabinetJournal) {
+        const CabinetContents contents = parseCabinetJournal(row.bytes);
+        refusal = contents.reason;
+        points = int(contents.record.modules.size());
+        skipped = contents.skippedLines;
     } else if (row.kind == Kind::CsvTag) {
         CheckRecord record;
         record.header.io[QStringLiteral("Y1")] = {QString::fromUtf8(row.bytes), QStringLiteral("T1:1"), {}};
@@ -190,6 +217,12 @@ TEST_P(BadInputTest, SaysWhyOrKeepsTheGoodPart) {
 }
 
 const QByteArray IoHeader = "点,位号,端子,说明\r\n";
+const QByteArray CabinetHeader = "站号,点,位号,端子,说明,模块位号\r\n";
+const QByteArray CabinetLine = R"({"format":2,"type":"cabinet","project":"P","list":{"5":{"moduleTag":"A"}}})"
+                               "\n";
+const QByteArray ModuleLine =
+    R"({"format":2,"type":"module","station":5,"state":"closed","journal":"M.jsonl"})"
+    "\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Table, BadInputTest,
@@ -205,6 +238,41 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"IoListOverOneMebibyte", Kind::IoList, IoHeader + QByteArray(1024 * 1024, 'a'), "1 MiB", 0,
                  0},
         BadInput{"IoListNotUtf8", Kind::IoList, "\xB5\xE3,\xCE\xBB\xBA\xC5,a,b\r\n", "CSV UTF-8", 0, 0},
+        BadInput{"CabinetListInAnyOrderInEnglish", Kind::CabinetList,
+                 "\xEF\xBB\xBFpoint,station,tag,terminal,description\r\nX1,5,a,b,c\r\nX1,6,a,b,c\r\n",
+                 nullptr, 2, 0},
+        BadInput{"CabinetListWithoutStationIsOneModules", Kind::CabinetList,
+                 IoHeader + "X1,a,b,c\r\nY1,d,e,f\r\n", nullptr, 2, 0},
+        BadInput{"CabinetListWithoutStationKeepsItsWords", Kind::CabinetList,
+                 IoHeader + "X1,a,b,c\r\nx1,d,e,f\r\n", "I/O 表第 3 行：点 X1 出现了两次", 0, 0},
+        BadInput{"CabinetStationZero", Kind::CabinetList, CabinetHeader + "0,X1,a,b,c,A\r\n",
+                 "机柜 I/O 表第 2 行：站号“0”应为 1-247 的整数", 0, 0},
+        BadInput{"CabinetStation248", Kind::CabinetList, CabinetHeader + "5,X1,a,b,c,A\r\n248,X1,a,b,c,A\r\n",
+                 "第 3 行：站号“248”", 0, 0},
+        BadInput{"CabinetStationNotWhole", Kind::CabinetList, CabinetHeader + "5.5,X1,a,b,c,A\r\n",
+                 "第 2 行：站号“5.5”", 0, 0},
+        BadInput{"CabinetPointTwice", Kind::CabinetList, CabinetHeader + "5,X1,a,b,c,A\r\n5,x1,d,e,f,\r\n",
+                 "机柜 I/O 表第 3 行：站号 5 的点 X1 出现了两次", 0, 0},
+        BadInput{"CabinetUnknownPoint", Kind::CabinetList, CabinetHeader + "5,X11,a,b,c,A\r\n",
+                 "机柜 I/O 表第 2 行：没有点“X11”", 0, 0},
+        BadInput{"CabinetTwoModuleTags", Kind::CabinetList,
+                 CabinetHeader + "5,X1,a,b,c,A\r\n5,X2,a,b,c,B\r\n",
+                 "第 3 行：站号 5 的模块位号“B”与第 2 行的“A”不同", 0, 0},
+        BadInput{"CabinetUnknownColumn", Kind::CabinetList, "站号,点,位号,端子,备注\r\n", "列应为：站号,点",
+                 0, 0},
+        BadInput{"CabinetListNotUtf8", Kind::CabinetList, "\xD5\xBE\xBA\xC5,\xB5\xE3,a,b,c\r\n",
+                 "机柜 I/O 表不是 UTF-8 编码|CSV UTF-8", 0, 0},
+        BadInput{"CabinetJournalDamagedLine", Kind::CabinetJournal,
+                 CabinetLine + "{\"format\":2,\"ty\x01\n" + ModuleLine, nullptr, 1, 1},
+        BadInput{"CabinetJournalNewerFormat", Kind::CabinetJournal,
+                 CabinetLine + R"({"format":3,"type":"module"})"
+                               "\n",
+                 "格式 3", 0, 0},
+        BadInput{"CabinetJournalOfAModule", Kind::CabinetJournal, Header + Point, "没有可读的机柜表头", 0, 2},
+        BadInput{"CabinetJournalUnknownState", Kind::CabinetJournal,
+                 CabinetLine + R"({"format":2,"type":"module","station":5,"state":"lost"})"
+                               "\n",
+                 nullptr, 0, 1},
         BadInput{"JournalDamagedLine", Kind::Journal, Header + "{\"format\":1,\"type\":\"po\x01\n" + Point,
                  nullptr, 1, 1},
         BadInput{"JournalCutMidLine", Kind::Journal, Header + Point + Point.left(30), nullptr, 1, 1},
@@ -238,6 +306,8 @@ INSTANTIATE_TEST_SUITE_P(
             "RowsLongerThanAPage", Kind::Program, "report J",
             "M00|M07|M13|M19|第000段|第123段|R200|SHA-256 aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa",
             0, 0},
+        BadInput{"ReportOnACabinetJournalOfAModule", Kind::Program, "report C",
+                 "没有可读的机柜表头|留下：CABINET_20261207-140311.jsonl J.jsonl。", 1, 0},
         BadInput{"RecordsFolderNotWritable", Kind::RecordsFolder, {}, "不能写入，请选择其他文件夹", 0, 0}),
     [](const auto &info) { return std::string(info.param.name); });
 

@@ -16,6 +16,7 @@ struct NameCase {
     QStringList existing; // files already in the folder
     const char *expected;
     int room = RecordNames::MaxNameBytes; // UTF-16 units for a file name in the folder
+    bool cabinet = false;                 // a cabinet's record: its name from the start alone
 };
 
 void PrintTo(const NameCase &row, std::ostream *out) {
@@ -32,9 +33,12 @@ TEST_P(RecordNamesTest, SafeAndUnused) {
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     }
     const QDateTime start(QDate(2026, 12, 7), QTime(14, 3, 11));
-    const QString base =
-        RecordNames::baseName(QString::fromUtf8(row.project), QString::fromUtf8(row.tag), start, row.room);
+    const QString base = row.cabinet ? RecordNames::cabinetBaseName(start)
+                                     : RecordNames::baseName(QString::fromUtf8(row.project),
+                                                             QString::fromUtf8(row.tag), start, row.room);
     EXPECT_EQ(RecordNames::unusedBaseName(dir.path(), base), QString::fromUtf8(row.expected));
+    // A module's record is never taken for a cabinet's, whatever its project is called.
+    EXPECT_EQ(RecordNames::isCabinetName(QString::fromUtf8(row.expected)), row.cabinet);
     // The longest file of the record the name can make is one the system takes.
     QFile longest(QDir(dir.path()).filePath(base + QStringLiteral("-9999.jsonl")));
     EXPECT_TRUE(longest.open(QIODevice::WriteOnly)) << qPrintable(longest.errorString());
@@ -71,7 +75,16 @@ INSTANTIATE_TEST_SUITE_P(
                  "P",
                  "T",
                  {"P_T_20261207-140311.jsonl", "P_T_20261207-140311-2.pdf"},
-                 "P_T_20261207-140311-3"}),
+                 "P_T_20261207-140311-3"},
+        NameCase{"CabinetClashGetsTwo",
+                 "",
+                 "",
+                 {"CABINET_20261207-140311.pdf"},
+                 "CABINET_20261207-140311-2",
+                 RecordNames::MaxNameBytes,
+                 true},
+        NameCase{
+            "ModuleOfAProjectCalledCabinet", "CABINET", "20261207", {}, "CABINET_20261207_20261207-140311"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace
