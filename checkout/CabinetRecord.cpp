@@ -154,13 +154,7 @@ CabinetContents parseCabinetJournal(const QByteArray &bytes) {
 }
 
 CabinetContents readCabinetJournal(const QString &path) {
-    QByteArray bytes;
-    CabinetContents contents;
-    if (!readJournalBytes(path, bytes, contents.reason)) {
-        contents.refused = true;
-        return contents;
-    }
-    return parseCabinetJournal(bytes);
+    return readJournalWith<CabinetContents>(path, parseCabinetJournal);
 }
 
 CabinetReport cabinetReport(const CabinetRecord &cabinet, const QString &folder) {

@@ -319,13 +319,7 @@ bool readJournalBytes(const QString &path, QByteArray &bytes, QString &reason) {
 }
 
 JournalContents readJournal(const QString &path) {
-    QByteArray bytes;
-    JournalContents contents;
-    if (!readJournalBytes(path, bytes, contents.reason)) {
-        contents.refused = true;
-        return contents;
-    }
-    return parseJournal(bytes);
+    return readJournalWith<JournalContents>(path, parseJournal);
 }
 
 std::vector<FolderJournal> readJournals(const QString &folder) {

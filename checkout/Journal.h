@@ -91,6 +91,18 @@ JournalContents parseJournal(const QByteArray &bytes);
 
 // A journal file's bytes, from a regular file of at most MaxJournalBytes; false with the reason.
 bool readJournalBytes(const QString &path, QByteArray &bytes, QString &reason);
+// A journal's file read and given to `parse` (parseJournal's kind); refused with the reason when it cannot be
+// read.
+template <typename Contents>
+Contents readJournalWith(const QString &path, Contents (*parse)(const QByteArray &)) {
+    QByteArray bytes;
+    Contents contents;
+    if (!readJournalBytes(path, bytes, contents.reason)) {
+        contents.refused = true;
+        return contents;
+    }
+    return parse(bytes);
+}
 // Gives `take` each line of a journal that is a JSON object of a format this program reads, in order; a line
 // that is not, or that `take` does not know (false), counts as skipped. A line of a newer format ends the
 // reading: false, with the reason.
