@@ -20,7 +20,7 @@ QJsonObject findObject(const CabinetFind &f) {
     return {{QStringLiteral("station"), f.station},
             {QStringLiteral("baudCode"), f.baudCode},
             {QStringLiteral("parityCode"), f.parityCode},
-            {QStringLiteral("answerMs"), f.answerMs},
+            {QStringLiteral("answerUs"), f.answerUs},
             {QStringLiteral("moduleParity"), f.moduleParity},
             {QStringLiteral("qm4107"), f.qm4107},
             {QStringLiteral("remark"), f.remark}};
@@ -28,11 +28,21 @@ QJsonObject findObject(const CabinetFind &f) {
 
 CabinetFind findFrom(const QJsonObject &o) {
     return {number(o, "station", 0),   number(o, "baudCode", 1),      number(o, "parityCode", 0),
-            number(o, "answerMs", -1), number(o, "moduleParity", -1), o[u"qm4107"].toBool(),
+            number(o, "answerUs", -1), number(o, "moduleParity", -1), o[u"qm4107"].toBool(),
             text(o, "remark")};
 }
 
 } // namespace
+
+CabinetFind cabinetFind(const LineSurvey::Module &m) {
+    return {m.station,
+            m.setting.baudCode,
+            m.setting.parityCode,
+            m.answerUs,
+            m.moduleParity,
+            m.qm4107,
+            QString::fromStdString(LineSurvey::remark(m))};
+}
 
 std::optional<int> firstUnfinished(const CabinetRecord &cabinet, const QString &folder) {
     for (const auto &[station, listed] : cabinet.header.list) {

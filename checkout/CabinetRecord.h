@@ -3,6 +3,7 @@
 #include "CheckRecord.h"
 #include "IoList.h"
 #include "Journal.h"
+#include "LineSurvey.h"
 
 #include <map>
 #include <optional>
@@ -18,12 +19,15 @@ struct CabinetFind {
     int station = 0;
     int baudCode = 1;
     int parityCode = 0;
-    int answerMs = -1;     // -1 when no answer came whole
+    int answerUs = -1;     // the first read's round trip in µs; -1 when no answer came whole
     int moduleParity = -1; // the module's own parity setting; -1 unread
     bool qm4107 = false;
     QString remark; // "多个设置均应答", "可能站号重复"
     bool operator==(const CabinetFind &) const = default;
 };
+
+// What the survey on the link found, as the cabinet journal keeps it.
+CabinetFind cabinetFind(const LineSurvey::Module &module);
 
 // A module's parity setting written to bring it onto the line's setting; answered when it then answered at
 // the line's setting.

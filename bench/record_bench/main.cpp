@@ -115,7 +115,7 @@ bool cabinetRecord(const QDir &dir, const CheckRecord &failures, QString &error)
     bool written =
         journal.writeCabinet(h) &&
         journal.writeSurvey(
-            {{1, 1, 0, 12, 0, true, {}}, {2, 1, 2, 14, 2, true, {}}, {7, 1, 0, 11, 0, true, {}}}, false) &&
+            {{1, 1, 0, 420, 0, true, {}}, {2, 1, 2, 450, 2, true, {}}, {7, 1, 0, 410, 0, true, {}}}, false) &&
         journal.writeParityChange({2, 2, 0, QStringLiteral("2026-12-07T13:52:40+08:00"), true});
     int lines = 3;
     for (const int station : {1, 2}) {

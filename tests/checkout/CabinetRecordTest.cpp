@@ -91,7 +91,7 @@ void writeCabinet(const QString &folder, int lines, bool module2Closed = true) {
     h.list = cabinetList.modules;
     ASSERT_TRUE(journal.writeCabinet(h));
     ASSERT_TRUE(journal.writeSurvey(
-        {{1, 1, 0, 12, 0, true, {}}, {2, 1, 2, 14, 2, true, {}}, {7, 1, 0, 11, 0, true, {}}}, false));
+        {{1, 1, 0, 420, 0, true, {}}, {2, 1, 2, 450, 2, true, {}}, {7, 1, 0, 410, 0, true, {}}}, false));
     ASSERT_TRUE(journal.writeParityChange({2, 2, 0, QStringLiteral("2026-12-07T14:05:00+08:00"), true}));
     for (int station : {1, 2}) {
         const QString name = QStringLiteral("M%1.jsonl").arg(station);
