@@ -14,8 +14,6 @@
 using namespace std::chrono;
 
 namespace {
-constexpr auto Demotion = milliseconds(MODBUS485_DEMOTION_MS);
-
 // MODBUS485_TURNAROUND_MS=N (1-10000) fixes the allowance for the module's turnaround; else 0, learned.
 int turnaroundFromEnvironment() {
     const char *variable = std::getenv("MODBUS485_TURNAROUND_MS");
@@ -57,7 +55,6 @@ int ModbusPort::open(int baud, char parity, bool protocolAddressing) {
     m_hygiene.reset(baud, parity, turnaroundFromEnvironment());
     m_protocolAddressing = protocolAddressing;
     m_deviceFailed = false;
-    std::fill(std::begin(m_demotedUntil), std::end(m_demotedUntil), Clock::time_point{});
     return MODBUS485_OPEN_OK;
 }
 
@@ -174,13 +171,17 @@ int ModbusPort::lastRead(int station, int function, int address, int32_t *values
 ModbusPort::Outcome ModbusPort::exchange(Exchange &x) {
     std::lock_guard lock(m_mutex);
     x.outcome = exchangeLocked(x);
+    record(x);
+    return x.outcome;
+}
+
+void ModbusPort::record(const Exchange &x) {
     m_counters.count(x);
     if (x.isRead)
         m_counters.remember(x, m_clock.now());
     if (x.sent && Trace::instance().enabled() &&
         !Trace::instance().write(traceLine(system_clock::now(), m_number, m_mapping.device, x)))
         ++m_counters[MODBUS485_COUNTER_TRACE_DROPPED];
-    return x.outcome;
 }
 
 ModbusPort::Outcome ModbusPort::exchangeLocked(Exchange &x) {
@@ -188,32 +189,37 @@ ModbusPort::Outcome ModbusPort::exchangeLocked(Exchange &x) {
         return Outcome::NotOpen;
     if (m_deviceFailed && !reopenLocked())
         return Outcome::DeviceFailed;
-    Clock::time_point &demotedUntil = m_demotedUntil[x.request[0]];
-    if (x.isRead && m_clock.now() < demotedUntil)
-        return Outcome::Demoted;
+    if (!x.isRead && m_hygiene.echo() == LineHygiene::Echo::Unknown) {
+        // Until a read has shown whether the adapter echoes, a write's answer cannot be told from its echo:
+        // one read of the same station and item first shows it, whether or not the module answers.
+        Exchange probe;
+        probe.request = modbus485::rtuRequest(
+            x.request[0],
+            x.request[1] == modbus485::WriteCoil ? modbus485::ReadCoils : modbus485::ReadHoldingRegisters,
+            x.request[2] << 8 | x.request[3], 1);
+        probe.isRead = true;
+        probe.outcome = sendLocked(probe);
+        if (probe.sent)
+            record(probe);
+        if (probe.outcome == Outcome::DeviceFailed)
+            return Outcome::DeviceFailed;
+    }
+    return sendLocked(x);
+}
 
-    const auto limit = m_hygiene.prepare(x);
+ModbusPort::Outcome ModbusPort::sendLocked(Exchange &x) {
+    if (m_hygiene.refuses(x))
+        return Outcome::Demoted;
     ++m_counters[MODBUS485_COUNTER_REQUESTS];
-    x.sent = true;
-    if (!m_line.write(x.request.data(), x.request.size())) {
+    if (!m_hygiene.run(x) || x.outcome == Outcome::DeviceFailed) {
         failDevice();
         return Outcome::DeviceFailed;
     }
-    const auto sent = m_clock.now();
-    m_hygiene.receive(x, sent + limit);
-    x.roundTripUs = duration_cast<microseconds>(m_clock.now() - sent).count();
-    if (x.outcome == Outcome::Good && m_hygiene.staleAnswer(limit, x.behind))
-        x.outcome = Outcome::Late;
-    m_hygiene.finish(x, sent, limit);
     switch (x.outcome) {
     case Outcome::Good:
     case Outcome::Late:
-    case Outcome::Exception: // it answered, with a refusal
-        demotedUntil = {};
+    case Outcome::Exception:
         return x.outcome;
-    case Outcome::DeviceFailed:
-        failDevice();
-        return Outcome::DeviceFailed;
     default:
         break;
     }
@@ -221,9 +227,7 @@ ModbusPort::Outcome ModbusPort::exchangeLocked(Exchange &x) {
         failDevice();
         return Outcome::DeviceFailed;
     }
-    if (x.outcome == Outcome::NoAnswer)
-        demotedUntil = m_clock.now() + Demotion;
-    return x.outcome; // garbled, cut short, mismatched or another station's: something answered
+    return x.outcome; // no answer, garbled, cut short, mismatched or another station's
 }
 
 ModbusPort::Outcome ModbusPort::readBits(int station, bool coils, int address, int count, uint8_t *bits) {

@@ -14,10 +14,10 @@
 #include <mutex>
 #include <string>
 
-// One serial port of MODBUS485: opening its device and taking it back after a re-plug, the exchange and its
-// deadline, and the stations it has demoted for not answering. What the line does around an exchange is
-// LineHygiene's, what the port has counted PortCounters'. Addresses here are protocol addresses; every
-// exchange is serialised by the port's own mutex.
+// One serial port of MODBUS485: opening its device and taking it back after a re-plug, and its exchanges.
+// What the line does around an exchange (its deadline, echo, pauses and late answers, the stations demoted
+// for not answering) is LineHygiene's, what the port has counted PortCounters'. Addresses here are protocol
+// addresses; every exchange is serialised by the port's own mutex.
 class ModbusPort {
 public:
     using Outcome = modbus485::Outcome;
@@ -60,6 +60,10 @@ private:
 
     Outcome exchange(Exchange &x);
     Outcome exchangeLocked(Exchange &x);
+    // One request and its answer on a line that is open.
+    Outcome sendLocked(Exchange &x);
+    // Counts a finished exchange, keeps a read's outcome and traces it.
+    void record(const Exchange &x);
     bool deviceFailedLocked();
     void failDevice();
     bool reopenLocked();
@@ -81,5 +85,4 @@ private:
     char m_parity = 'N';
     bool m_protocolAddressing = false;
     bool m_deviceFailed = false;
-    Clock::time_point m_demotedUntil[248]{}; // by station: its reads fail at once until then
 };

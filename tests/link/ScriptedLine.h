@@ -30,6 +30,8 @@ public:
         m_chunks.insert(later, Chunk{at, std::move(bytes)});
     }
     void advance(Clock::duration by) { m_now += by; }
+    // The next read fails as a device pulled out does; the port opens it again on its next call.
+    void failOnce() { m_failNext = true; }
     bool quiet() const { return m_chunks.empty(); }
 
     Clock::time_point now() const override { return m_now; }
@@ -40,6 +42,11 @@ public:
         return true;
     }
     int read(uint8_t *buffer, std::size_t size, Clock::time_point until) override {
+        if (m_failNext) {
+            m_failNext = false;
+            m_chunks.clear();
+            return -1;
+        }
         if (m_chunks.empty() || m_chunks.front().at > until) {
             m_now = std::max(m_now, until);
             return 0;
@@ -62,4 +69,5 @@ private:
     };
     Clock::time_point m_now;
     std::deque<Chunk> m_chunks;
+    bool m_failNext = false;
 };
