@@ -38,6 +38,7 @@ struct Exchange {
     std::vector<uint8_t> skipped; // bytes ahead of the answer, skipped
     std::vector<uint8_t> answer;
     std::vector<uint8_t> behind; // found on the heels of the answer, and taken off the line
+    bool answeredLate = false;   // no answer by its deadline, but one came while it was listened for
     bool sent = false;
     Outcome outcome = Outcome::None;
     int64_t roundTripUs = 0;

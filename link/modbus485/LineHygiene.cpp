@@ -87,7 +87,7 @@ bool LineHygiene::run(modbus485::Exchange &x) {
     if (!m_line.write(x.request.data(), x.request.size()))
         return false;
     const auto sent = m_clock.now();
-    Reading r{x, sent, sent + limit, {}, 0, m_echo != Echo::No, false, 0, {}};
+    Reading r{x, sent, sent + limit, {}, 0, m_echo != Echo::No, false, 0, {}, false};
     receive(r);
     x.roundTripUs = duration_cast<microseconds>(m_clock.now() - sent).count();
     finish(x, sent, limit);
@@ -296,6 +296,19 @@ bool LineHygiene::skippable(Reading &r, std::size_t at) {
 LineHygiene::Step LineHygiene::accept(Reading &r, std::size_t at, std::size_t frameSize, RtuAnswer check) {
     // A read's answer that could be the late answer of an earlier request of the same kind is that one's
     // until it has been seen: held, and the frame after it within the allowance is this read's answer.
+    if (r.listening && (check == RtuAnswer::Good || check == RtuAnswer::Exception)) {
+        // Its answer, come after its deadline: the station's time is learned from it, and the exchange
+        // stays without an answer in time.
+        r.x.behind.assign(r.raw.begin() + static_cast<std::ptrdiff_t>(r.start), r.raw.end());
+        r.x.outcome = Outcome::NoAnswer;
+        r.x.answeredLate = true;
+        const int number = r.x.request[0];
+        answerTime(number,
+                   m_clock.now() - r.sent - wire(static_cast<double>(r.x.request.size() + frameSize)));
+        station(number).lateAnswerSeen = m_clock.now();
+        keepLate(r);
+        return Step::Done;
+    }
     if (check == RtuAnswer::Good && r.x.isRead) {
         if (LateWindow *w = openWindowFor(r.x.request)) {
             w->active = false;
@@ -355,11 +368,11 @@ LineHygiene::Step LineHygiene::awaitStep(Reading &r) {
     const bool nothing = r.raw.size() == r.start && r.late.empty();
     const auto ceiling = r.sent + MaxTurnaround +
                          wire(static_cast<double>(request.size() + modbus485::rtuAnswerSize(request)));
-    if (nothing && !s.listenedLong && m_fixedTurnaround == Clock::duration::zero() &&
-        r.deadline < ceiling) {
+    if (nothing && !s.listenedLong && m_fixedTurnaround == Clock::duration::zero() && r.deadline < ceiling) {
         // The station's first exchange without an answer since the open listens for it up to the ceiling,
         // once: a slow module is learned from it rather than from the late answer of a later one.
         s.listenedLong = true;
+        r.listening = true;
         r.deadline = ceiling;
         return Step::Next;
     }
@@ -452,6 +465,10 @@ void LineHygiene::finishStation(modbus485::Exchange &x, Clock::time_point sent, 
         if (m_lastStation == number && m_lastAnswered && m_pauseBefore < 2 * frameGap(number))
             s.deafEvidence = 0; // it heard a request as soon after its answer as that
         s.deafSuspect = false;
+    } else if (x.outcome == Outcome::NoAnswer && x.answeredLate) {
+        s.probeAtCeiling = false; // slow, not silent: its time is learned, nothing more is on its way
+        s.silentProbes = 0;
+        s.deafSuspect = false;
     } else if (x.outcome == Outcome::NoAnswer) {
         s.probeAtCeiling = false;
         s.deafSuspect = m_lastStation == number && m_lastAnswered && m_pauseBefore < MaxFrameGap &&
@@ -475,7 +492,8 @@ void LineHygiene::finishStation(modbus485::Exchange &x, Clock::time_point sent, 
         const Clock::duration late = m_fixedTurnaround > Clock::duration::zero() ? m_fixedTurnaround : window;
         if (x.outcome != Outcome::NoAnswer)
             openWindow(x, sent, now + late);
-        markSuspect(late);
+        if (!x.answeredLate)
+            markSuspect(late);
     }
 }
 

@@ -87,6 +87,7 @@ private:
         bool searching = false;    // for a frame behind bytes that do not check
         std::size_t want = 0;      // bytes still awaited
         std::vector<uint8_t> late; // a frame held for the late answer of an earlier request
+        bool listening = false;    // past its deadline, for the late answer of a station's first silence
     };
     enum class Step { Done, Next, Await };
 

@@ -111,9 +111,9 @@ TEST(LineBehaviour, PollsOnLinesThatAreSlowEchoNoisyOrDeaf) {
     constexpr int Allowance = MODBUS485_COUNTER_TURNAROUND_MS, Stray = MODBUS485_COUNTER_STRAY,
                   Gap = MODBUS485_COUNTER_FRAME_GAP_MS, Echoes = MODBUS485_COUNTER_ECHOES;
     const Row rows[] = {
-        {"slow 80 ms", {80}, Then::Same, 0, N, Allowance, 139, 1000},
-        {"slow 150 ms", {150}, Then::Same, 0, N, Allowance, 244, 1000},
-        {"slow 300 ms", {300}, Then::Same, 0, N, Allowance, 469, 1000},
+        {"slow 80 ms", {80}, Then::Same, 1, N, Allowance, 139, 1000},
+        {"slow 150 ms", {150}, Then::Same, 1, N, Allowance, 244, 1000},
+        {"slow 300 ms", {300}, Then::Same, 1, N, Allowance, 469, 1000},
         {"echo", {0, true}, Then::Same, 0, N, Echoes, 2 * N, 2 * N},
         {"echo, slow 80 ms", {80, true}, Then::Same, 2, N, Echoes, 2 * N - 4, 2 * N},
         {"0x00 ahead", {0, false, 0x00}, Then::Same, 0, N, Stray, 2 * N, 2 * N},

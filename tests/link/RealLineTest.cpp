@@ -31,8 +31,8 @@ TEST_F(RealLines, ReadRightByAGenerousDeadlineNeverWrongAndWrittenOnce) {
                 EXPECT_EQ(inputs[0] | inputs[1] << 8, 0x203);
             }
             const int32_t write = Set_4X_D1(Port, Station, 9, n);
-            // Right in the end, never wrong, written once. Whether a line right once stays right depends here on
-            // how a loaded machine stretches the simulator's own deaf time: the scripted line holds that.
+            // Right in the end, never wrong, written once. Whether a line right once stays right depends here
+            // on how a loaded machine stretches the simulator's own deaf time: the scripted line holds that.
             right += read != MODBUS485_FAILED && readInputs != MODBUS485_FAILED && write == 0 ? 1 : 0;
             QThread::msleep(300); // this wait's poll interval, about as often as the window polls
         }
