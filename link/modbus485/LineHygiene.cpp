@@ -313,6 +313,14 @@ LineHygiene::Step LineHygiene::accept(Reading &r, std::size_t at, std::size_t fr
         if (LateWindow *w = openWindowFor(r.x.request)) {
             w->active = false;
             station(r.x.request[0]).lateAnswerSeen = m_clock.now();
+            if (!r.late.empty()) {
+                // More than one late answer on its way: which frame is this read's cannot be told.
+                keepLate(r);
+                r.x.answer.assign(r.raw.begin() + static_cast<std::ptrdiff_t>(at),
+                                  r.raw.begin() + static_cast<std::ptrdiff_t>(at + frameSize));
+                r.x.outcome = Outcome::Late;
+                return Step::Done;
+            }
             r.late.assign(r.raw.begin() + static_cast<std::ptrdiff_t>(at),
                           r.raw.begin() + static_cast<std::ptrdiff_t>(at + frameSize));
             r.start = at + frameSize;
