@@ -74,16 +74,16 @@
  * local time to the millisecond, port, device, station, then "dropped" and the bytes cleared from the line
  * before the request if any, the request, "allowance N ms, pause N ms" (the module's turnaround allowed and
  * the pause before the request), "echo" when the adapter's echo was skipped, "skipped" and the bytes skipped
- * ahead of the answer (an earlier request's late answer among them), the answer in hex as it was on the line ("dropped behind" for bytes taken off behind
- * an answer), the outcome in words (good, no answer, CRC error, cut short, mismatched, wrong station,
- * exception N, late, device failed: the MODBUS485_OUTCOME_ codes of a request sent) and the round trip. A
- * line is one write(), appended; a line that cannot go out at once (a terminal stopped with Ctrl-S, a full
- * pipe, a socket whose reader has stopped) is dropped and counted (MODBUS485_COUNTER_TRACE_DROPPED). When
- * the next line would take FILE past 10 MB, FILE is moved to FILE.1, replacing it only when the move
- * succeeds, and begun again. "-" is written through descriptor 2 as the program has it: after the program's
- * own messages, never moved or capped, its flags left alone (on Windows only when standard error is a file).
- * A trace that cannot be opened, written or moved stops, keeping what it wrote;
- * MODBUS485_COUNTER_TRACE_STOPPED says why, and the next open of a port tries again. */
+ * ahead of the answer (an earlier request's late answer among them), the answer in hex as it was on the line
+ * ("dropped behind" for bytes taken off behind an answer), the outcome in words (good, no answer, CRC error,
+ * cut short, mismatched, wrong station, exception N, late, device failed: the MODBUS485_OUTCOME_ codes of a
+ * request sent) and the round trip. A line is one write(), appended; a line that cannot go out at once (a
+ * terminal stopped with Ctrl-S, a full pipe, a socket whose reader has stopped) is dropped and counted
+ * (MODBUS485_COUNTER_TRACE_DROPPED). When the next line would take FILE past 10 MB, FILE is moved to FILE.1,
+ * replacing it only when the move succeeds, and begun again. "-" is written through descriptor 2 as the
+ * program has it: after the program's own messages, never moved or capped, its flags left alone (on Windows
+ * only when standard error is a file). A trace that cannot be opened, written or moved stops, keeping what it
+ * wrote; MODBUS485_COUNTER_TRACE_STOPPED says why, and the next open of a port tries again. */
 #ifndef MODBUS485_H
 #define MODBUS485_H
 
@@ -239,6 +239,12 @@ MODBUS485_API int32_t MODBUS485_CALL GetPort_LastRead(int32_t port, int32_t stat
  * until it is closed or opened again (a scan uses a short one); 0 returns it to learning each station's. 0,
  * or 1 for a bad argument. */
 MODBUS485_API int32_t MODBUS485_CALL SetPort_Turnaround(int32_t port, int32_t milliseconds);
+/* Traces the exchanges of an open port to the file `path` (UTF-8; "-" for standard error) from its next
+ * exchange on, in the trace's lines and with its rules, instead of the trace MODBUS485_TRACE names, until the
+ * port is closed or opened again; an empty path stops it, and the port goes back to MODBUS485_TRACE's. So a
+ * program gives each port, or each run of its own, a trace without changing its environment. 0, or 1 for a
+ * bad port number, a port that is not open, or a file that cannot be opened. */
+MODBUS485_API int32_t MODBUS485_CALL SetPort_Trace(int32_t port, const char *path);
 
 #ifdef __cplusplus
 }

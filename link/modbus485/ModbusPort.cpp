@@ -44,6 +44,7 @@ int ModbusPort::open(int baud, char parity, bool protocolAddressing) {
     std::lock_guard lock(m_mutex);
     m_serial.close();
     m_open = false;
+    m_trace.reset();
     m_mapping = modbus485::resolvePort(m_number);
     m_baud = baud;
     m_parity = parity;
@@ -62,6 +63,7 @@ void ModbusPort::close() {
     std::lock_guard lock(m_mutex);
     m_serial.close();
     m_open = false;
+    m_trace.reset();
 }
 
 bool ModbusPort::protocolAddressing() {
@@ -148,11 +150,30 @@ bool ModbusPort::setTurnaround(int milliseconds) {
     return true;
 }
 
+bool ModbusPort::setTrace(const std::string &path) {
+    std::lock_guard lock(m_mutex);
+    if (!m_open)
+        return false;
+    if (path.empty()) {
+        m_trace.reset();
+        return true;
+    }
+    auto own = std::make_unique<Trace>();
+    if (!own->start(path))
+        return false;
+    m_trace = std::move(own);
+    return true;
+}
+
+Trace &ModbusPort::trace() {
+    return m_trace ? *m_trace : Trace::instance();
+}
+
 int ModbusPort::counters(int32_t *values, int count) {
     std::lock_guard lock(m_mutex);
     const int filled = m_counters.fill(values, count);
     if (filled > MODBUS485_COUNTER_TRACE_STOPPED)
-        values[MODBUS485_COUNTER_TRACE_STOPPED] = Trace::instance().stopReason();
+        values[MODBUS485_COUNTER_TRACE_STOPPED] = trace().stopReason();
     return filled;
 }
 
@@ -179,8 +200,8 @@ void ModbusPort::record(const Exchange &x) {
     m_counters.count(x);
     if (x.isRead)
         m_counters.remember(x, m_clock.now());
-    if (x.sent && Trace::instance().enabled() &&
-        !Trace::instance().write(traceLine(system_clock::now(), m_number, m_mapping.device, x)))
+    if (x.sent && trace().enabled() &&
+        !trace().write(traceLine(system_clock::now(), m_number, m_mapping.device, x)))
         ++m_counters[MODBUS485_COUNTER_TRACE_DROPPED];
 }
 

@@ -8,9 +8,11 @@
 #include "PortMap.h"
 #include "RtuFrame.h"
 #include "SerialLine.h"
+#include "Trace.h"
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -53,6 +55,10 @@ public:
     // Turnaround allowed on top of the frames' wire time until the next open; 0 for the default. False when
     // the port is not open.
     bool setTurnaround(int milliseconds);
+    // Traces the port's exchanges to `path` (UTF-8) from the next one on, until it is closed or opened
+    // again; an empty path goes back to the process's trace. False when the port is not open or the file
+    // cannot be opened.
+    bool setTrace(const std::string &path);
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -64,6 +70,7 @@ private:
     Outcome sendLocked(Exchange &x);
     // Counts a finished exchange, keeps a read's outcome and traces it.
     void record(const Exchange &x);
+    Trace &trace();
     bool deviceFailedLocked();
     void failDevice();
     bool reopenLocked();
@@ -77,6 +84,7 @@ private:
     const bool m_scripted;
     LineHygiene m_hygiene;
     PortCounters m_counters;
+    std::unique_ptr<Trace> m_trace; // the port's own, else the process's
     std::mutex m_mutex;
     bool m_open = false;              // opened by the operator and not closed since
     modbus485::PortMapping m_mapping; // as resolved at the operator's last open
