@@ -225,7 +225,9 @@ MODBUS485_API int32_t MODBUS485_CALL GetPort_Device(int32_t port, char *buffer, 
  * ("端口1：/dev/ttyUSB0（用户映射 /home/u/.config/MODBUS485/ports.conf）"), a map file passed over on the
  * way, then, after an open that failed, the reason in one line ("打开失败：设备不存在",
  * "打开失败：没有权限，请运行 sudo usermod -aG GROUP USER，然后注销并重新登录", "打开失败：设备被占用（NAME
- * PID）", "打开失败：被其他程序占用", "打开失败：不是串口设备"); lines end in '\n' except the last. Works for
+ * PID）", "打开失败：被其他程序占用", "打开失败：不是串口设备"); for a port open at odd or even parity on a
+ * pseudo-terminal, which keeps no parity bit (and, left so by a program that ended holding it, refuses the
+ * setting), a last line "伪终端不能保持校验位，已照常打开". Lines end in '\n' except the last. Works for
  * a port never opened. Returns the bytes written without the terminator, or -1 for a bad port number or
  * buffer. */
 MODBUS485_API int32_t MODBUS485_CALL GetPort_Info(int32_t port, char *buffer, int32_t size);

@@ -122,6 +122,8 @@ std::string ModbusPort::info() {
         (mapping.source == MODBUS485_SOURCE_VARIABLE ? std::to_string(m_number) : mapping.file) + "）";
     if (!mapping.passedOver.empty())
         text += "\n映射文件 " + mapping.passedOver + passedOver[static_cast<int>(mapping.passedOverState)];
+    if (m_open && m_openResult.parityNotHeld)
+        text += "\n伪终端不能保持校验位，已照常打开";
     // The reason belongs to the device that failed; after a change of map it would mislead.
     if (m_open || m_openResult.error == SerialLine::OpenError::None || mapping.device != m_mapping.device)
         return text;

@@ -23,6 +23,7 @@ public:
                             // (operator's open only)
         std::string group; // Permission: the device's group and this process's user, for the fix (operator's)
         std::string user;
+        bool parityNotHeld = false; // a pseudo-terminal, which keeps no parity bit: opened all the same
     };
 
     SerialLine() = default;
