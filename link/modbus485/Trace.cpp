@@ -281,11 +281,8 @@ std::string traceLine(std::chrono::system_clock::time_point when, int port, cons
     bytes("answer", x.answer.data(), x.answer.size());
     if (!x.behind.empty())
         bytes("dropped behind", x.behind.data(), x.behind.size());
-    static constexpr modbus485::PerOutcome<const char *> words = {
-        "none", "good",    "no answer",     "CRC error", "wrong station", "exception",
-        "late", "demoted", "device failed", "not open",  "cut short",     "mismatched"};
     line += " | ";
-    line += words[static_cast<std::size_t>(x.outcome)];
+    line += modbus485::facts(x.outcome).trace;
     if (x.outcome == modbus485::Outcome::Exception) {
         line += ' ';
         line += std::to_string(x.answer[2]);
