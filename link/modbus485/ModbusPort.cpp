@@ -43,13 +43,18 @@ SerialLine::OpenResult ModbusPort::openLine(SerialLine::OpenFor purpose) {
 int ModbusPort::open(int baud, char parity, bool protocolAddressing) {
     std::lock_guard lock(m_mutex);
     m_serial.close();
-    m_open = false;
-    m_trace.reset();
-    m_mapping = modbus485::resolvePort(m_number);
+    {
+        std::lock_guard state(m_stateMutex);
+        m_open = false;
+        m_trace.reset();
+        m_mapping = modbus485::resolvePort(m_number);
+        m_counters.reset();
+    }
     m_baud = baud;
     m_parity = parity;
-    m_counters.reset();
-    m_openResult = openLine();
+    const SerialLine::OpenResult opened = openLine();
+    std::lock_guard state(m_stateMutex);
+    m_openResult = opened;
     if (m_openResult.error != SerialLine::OpenError::None)
         return MODBUS485_OPEN_DEVICE_ERROR;
     m_open = true;
@@ -62,12 +67,13 @@ int ModbusPort::open(int baud, char parity, bool protocolAddressing) {
 void ModbusPort::close() {
     std::lock_guard lock(m_mutex);
     m_serial.close();
+    std::lock_guard state(m_stateMutex);
     m_open = false;
     m_trace.reset();
 }
 
 bool ModbusPort::protocolAddressing() {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard state(m_stateMutex);
     return m_protocolAddressing;
 }
 
@@ -106,7 +112,7 @@ bool ModbusPort::reopenLocked() {
 }
 
 std::string ModbusPort::info() {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard state(m_stateMutex);
     const modbus485::PortMapping mapping = m_open ? m_mapping : modbus485::resolvePort(m_number);
     // By MODBUS485_SOURCE_ code, then by MapFileState; the variable's name ends in the port's number, a map's
     // word is followed by its file.
@@ -156,13 +162,10 @@ bool ModbusPort::setTrace(const std::string &path) {
     std::lock_guard lock(m_mutex);
     if (!m_open)
         return false;
-    if (path.empty()) {
-        m_trace.reset();
-        return true;
-    }
-    auto own = std::make_unique<Trace>();
-    if (!own->start(path))
+    auto own = path.empty() ? nullptr : std::make_unique<Trace>();
+    if (own && !own->start(path))
         return false;
+    std::lock_guard state(m_stateMutex);
     m_trace = std::move(own);
     return true;
 }
@@ -172,7 +175,7 @@ Trace &ModbusPort::trace() {
 }
 
 int ModbusPort::counters(int32_t *values, int count) {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard state(m_stateMutex);
     const int filled = m_counters.fill(values, count);
     if (filled > MODBUS485_COUNTER_TRACE_STOPPED)
         values[MODBUS485_COUNTER_TRACE_STOPPED] = trace().stopReason();
@@ -180,7 +183,7 @@ int ModbusPort::counters(int32_t *values, int count) {
 }
 
 int ModbusPort::lastRead(int station, int function, int address, int32_t *values, int count) {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard state(m_stateMutex);
     const int filled = m_counters.lastRead(station, function, address, m_clock.now(), values, count);
     // After a close or a failed open, whatever the read's last exchange was, the read now finds the port
     // shut.
@@ -199,6 +202,7 @@ ModbusPort::Outcome ModbusPort::exchange(Exchange &x) {
 }
 
 void ModbusPort::record(const Exchange &x) {
+    std::lock_guard state(m_stateMutex);
     m_counters.count(x);
     if (x.isRead)
         m_counters.remember(x, m_clock.now());
@@ -233,7 +237,10 @@ ModbusPort::Outcome ModbusPort::exchangeLocked(Exchange &x) {
 ModbusPort::Outcome ModbusPort::sendLocked(Exchange &x) {
     if (m_hygiene.refuses(x))
         return Outcome::Demoted;
-    ++m_counters[MODBUS485_COUNTER_REQUESTS];
+    {
+        std::lock_guard state(m_stateMutex);
+        ++m_counters[MODBUS485_COUNTER_REQUESTS];
+    }
     if (!m_hygiene.run(x) || x.outcome == Outcome::DeviceFailed) {
         failDevice();
         return Outcome::DeviceFailed;

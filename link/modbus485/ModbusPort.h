@@ -19,7 +19,9 @@
 // One serial port of MODBUS485: opening its device and taking it back after a re-plug, and its exchanges.
 // What the line does around an exchange (its deadline, echo, pauses and late answers, the stations demoted
 // for not answering) is LineHygiene's, what the port has counted PortCounters'. Addresses here are protocol
-// addresses; every exchange is serialised by the port's own mutex.
+// addresses. Every exchange, open and close is serialised by the port's own mutex; what the port counted and
+// knows of its device is behind a second one, held only for moments, so that it can be read while an
+// exchange is under way.
 class ModbusPort {
 public:
     using Outcome = modbus485::Outcome;
@@ -83,14 +85,16 @@ private:
     LineClock &m_clock;
     const bool m_scripted;
     LineHygiene m_hygiene;
-    PortCounters m_counters;
-    std::unique_ptr<Trace> m_trace; // the port's own, else the process's
     std::mutex m_mutex;
+    std::mutex
+        m_stateMutex; // members from here to m_protocolAddressing: written holding both, read holding either
+    PortCounters m_counters;
+    std::unique_ptr<Trace> m_trace;   // the port's own, else the process's
     bool m_open = false;              // opened by the operator and not closed since
     modbus485::PortMapping m_mapping; // as resolved at the operator's last open
     SerialLine::OpenResult m_openResult;
+    bool m_protocolAddressing = false;
     int m_baud = 9600;
     char m_parity = 'N';
-    bool m_protocolAddressing = false;
     bool m_deviceFailed = false;
 };

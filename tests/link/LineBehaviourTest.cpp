@@ -8,6 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <future>
+#include <mutex>
+#include <thread>
+
 namespace modbus485 {
 void PrintTo(Outcome outcome, std::ostream *out) {
     *out << "outcome " << static_cast<int>(outcome);
@@ -202,4 +207,50 @@ TEST(LineBehaviour, PollsOnLinesThatAreSlowEchoNoisyOrDeaf) {
         EXPECT_GE(counters[row.counter], row.atLeast);
         EXPECT_LE(counters[row.counter], row.atMost);
     }
+}
+
+namespace {
+// A line whose reads wait until the test lets them go.
+struct HeldLine : ScriptedLine {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool reading = false, released = false;
+    int read(uint8_t *buffer, std::size_t size, Clock::time_point until) override {
+        std::unique_lock lock(mutex);
+        reading = true;
+        changed.notify_all();
+        changed.wait(lock, [this] { return released; });
+        return ScriptedLine::read(buffer, size, until);
+    }
+};
+} // namespace
+
+TEST(LineBehaviour, CountsLastReadsAndInfoAreReadWhileAnExchangeWaitsOnTheLine) {
+    HeldLine line;
+    ModbusPort port(1, line, line);
+    ASSERT_EQ(port.open(9600, 'N', true), MODBUS485_OPEN_OK);
+    std::thread poll([&port] {
+        uint16_t registers[8];
+        port.readRegisters(1, false, 0, 8, registers);
+    });
+    {
+        std::unique_lock lock(line.mutex);
+        line.changed.wait(lock, [&line] { return line.reading; });
+    }
+    auto looked = std::async(std::launch::async, [&port] {
+        int32_t counters[MODBUS485_COUNTERS] = {}, last[MODBUS485_LASTREAD_VALUES] = {};
+        return port.counters(counters, MODBUS485_COUNTERS) == MODBUS485_COUNTERS &&
+               counters[MODBUS485_COUNTER_REQUESTS] == 1 &&
+               port.lastRead(1, 3, 0, last, MODBUS485_LASTREAD_VALUES) == MODBUS485_LASTREAD_VALUES &&
+               !port.info().empty();
+    });
+    const bool answered = looked.wait_for(seconds(30)) == std::future_status::ready;
+    {
+        std::lock_guard lock(line.mutex);
+        line.released = true;
+    }
+    line.changed.notify_all();
+    poll.join();
+    ASSERT_TRUE(answered);
+    EXPECT_TRUE(looked.get());
 }
