@@ -2,6 +2,7 @@
 
 #include "LineCodes.h"
 
+#include "PortWords.h"
 #include "Trace.h"
 
 #include <algorithm>
@@ -113,41 +114,8 @@ bool ModbusPort::reopenLocked() {
 
 std::string ModbusPort::info() {
     std::lock_guard state(m_stateMutex);
-    const modbus485::PortMapping mapping = m_open ? m_mapping : modbus485::resolvePort(m_number);
-    // By MODBUS485_SOURCE_ code, then by MapFileState; the variable's name ends in the port's number, a map's
-    // word is followed by its file.
-    static const char *const sources[] = {"默认", "环境变量 MODBUS485_PORT", "用户映射 ", "系统映射 "};
-    static const char *const passedOver[] = {"",
-                                             "",
-                                             " 过长，只读了前 64 KiB",
-                                             " 不是普通文件，已忽略",
-                                             " 无法读取，已忽略",
-                                             " 不是文本文件，已忽略"};
-    std::string text =
-        "端口" + std::to_string(m_number) + "：" + mapping.device + "（" + sources[mapping.source] +
-        (mapping.source == MODBUS485_SOURCE_VARIABLE ? std::to_string(m_number) : mapping.file) + "）";
-    if (!mapping.passedOver.empty())
-        text += "\n映射文件 " + mapping.passedOver + passedOver[static_cast<int>(mapping.passedOverState)];
-    if (m_open && m_openResult.parityNotHeld)
-        text += "\n伪终端不能保持校验位，已照常打开";
-    // The reason belongs to the device that failed; after a change of map it would mislead.
-    if (m_open || m_openResult.error == SerialLine::OpenError::None || mapping.device != m_mapping.device)
-        return text;
-    text += "\n打开失败：";
-    switch (m_openResult.error) {
-    case SerialLine::OpenError::Missing:
-        return text + "设备不存在";
-    case SerialLine::OpenError::Permission:
-        return text + "没有权限，请运行 sudo usermod -aG " + m_openResult.group + " " + m_openResult.user +
-               "，然后注销并重新登录";
-    case SerialLine::OpenError::Busy:
-        return text +
-               (m_openResult.holder.empty() ? "被其他程序占用" : "设备被占用（" + m_openResult.holder + "）");
-    case SerialLine::OpenError::NotSerial:
-        return text + "不是串口设备";
-    default:
-        return text + "无法设置串口";
-    }
+    return modbus485::portInfo(m_number, m_open ? m_mapping : modbus485::resolvePort(m_number), m_open,
+                               m_openResult, m_mapping.device);
 }
 
 bool ModbusPort::setTurnaround(int milliseconds) {
