@@ -483,7 +483,8 @@ void LineHygiene::finishStation(modbus485::Exchange &x, Clock::time_point sent, 
                         frameGap(number) < MaxFrameGap;
         if (++s.silentProbes >= SilentProbesToForget)
             s.samples = s.next = 0; // a slow station gone silent costs what a silent one does
-        s.demotedUntil = now + Demotion;
+        if (!s.deafSuspect) // a module deaf for a moment after its answer hears the next request
+            s.demotedUntil = now + Demotion;
         openWindow(x, sent,
                    sent + MaxTurnaround + wire(static_cast<double>(modbus485::rtuAnswerSize(x.request))));
     } else {

@@ -28,7 +28,9 @@
  * without touching the line.
  *
  * A station that stops answering is demoted: after an exchange without an answer its reads fail at once
- * for MODBUS485_DEMOTION_MS, then the next read goes out as a probe; writes always go out. A demoted
+ * for MODBUS485_DEMOTION_MS, then the next read goes out as a probe; writes always go out. A request sent
+ * soon after the station's own answer that gets none does not demote it: a module deaf for a moment after
+ * its answer hears the next. A demoted
  * station's read first takes what is already on the line: when that holds the station's late answer, the
  * station is slow, not silent, and the read goes out.
  *
