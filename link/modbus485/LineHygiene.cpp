@@ -73,8 +73,23 @@ bool LineHygiene::refuses(modbus485::Exchange &x) {
     Station &s = station(x.request[0]);
     if (!x.isRead || m_clock.now() >= s.demotedUntil)
         return false;
+    // Only what is already there: a refusal costs no wait.
     const auto seen = s.lateAnswerSeen;
-    drain(x.dropped);
+    std::vector<uint8_t> pending = m_carried;
+    std::vector<Arrival> arrivals;
+    uint8_t bytes[modbus485::MaxFrameSize];
+    for (int got; (got = m_line.read(bytes, sizeof bytes, m_clock.now())) > 0;) {
+        pending.insert(pending.end(), bytes, bytes + got);
+        arrivals.push_back({pending.size(), m_clock.now(), false});
+        m_lineQuietSince = m_lastByte = m_clock.now();
+        if (pending.size() > 4 * modbus485::MaxFrameSize)
+            break; // a line that never goes quiet
+    }
+    x.dropped.assign(pending.begin() + static_cast<std::ptrdiff_t>(m_carried.size()), pending.end());
+    // Bytes of an answer still coming in are looked at again with the rest at the next exchange.
+    m_carried.clear();
+    if (!learnFromLateAnswer(pending, arrivals) && pending.size() <= 2 * modbus485::MaxFrameSize)
+        m_carried = std::move(pending);
     if (s.lateAnswerSeen == seen)
         return true;
     s.demotedUntil = {};
@@ -483,7 +498,7 @@ void LineHygiene::finishStation(modbus485::Exchange &x, Clock::time_point sent, 
                         frameGap(number) < MaxFrameGap;
         if (++s.silentProbes >= SilentProbesToForget)
             s.samples = s.next = 0; // a slow station gone silent costs what a silent one does
-        if (!s.deafSuspect) // a module deaf for a moment after its answer hears the next request
+        if (!s.deafSuspect)         // a module deaf for a moment after its answer hears the next request
             s.demotedUntil = now + Demotion;
         openWindow(x, sent,
                    sent + MaxTurnaround + wire(static_cast<double>(modbus485::rtuAnswerSize(x.request))));
