@@ -8,10 +8,6 @@
 #include <algorithm>
 #include <cstdlib>
 
-#ifndef _WIN32
-#include <sys/stat.h>
-#endif
-
 using namespace std::chrono;
 
 namespace {
@@ -29,21 +25,20 @@ int turnaroundFromEnvironment() {
 ModbusPort::ModbusPort(int number)
     : ModbusPort(number, m_serial, m_steadyClock) {}
 
-ModbusPort::ModbusPort(int number, Line &line, LineClock &clock)
+ModbusPort::ModbusPort(int number, Device &device, LineClock &clock)
     : m_number(number)
-    , m_line(line)
+    , m_device(device)
     , m_clock(clock)
-    , m_scripted(&line != &m_serial)
-    , m_hygiene(m_line, m_clock) {}
+    , m_hygiene(m_device, m_clock) {}
 
-SerialLine::OpenResult ModbusPort::openLine(SerialLine::OpenFor purpose) {
-    m_serial.close();
-    return m_scripted ? SerialLine::OpenResult{} : m_serial.open(m_mapping.device, m_baud, m_parity, purpose);
+Device::OpenResult ModbusPort::openLine(Device::OpenFor purpose) {
+    m_device.close();
+    return m_device.open(m_mapping.device, m_baud, m_parity, purpose);
 }
 
 int ModbusPort::open(int baud, char parity, bool protocolAddressing) {
     std::lock_guard lock(m_mutex);
-    m_serial.close();
+    m_device.close();
     {
         std::lock_guard state(m_stateMutex);
         m_open = false;
@@ -53,10 +48,10 @@ int ModbusPort::open(int baud, char parity, bool protocolAddressing) {
     }
     m_baud = baud;
     m_parity = parity;
-    const SerialLine::OpenResult opened = openLine();
+    const Device::OpenResult opened = openLine();
     std::lock_guard state(m_stateMutex);
     m_openResult = opened;
-    if (m_openResult.error != SerialLine::OpenError::None)
+    if (m_openResult.error != Device::OpenError::None)
         return MODBUS485_OPEN_DEVICE_ERROR;
     m_open = true;
     m_hygiene.reset(baud, parity, turnaroundFromEnvironment());
@@ -67,7 +62,7 @@ int ModbusPort::open(int baud, char parity, bool protocolAddressing) {
 
 void ModbusPort::close() {
     std::lock_guard lock(m_mutex);
-    m_serial.close();
+    m_device.close();
     std::lock_guard state(m_stateMutex);
     m_open = false;
     m_trace.reset();
@@ -86,7 +81,7 @@ int ModbusPort::status() {
 }
 
 bool ModbusPort::deviceFailedLocked() {
-    if (!m_deviceFailed && m_line.hungUp())
+    if (!m_deviceFailed && m_device.hungUp())
         failDevice();
     return m_deviceFailed && !reopenLocked();
 }
@@ -94,18 +89,15 @@ bool ModbusPort::deviceFailedLocked() {
 void ModbusPort::failDevice() {
     // Let go of it at once: a USB adapter plugged back in gets its old name only once nothing holds that.
     m_deviceFailed = true;
-    m_serial.close();
+    m_device.close();
 }
 
 bool ModbusPort::reopenLocked() {
     // An adapter plugged back in comes back under the same path; until then the path is gone or refuses.
-#ifndef _WIN32
-    struct stat st {};
-    if (!m_scripted && ::stat(m_mapping.device.c_str(), &st) != 0)
+    if (!m_device.present(m_mapping.device))
         return false;
-#endif
     // Who holds a busy device matters only to an operator's open: a re-plug retry does not look.
-    if (openLine(SerialLine::OpenFor::Replug).error != SerialLine::OpenError::None)
+    if (openLine(Device::OpenFor::Replug).error != Device::OpenError::None)
         return false;
     m_deviceFailed = false;
     m_hygiene.restart();
@@ -221,7 +213,7 @@ ModbusPort::Outcome ModbusPort::sendLocked(Exchange &x) {
     default:
         break;
     }
-    if (m_line.hungUp()) {
+    if (m_device.hungUp()) {
         failDevice();
         return Outcome::DeviceFailed;
     }

@@ -27,8 +27,8 @@ public:
     using Outcome = modbus485::Outcome;
 
     explicit ModbusPort(int number);
-    // A port whose exchanges run over `line` and `clock` instead of a device: opening it opens nothing.
-    ModbusPort(int number, Line &line, LineClock &clock);
+    // A port whose exchanges run over `device` and `clock` instead of its serial device.
+    ModbusPort(int number, Device &device, LineClock &clock);
     ~ModbusPort() { close(); }
     ModbusPort(const ModbusPort &) = delete;
     ModbusPort &operator=(const ModbusPort &) = delete;
@@ -76,14 +76,13 @@ private:
     bool deviceFailedLocked();
     void failDevice();
     bool reopenLocked();
-    SerialLine::OpenResult openLine(SerialLine::OpenFor purpose = SerialLine::OpenFor::Operator);
+    Device::OpenResult openLine(Device::OpenFor purpose = Device::OpenFor::Operator);
 
     const int m_number;
     SerialLine m_serial;
     SteadyClock m_steadyClock;
-    Line &m_line;
+    Device &m_device;
     LineClock &m_clock;
-    const bool m_scripted;
     LineHygiene m_hygiene;
     std::mutex m_mutex;
     std::mutex
@@ -92,7 +91,7 @@ private:
     std::unique_ptr<Trace> m_trace;   // the port's own, else the process's
     bool m_open = false;              // opened by the operator and not closed since
     modbus485::PortMapping m_mapping; // as resolved at the operator's last open
-    SerialLine::OpenResult m_openResult;
+    Device::OpenResult m_openResult;
     bool m_protocolAddressing = false;
     int m_baud = 9600;
     char m_parity = 'N';

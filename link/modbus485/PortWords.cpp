@@ -4,7 +4,7 @@
 
 namespace modbus485 {
 
-std::string portInfo(int number, const PortMapping &mapping, bool open, const SerialLine::OpenResult &opened,
+std::string portInfo(int number, const PortMapping &mapping, bool open, const Device::OpenResult &opened,
                      const std::string &openedDevice) {
     // By MODBUS485_SOURCE_ code, then by MapFileState; the variable's name ends in the port's number, a map's
     // word is followed by its file.
@@ -23,18 +23,18 @@ std::string portInfo(int number, const PortMapping &mapping, bool open, const Se
     if (open && opened.parityNotHeld)
         text += "\n伪终端不能保持校验位，已照常打开";
     // The reason belongs to the device that failed; after a change of map it would mislead.
-    if (open || opened.error == SerialLine::OpenError::None || mapping.device != openedDevice)
+    if (open || opened.error == Device::OpenError::None || mapping.device != openedDevice)
         return text;
     text += "\n打开失败：";
     switch (opened.error) {
-    case SerialLine::OpenError::Missing:
+    case Device::OpenError::Missing:
         return text + "设备不存在";
-    case SerialLine::OpenError::Permission:
+    case Device::OpenError::Permission:
         return text + "没有权限，请运行 sudo usermod -aG " + opened.group + " " + opened.user +
                "，然后注销并重新登录";
-    case SerialLine::OpenError::Busy:
+    case Device::OpenError::Busy:
         return text + (opened.holder.empty() ? "被其他程序占用" : "设备被占用（" + opened.holder + "）");
-    case SerialLine::OpenError::NotSerial:
+    case Device::OpenError::NotSerial:
         return text + "不是串口设备";
     default:
         return text + "无法设置串口";

@@ -174,6 +174,11 @@ int SerialLine::read(uint8_t *buffer, std::size_t size, Clock::time_point until)
     }
 }
 
+bool SerialLine::present(const std::string &device) const {
+    struct stat st {};
+    return ::stat(device.c_str(), &st) == 0;
+}
+
 bool SerialLine::hungUp() const {
     pollfd line{m_fd, POLLIN, 0};
     return ::poll(&line, 1, 0) > 0 && (line.revents & (POLLHUP | POLLERR | POLLNVAL));

@@ -11,7 +11,8 @@
 
 // A line and its clock for ModbusPort, without a device or real time: bytes come in at scripted times, and a
 // read that waits for them moves the clock to their arrival, or to its deadline when none come by then.
-class ScriptedLine : public Line, public LineClock {
+// Opening it opens nothing.
+class ScriptedLine : public Device, public LineClock {
 public:
     using Clock = std::chrono::steady_clock;
 
@@ -61,6 +62,9 @@ public:
         return static_cast<int>(taken);
     }
     bool hungUp() const override { return false; }
+    OpenResult open(const std::string &, int, char, OpenFor) override { return {}; }
+    void close() override {}
+    bool present(const std::string &) const override { return true; }
 
 private:
     struct Chunk {
