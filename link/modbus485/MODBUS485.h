@@ -30,62 +30,67 @@
  * A station that stops answering is demoted: after an exchange without an answer its reads fail at once
  * for MODBUS485_DEMOTION_MS, then the next read goes out as a probe; writes always go out. A request sent
  * soon after the station's own answer that gets none does not demote it: a module deaf for a moment after
- * its answer hears the next. A demoted
- * station's read first takes what is already on the line: when that holds the station's late answer, the
- * station is slow, not silent, and the read goes out.
+ * its answer hears the next. A demoted station's read first takes what is already on the line: when that
+ * holds the station's late answer, the station is slow, not silent, and the read goes out.
  *
  * Real lines. Each exchange waits for the frames' time on the wire plus an allowance for the module's
  * turnaround, learned per station: 1.5 times the longest of its last 16 answer times plus 20 ms, never below
  * 40 ms (where every open starts) nor above 1000 ms. An answer time is seen in each answered exchange, and in
  * an answer that comes in after its deadline and checks whole as the answer to the request that timed out;
  * when such an answer was already waiting unseen, the station's next exchange waits up to 1000 ms. The first
- * exchange of a station after an open that gets nothing by its deadline listens on for its answer up to
- * 1000 ms, once: an answer then is learned from and taken off the line, and the exchange still fails
- * (MODBUS485_OUTCOME_NO_ANSWER) without demoting the station. After three probes in a row with nothing back
- * at all the station is at 40 ms again. MODBUS485_TURNAROUND_MS=N (1-10000) in the environment when a port
- * is opened fixes its allowance; so does SetPort_Turnaround until the next open; a fixed allowance never
- * listens on.
+ * time after an open that an exchange of a station gets nothing by its deadline, it listens on for the answer
+ * up to 1000 ms after the request: an answer then is learned from and taken off the line, and the exchange
+ * still fails (MODBUS485_OUTCOME_NO_ANSWER) without demoting the station. After three probes in a row with
+ * nothing back at all the station is at 40 ms again. MODBUS485_TURNAROUND_MS=N (1-10000) in the environment
+ * when a port is opened fixes its allowance; so does SetPort_Turnaround until the next open; a fixed
+ * allowance never listens on.
+ *
  * When the library cannot tell which request a frame answers, the read fails and the next call asks again:
  * after a request that went out and got no whole answer (no answer, CRC error, cut short, mismatched, wrong
- * station, late), a frame from that station with the same function and length is not taken as the answer
- * to a later read until that late answer has been seen, for at most 1000 ms plus the answer's time on the
- * wire from when that request was sent (after no answer) or that exchange's allowance (otherwise). A later
- * read in that time that gets exactly one such frame fails as MODBUS485_OUTCOME_LATE; when a second frame
- * follows within the allowance, the second is its answer. Exception replies and requests never sent start
- * no such time. A write whose answer is the same eight bytes as an earlier identical write still unanswered
- * is done: they are one command.
+ * station, late), a frame from that station with the same function and length is not taken as the answer to a
+ * later read until that late answer has been seen, for at most 1000 ms plus the answer's time on the wire
+ * from when that request was sent (after no answer) or that exchange's allowance (otherwise). A later read in
+ * that time that gets exactly one such frame fails as MODBUS485_OUTCOME_LATE; when a second frame follows
+ * within the allowance, the second is its answer. Exception replies and requests never sent start no such
+ * time. A write whose answer is the same eight bytes as an earlier identical write still unanswered is done:
+ * they are one command.
+ *
  * Echo: an adapter that hears its own request is learned from a read: a read's own eight bytes coming back
  * are its echo, whether or not an answer follows (a read's answer never equals its request), and a read
  * answered without them shows an adapter that does not echo. From then until the next open or re-plug the
- * echo is skipped in every exchange (a write's answer is then the second copy), and a corrupted echo is a
- * CRC error. While no read since the open or the re-plug has shown it, a write is preceded by one read of
- * the same station and item (1 coil, or 1 holding register): the only request the library sends that its
- * caller did not ask for. If the echo is still unknown after it, a write whose only answer is its own eight
- * bytes fails (they may be the echo alone). Behind an echo the answer is waited for as any answer is. Up to
- * seven bytes ahead of a whole frame that checks (CRC, station, function, length), as a driver turning
- * around can leave, are skipped and counted with the stray frames, once per exchange; a whole frame that
- * checks is never skipped.
+ * echo is skipped in every exchange (a write's answer is then the second copy), and a corrupted echo is a CRC
+ * error. While no read since the open or the re-plug has shown it, a write is preceded by one read of the
+ * same station and item (1 coil, or 1 holding register; refused at once like any read while the station is
+ * demoted): the only request the library sends that its caller did not ask for. If the echo is still unknown
+ * after it, a write whose only answer is its own eight bytes fails (they may be the echo alone). Behind an
+ * echo the answer is waited for as any answer is. Up to seven bytes ahead of a whole frame that checks (CRC,
+ * station, function, length), as a driver turning around can leave, are skipped and counted with the stray
+ * frames, once per exchange; a whole frame that checks is never skipped.
+ *
  * Between frames the library waits a pause after the line goes quiet, kept per station: 3.5 characters at
- * every open and re-plug. When a request sent soon after a station's answer gets none while one sent after
- * a longer pause does, twice over, that station's pause doubles, up to 100 ms.
+ * every open and re-plug. When a request sent soon after a station's answer gets none while one sent after a
+ * longer pause does, twice over, that station's pause doubles, up to 100 ms.
+ *
  * A re-plug or a reopen forgets what was learned of the line: echo, pauses and allowances.
  *
- * Trace: with MODBUS485_TRACE=FILE (or "-" for standard error) when a port is opened, one line per exchange:
+ * Trace: with MODBUS485_TRACE=FILE (or "-" for standard error) when a port is opened, or the file
+ * SetPort_Trace names for one port, one line per exchange:
  *   2026-12-07 13:02:11.482 port 1 /dev/ttyUSB0 station 1 | request 01 03 00 00 00 08 44 0C |
  *   allowance 40 ms, pause 4 ms | answer - | no answer | 73.92 ms
  * local time to the millisecond, port, device, station, then "dropped" and the bytes cleared from the line
  * before the request if any, the request, "allowance N ms, pause N ms" (the module's turnaround allowed and
  * the pause before the request), "echo" when the adapter's echo was skipped, "skipped" and the bytes skipped
- * ahead of the answer (an earlier request's late answer among them), the answer in hex as it was on the line
- * ("dropped behind" for bytes taken off behind an answer), the outcome in words (good, no answer, CRC error,
- * cut short, mismatched, wrong station, exception N, late, device failed: the MODBUS485_OUTCOME_ codes of a
- * request sent) and the round trip. A line is one write(), appended; a line that cannot go out at once (a
- * terminal stopped with Ctrl-S, a full pipe, a socket whose reader has stopped) is dropped and counted
- * (MODBUS485_COUNTER_TRACE_DROPPED). When the next line would take FILE past 10 MB, FILE is moved to FILE.1,
- * replacing it only when the move succeeds, and begun again. "-" is written through descriptor 2 as the
- * program has it: after the program's own messages, never moved or capped, its flags left alone (on Windows
- * only when standard error is a file). A trace that cannot be opened, written or moved stops, keeping what it
- * wrote; MODBUS485_COUNTER_TRACE_STOPPED says why, and the next open of a port tries again. */
+ * ahead of the answer (an earlier request's late answer among them), the answer in hex as it was on the
+ * line ("dropped behind" for bytes taken off behind an answer, or for the late answer a station's first
+ * silence listened for), the outcome in words (good, no answer, CRC error, cut short, mismatched, wrong
+ * station, exception N, late, device failed: the MODBUS485_OUTCOME_ codes of a request sent) and the round
+ * trip. A line is one write(), appended; a line that cannot go out at once (a terminal stopped with Ctrl-S, a
+ * full pipe, a socket whose reader has stopped) is dropped and counted (MODBUS485_COUNTER_TRACE_DROPPED).
+ * When the next line would take FILE past 10 MB, FILE is moved to FILE.1, replacing it only when the move
+ * succeeds, and begun again. "-" is written through descriptor 2 as the program has it: after the program's
+ * own messages, never moved or capped, its flags left alone (on Windows only when standard error is a file).
+ * A trace that cannot be opened, written or moved stops, keeping what it wrote;
+ * MODBUS485_COUNTER_TRACE_STOPPED says why, and the next open of a port tries again. */
 #ifndef MODBUS485_H
 #define MODBUS485_H
 
