@@ -314,7 +314,7 @@ LineHygiene::Step LineHygiene::accept(Reading &r, std::size_t at, std::size_t fr
     if (r.listening && (check == RtuAnswer::Good || check == RtuAnswer::Exception)) {
         // Its answer, come after its deadline: the station's time is learned from it, and the exchange
         // stays without an answer in time.
-        r.x.behind.assign(r.raw.begin() + static_cast<std::ptrdiff_t>(r.start), r.raw.end());
+        r.x.behind.assign(r.raw.begin() + static_cast<std::ptrdiff_t>(at), r.raw.end());
         r.x.outcome = Outcome::NoAnswer;
         r.x.answeredLate = true;
         const int number = r.x.request[0];
@@ -412,6 +412,10 @@ LineHygiene::Step LineHygiene::awaitStep(Reading &r) {
         x.echo = true;
         x.outcome = Outcome::NoAnswer;
         return Step::Done;
+    }
+    if (r.echoAhead && !r.raw.empty()) {
+        r.echoAhead = false; // fewer bytes than an echo, alike so far: judged as an answer
+        return Step::Next;
     }
     // Nothing more will come: what did is judged as it is, cut short when too few bytes came.
     std::size_t frameSize = 0;
