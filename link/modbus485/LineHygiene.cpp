@@ -452,7 +452,7 @@ void LineHygiene::finish(modbus485::Exchange &x, Clock::time_point sent, Clock::
     m_lineQuietSince = m_clock.now();
     m_lastByte = x.answer.empty() && x.behind.empty() ? m_lastByte : sent + microseconds(x.roundTripUs);
     m_carried.clear();
-    if (answered && m_echo == Echo::Unknown)
+    if ((answered || x.answeredLate) && m_echo == Echo::Unknown)
         // A read answered without its own bytes first shows an adapter that does not echo; a write answered
         // behind a copy of itself, one that does.
         m_echo = x.echo ? Echo::Yes : x.isRead ? Echo::No : Echo::Unknown;
