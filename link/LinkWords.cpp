@@ -21,7 +21,7 @@ constexpr std::array<Outcome, 12> Outcomes{{
     {MODBUS485_OUTCOME_WRONG_STATION, MODBUS485_COUNTER_WRONG_STATION, "wrong station", "错站",
      "站号不符：应答来自其他站号"},
     {MODBUS485_OUTCOME_EXCEPTION, MODBUS485_COUNTER_EXCEPTIONS, "exception", "异常", "模块拒绝：异常码%2"},
-    {MODBUS485_OUTCOME_LATE, MODBUS485_COUNTER_LATE, "late", "过时", "过时应答：已丢弃"},
+    {MODBUS485_OUTCOME_LATE, MODBUS485_COUNTER_LATE, "late", "过时", "应答可能是上一请求的迟到应答，已舍弃"},
     {MODBUS485_OUTCOME_DEVICE_FAILED, MODBUS485_COUNTER_DEVICE_FAILED, "device failed", "设备失效",
      "串口设备失效：检查连接"},
     {MODBUS485_OUTCOME_DEMOTED, MODBUS485_COUNTER_DEMOTED, nullptr, "暂停", "%1无应答，暂停读取"},

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <cstdint>
 #include <span>
 
@@ -39,4 +41,7 @@ public:
     // Fixes the time allowed for the module's turnaround on an open port until it is closed or opened again;
     // 0 goes back to learning each station's.
     virtual int32_t SetPort_Turnaround(int32_t port, int32_t milliseconds) = 0;
+    // Traces an open port's exchanges to the file `path` from the next one on, until it is closed or opened
+    // again; an empty path stops it. 0, or 1 when refused (by a stand-in that keeps no trace, always).
+    virtual int32_t SetPort_Trace(int32_t /*port*/, const QString & /*path*/) { return 1; }
 };

@@ -25,6 +25,7 @@ enum Entry {
     PortCounters,
     PortLastRead,
     PortTurnaround,
+    PortTrace,
     EntryCount
 };
 } // namespace
@@ -125,4 +126,8 @@ int32_t Modbus485Library::GetPort_LastRead(int32_t port, int32_t station, int32_
 
 int32_t Modbus485Library::SetPort_Turnaround(int32_t port, int32_t milliseconds) {
     return function<decltype(::SetPort_Turnaround)>(PortTurnaround, "SetPort_Turnaround")(port, milliseconds);
+}
+
+int32_t Modbus485Library::SetPort_Trace(int32_t port, const QString &path) {
+    return function<decltype(::SetPort_Trace)>(PortTrace, "SetPort_Trace")(port, path.toUtf8().constData());
 }

@@ -34,6 +34,7 @@ public:
     int32_t GetPort_LastRead(int32_t port, int32_t station, int32_t function, int32_t start, int32_t *values,
                              int32_t count) override;
     int32_t SetPort_Turnaround(int32_t port, int32_t milliseconds) override;
+    int32_t SetPort_Trace(int32_t port, const QString &path) override;
 
 private:
     // The named entry point, loading the library first if need be; raises LinkError when either is missing.

@@ -29,6 +29,30 @@ constexpr int OutcomeCount = static_cast<int>(Outcome::Mismatched) + 1;
 // A table with one entry per outcome, checked for size where it is written.
 template <typename T> using PerOutcome = std::array<T, OutcomeCount>;
 
+// What each outcome is for the port's counts and its trace: the MODBUS485_COUNTER_ it is counted under (-1
+// for none; those of a request sent add up to the requests) and the trace's word for it.
+struct OutcomeFacts {
+    int counter;
+    const char *trace;
+};
+inline constexpr PerOutcome<OutcomeFacts> Outcomes = {{
+    {-1, "none"},
+    {MODBUS485_COUNTER_GOOD, "good"},
+    {MODBUS485_COUNTER_NO_ANSWER, "no answer"},
+    {MODBUS485_COUNTER_GARBLED, "CRC error"},
+    {MODBUS485_COUNTER_WRONG_STATION, "wrong station"},
+    {MODBUS485_COUNTER_EXCEPTIONS, "exception"},
+    {MODBUS485_COUNTER_LATE, "late"},
+    {MODBUS485_COUNTER_DEMOTED, "demoted"},
+    {MODBUS485_COUNTER_DEVICE_FAILED, "device failed"},
+    {-1, "not open"},
+    {MODBUS485_COUNTER_CUT_SHORT, "cut short"},
+    {MODBUS485_COUNTER_MISMATCHED, "mismatched"},
+}};
+inline constexpr const OutcomeFacts &facts(Outcome outcome) {
+    return Outcomes[static_cast<std::size_t>(outcome)];
+}
+
 // One exchange's request and what came back, for the counters, the last-read records and the trace.
 struct Exchange {
     RtuRequest request{};
@@ -38,6 +62,7 @@ struct Exchange {
     std::vector<uint8_t> skipped; // bytes ahead of the answer, skipped
     std::vector<uint8_t> answer;
     std::vector<uint8_t> behind; // found on the heels of the answer, and taken off the line
+    bool answeredLate = false;   // no answer by its deadline, but one came while it was listened for
     bool sent = false;
     Outcome outcome = Outcome::None;
     int64_t roundTripUs = 0;

@@ -2,17 +2,20 @@
 
 #include "Exchange.h"
 #include "Line.h"
+#include "LineCodes.h"
 
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 // What the line of one port is doing between and around exchanges: clearing what is left on it before a
-// request, the pause the protocol (and a module that needs more) wants before the next frame, watching for
-// an answer that comes in late and learning from it how long each station takes to answer, skipping an
-// adapter's echo of the request and bytes a driver left ahead of an answer, and taking an answer off the line
-// without reading past it. The exchange itself, and what its outcome means for the station, is ModbusPort's.
+// request, the pause each station wants before the next frame, watching for an answer that comes in late
+// and learning from it how long each station takes to answer, skipping an adapter's echo of the request and
+// bytes a driver left ahead of an answer, and taking an answer off the line without reading past it. When
+// it cannot tell which request a frame answers, the exchange fails rather than guesses. What the outcome
+// means for the port (its device, its counts) is ModbusPort's.
 class LineHygiene {
 public:
     using Clock = std::chrono::steady_clock;
@@ -20,32 +23,39 @@ public:
     static constexpr auto DefaultTurnaround = std::chrono::milliseconds(40);
     static constexpr auto MaxTurnaround = std::chrono::milliseconds(1000);
     static constexpr auto MaxFrameGap = std::chrono::milliseconds(100);
+    static constexpr auto Demotion = std::chrono::milliseconds(MODBUS485_DEMOTION_MS);
 
     LineHygiene(Line &line, LineClock &clock);
 
     // Starts afresh at an open with these line settings; `fixedTurnaroundMs` > 0 fixes the allowance.
     void reset(int baud, char parity, int fixedTurnaroundMs);
-    // After the device came back: nothing of the old line is on the new one.
+    // After the device came back: nothing learned of the old line (echo, pauses, allowances) holds for the
+    // new one. Stations demoted stay so.
     void restart();
     // Fixes the turnaround allowed on top of the frames' wire time; 0 goes back to learning it.
     void setTurnaround(int milliseconds);
 
-    // Clears the line and waits the pause before `x`'s request; sets the deadline's allowance in `x`. How
-    // long after the request is handed to the line its whole answer may take to come in.
-    Clock::duration prepare(modbus485::Exchange &x);
-    // Takes the answer to `x.request` off the line by `deadline`, and sets `x.outcome` from what came.
-    void receive(modbus485::Exchange &x, Clock::time_point deadline);
-    // After the exchange's traffic: what it teaches about the station, and whether the line is clean.
-    // `sent` is when the request was handed to the line; `window` how long late bytes of it may come.
-    void finish(modbus485::Exchange &x, Clock::time_point sent, Clock::duration window);
-    // After a good answer: when the exchange before failed, the answer can be the old one come in late with
-    // the right one on its heels. True when another frame follows within `window` (taken into `behind`).
-    bool staleAnswer(Clock::duration window, std::vector<uint8_t> &behind);
+    // Whether the adapter hears its own requests, as far as a read has shown it.
+    enum class Echo { Unknown, Yes, No };
+    Echo echo() const { return m_echo; }
 
-    // The pause before a request after the line goes quiet.
-    Clock::duration frameGap() const;
+    // A read of a station that did not answer just before is refused at once, unless what is already on the
+    // line holds that station's late answer: then it is slow, not silent, and the read goes out.
+    bool refuses(modbus485::Exchange &x);
+    // The whole exchange in its order: the line cleared and the pause kept, the request written, the answer
+    // taken off the line by its deadline, then what the exchange teaches. False when the write failed.
+    bool run(modbus485::Exchange &x);
 
 private:
+    // An exchange that got no whole answer: a frame that could be its answer is not taken for a later
+    // request's until it has been seen or `until` has passed.
+    struct LateWindow {
+        bool active = false;
+        modbus485::RtuRequest request{};
+        Clock::time_point sent{};
+        Clock::time_point until{};
+        bool timed = false; // nothing at all came: its answer's time, when it comes, is the station's
+    };
     struct Station {
         std::array<Clock::duration, 16> answerTimes{}; // the last ones seen, newest at `next - 1`
         int samples = 0;
@@ -53,12 +63,11 @@ private:
         int silentProbes = 0;        // in a row, with nothing at all coming back
         bool probeAtCeiling = false; // a late answer of unknown time was seen: the next one waits long
         bool deafSuspect = false;    // its last request, sent soon after its answer, heard nothing
-    };
-    // An exchange whose answer did not come by its deadline, until it comes or can teach nothing more.
-    struct Unanswered {
-        bool active = false;
-        modbus485::RtuRequest request{};
-        Clock::time_point sent{};
+        bool listenedLong = false;   // its first exchange without an answer listened for it up to the ceiling
+        int deafEvidence = 0;        // times it was found deaf since its pause last grew
+        Clock::duration pause{};     // before its request after the line goes quiet
+        Clock::time_point demotedUntil{};   // its reads are refused at once until then
+        Clock::time_point lateAnswerSeen{}; // when a late answer of it was last seen
     };
     // One read's bytes among those looked through: where they end, when they were in, and whether the read
     // had to wait for them (a frame that was already waiting came in at a time nobody saw).
@@ -67,30 +76,54 @@ private:
         Clock::time_point at;
         bool waitedFor;
     };
+    // One exchange's bytes as they come in, and where in them the frame being judged begins.
+    struct Reading {
+        modbus485::Exchange &x;
+        Clock::time_point sent;
+        Clock::time_point deadline;
+        std::vector<uint8_t> raw;
+        std::size_t start = 0;
+        bool echoAhead;            // the request's own bytes may come back first
+        bool searching = false;    // for a frame behind bytes that do not check
+        std::size_t want = 0;      // bytes still awaited
+        std::vector<uint8_t> late; // a frame held for the late answer of an earlier request
+        bool listening = false;    // past its deadline, for the late answer of a station's first silence
+    };
+    enum class Step { Done, Next, Await };
 
+    Station &station(int number) { return m_stations[static_cast<std::size_t>(number)]; }
     Clock::duration allowance(int station) const;
     Clock::duration wire(double characters) const;
+    Clock::duration frameGap(int station) const;
+    Clock::duration prepare(modbus485::Exchange &x);
     void drain(std::vector<uint8_t> &dropped);
-    // Looks for the answer to a request that got none by its deadline among bytes that came since; true
-    // when one was there.
     bool learnFromLateAnswer(const std::vector<uint8_t> &dropped, const std::vector<Arrival> &arrivals);
-    bool lateAnswerIn(const Unanswered &u, const std::vector<uint8_t> &dropped,
-                      const std::vector<Arrival> &arrivals);
-    void finishStation(modbus485::Exchange &x, Clock::time_point sent, Clock::duration window, bool answered);
+    bool lateAnswerIn(const LateWindow &w, const std::vector<uint8_t> &dropped,
+                      const std::vector<Arrival> &arrivals, std::vector<std::size_t> &used);
     void answerTime(int station, Clock::duration time);
-    bool answerFollows(Clock::duration window, std::vector<uint8_t> &behind);
+
+    void receive(Reading &r);
+    Step echoStep(Reading &r);
+    Step frameStep(Reading &r);
+    std::optional<Step> bytesAheadStep(Reading &r);
+    Step awaitStep(Reading &r);
+    Step accept(Reading &r, std::size_t at, std::size_t frameSize, modbus485::RtuAnswer check);
+    void keepLate(Reading &r);
+    bool skippable(Reading &r, std::size_t at);
+    LateWindow *openWindowFor(const modbus485::RtuRequest &request);
+
+    void finish(modbus485::Exchange &x, Clock::time_point sent, Clock::duration window);
+    void finishStation(modbus485::Exchange &x, Clock::time_point sent, Clock::duration window, bool answered);
+    void openWindow(const modbus485::Exchange &x, Clock::time_point sent, Clock::time_point until);
     void markSuspect(Clock::duration window);
 
     Line &m_line;
     LineClock &m_clock;
     double m_characterSeconds = 10.0 / 9600;
     Clock::duration m_fixedTurnaround{}; // zero while it is learned
-    Clock::duration m_extraGap{};        // more than the protocol's pause, learned from a deaf module
-    int m_deafEvidence = 0;              // times a station was found deaf since the pause last grew
-    bool m_echoes = false;
+    Echo m_echo = Echo::Unknown;
     // Set when an exchange ended without a clean answer: bytes of it may still be on their way.
     bool m_lineSuspect = false;
-    bool m_verifyNext = false; // the next answer must not be followed by another
     Clock::time_point m_lineSuspectSince{};
     Clock::duration m_lateWindow{};
     Clock::time_point m_lineQuietSince{}; // end of the last exchange or of the last byte drained
@@ -98,8 +131,8 @@ private:
     Clock::duration m_pauseBefore{};      // how long the line had been quiet when the request went out
     int m_lastStation = 0;                // of the exchange before, and whether it was answered
     bool m_lastAnswered = false;
-    std::array<Unanswered, 4> m_unanswered{};
-    std::size_t m_newestUnanswered = 0;
+    std::array<LateWindow, 8> m_windows{};
+    std::size_t m_newestWindow = 0;
     std::vector<uint8_t> m_carried; // the start of its answer, come in during the exchange after it
-    std::array<Station, 248> m_stations{};
+    std::array<Station, modbus485::MaxStation + 1> m_stations{};
 };

@@ -255,4 +255,9 @@ MODBUS485_API int32_t MODBUS485_CALL SetPort_Turnaround(int32_t port, int32_t mi
     return p && p->setTurnaround(milliseconds) ? 0 : 1;
 }
 
+MODBUS485_API int32_t MODBUS485_CALL SetPort_Trace(int32_t port, const char *path) {
+    ModbusPort *p = path ? findPort(port) : nullptr;
+    return p && p->setTrace(path) ? 0 : 1;
+}
+
 } // extern "C"

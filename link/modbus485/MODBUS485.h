@@ -28,37 +28,65 @@
  * without touching the line.
  *
  * A station that stops answering is demoted: after an exchange without an answer its reads fail at once
- * for MODBUS485_DEMOTION_MS, then the next read goes out as a probe; writes always go out.
+ * for MODBUS485_DEMOTION_MS, then the next read goes out as a probe; writes always go out. A request sent
+ * soon after the station's own answer that gets none does not demote it: a module deaf for a moment after
+ * its answer hears the next. A demoted station's read first takes what is already on the line: when that
+ * holds the station's late answer, the station is slow, not silent, and the read goes out.
  *
  * Real lines. Each exchange waits for the frames' time on the wire plus an allowance for the module's
  * turnaround, learned per station: 1.5 times the longest of its last 16 answer times plus 20 ms, never below
  * 40 ms (where every open starts) nor above 1000 ms. An answer time is seen in each answered exchange, and in
  * an answer that comes in after its deadline and checks whole as the answer to the request that timed out;
- * when such an answer was already waiting unseen, the station's next exchange waits up to 1000 ms. After
- * three probes in a row with nothing back at all the station is at 40 ms again. A late answer is never taken
- * for a later request. MODBUS485_TURNAROUND_MS=N (1-10000) in the environment when a port is opened fixes
- * its allowance; so does SetPort_Turnaround until the next open.
- * An adapter that hears its own request is learned from a read whose answer follows the request's own eight
- * bytes; from then until the next open the echo is skipped in every exchange (a write's answer is then the
- * second copy), and a corrupted echo is a garbled answer. Up to seven bytes ahead of a whole frame that
- * checks (CRC, station, function, length), as a driver turning around can leave, are skipped and counted
- * with the stray frames, once per exchange; a whole frame that checks is never skipped.
- * Between frames the library waits 3.5 characters after the line goes quiet. When a request sent soon after
- * a station's answer gets none while one sent after a longer pause does, twice over, that pause triples (up
- * to 100 ms) and stays for the port until the next open.
+ * when such an answer was already waiting unseen, the station's next exchange waits up to 1000 ms. The first
+ * time after an open that an exchange of a station gets nothing by its deadline, it listens on for the answer
+ * up to 1000 ms after the request: an answer then is learned from and taken off the line, and the exchange
+ * still fails (MODBUS485_OUTCOME_NO_ANSWER) without demoting the station. After three probes in a row with
+ * nothing back at all the station is at 40 ms again. MODBUS485_TURNAROUND_MS=N (1-10000) in the environment
+ * when a port is opened fixes its allowance; so does SetPort_Turnaround until the next open; a fixed
+ * allowance never listens on.
  *
- * Trace: with MODBUS485_TRACE=FILE (or "-" for standard error) when a port is opened, one line per exchange:
+ * When the library cannot tell which request a frame answers, the read fails and the next call asks again:
+ * after a request that went out and got no whole answer (no answer, CRC error, cut short, mismatched, wrong
+ * station, late), a frame from that station with the same function and length is not taken as the answer to a
+ * later read until that late answer has been seen, for at most 1000 ms plus the answer's time on the wire
+ * from when that request was sent (after no answer) or that exchange's allowance (otherwise). A later read in
+ * that time that gets exactly one such frame fails as MODBUS485_OUTCOME_LATE; when a second frame follows
+ * within the allowance, the second is its answer. Exception replies and requests never sent start no such
+ * time. A write whose answer is the same eight bytes as an earlier identical write still unanswered is done:
+ * they are one command.
+ *
+ * Echo: an adapter that hears its own request is learned from a read: a read's own eight bytes coming back
+ * are its echo, whether or not an answer follows (a read's answer never equals its request), and a read
+ * answered without them shows an adapter that does not echo. From then until the next open or re-plug the
+ * echo is skipped in every exchange (a write's answer is then the second copy), and a corrupted echo is a CRC
+ * error. While no read since the open or the re-plug has shown it, a write is preceded by one read of the
+ * same station and item (1 coil, or 1 holding register; refused at once like any read while the station is
+ * demoted): the only request the library sends that its caller did not ask for. If the echo is still unknown
+ * after it, a write whose only answer is its own eight bytes fails (they may be the echo alone). Behind an
+ * echo the answer is waited for as any answer is. Up to seven bytes ahead of a whole frame that checks (CRC,
+ * station, function, length), as a driver turning around can leave, are skipped and counted with the stray
+ * frames, once per exchange; a whole frame that checks is never skipped.
+ *
+ * Between frames the library waits a pause after the line goes quiet, kept per station: 3.5 characters at
+ * every open and re-plug. When a request sent soon after a station's answer gets none while one sent after a
+ * longer pause does, twice over, that station's pause doubles, up to 100 ms.
+ *
+ * A re-plug or a reopen forgets what was learned of the line: echo, pauses and allowances.
+ *
+ * Trace: with MODBUS485_TRACE=FILE (or "-" for standard error) when a port is opened, or the file
+ * SetPort_Trace names for one port, one line per exchange:
  *   2026-12-07 13:02:11.482 port 1 /dev/ttyUSB0 station 1 | request 01 03 00 00 00 08 44 0C |
  *   allowance 40 ms, pause 4 ms | answer - | no answer | 73.92 ms
  * local time to the millisecond, port, device, station, then "dropped" and the bytes cleared from the line
  * before the request if any, the request, "allowance N ms, pause N ms" (the module's turnaround allowed and
  * the pause before the request), "echo" when the adapter's echo was skipped, "skipped" and the bytes skipped
- * ahead of the answer, the answer in hex as it was on the line ("dropped behind" for bytes taken off behind
- * an answer), the outcome in words (good, no answer, CRC error, cut short, mismatched, wrong station,
- * exception N, late, device failed: the MODBUS485_OUTCOME_ codes of a request sent) and the round trip. A
- * line is one write(), appended; a line that cannot go out at once (a terminal stopped with Ctrl-S, a full
- * pipe, a socket whose reader has stopped) is dropped and counted (MODBUS485_COUNTER_TRACE_DROPPED). When
- * the next line would take FILE past 10 MB, FILE is moved to FILE.1, replacing it only when the move
+ * ahead of the answer (an earlier request's late answer among them), the answer in hex as it was on the
+ * line ("dropped behind" for bytes taken off behind an answer, or for the late answer a station's first
+ * silence listened for), the outcome in words (good, no answer, CRC error, cut short, mismatched, wrong
+ * station, exception N, late, device failed: the MODBUS485_OUTCOME_ codes of a request sent) and the round
+ * trip. A line is one write(), appended; a line that cannot go out at once (a terminal stopped with Ctrl-S, a
+ * full pipe, a socket whose reader has stopped) is dropped and counted (MODBUS485_COUNTER_TRACE_DROPPED).
+ * When the next line would take FILE past 10 MB, FILE is moved to FILE.1, replacing it only when the move
  * succeeds, and begun again. "-" is written through descriptor 2 as the program has it: after the program's
  * own messages, never moved or capped, its flags left alone (on Windows only when standard error is a file).
  * A trace that cannot be opened, written or moved stops, keeping what it wrote;
@@ -128,7 +156,7 @@
 #define MODBUS485_COUNTER_RTT_MAX_US 10
 #define MODBUS485_COUNTER_TRACE_DROPPED 11 /* trace lines dropped because writing them would block */
 #define MODBUS485_COUNTER_EXCEPTION_CODE(code) (11 + (code)) /* exception replies with code 1-11 */
-#define MODBUS485_COUNTER_LATE 23          /* answers taken for stale: another frame on their heels */
+#define MODBUS485_COUNTER_LATE 23          /* reads whose only frame may answer an earlier request */
 #define MODBUS485_COUNTER_CUT_SHORT 24     /* fewer bytes than the answer needs by the deadline */
 #define MODBUS485_COUNTER_MISMATCHED 25    /* a frame whose CRC holds but which does not fit the request */
 #define MODBUS485_COUNTER_DEVICE_FAILED 26 /* requests sent that ended with the device failing */
@@ -151,7 +179,7 @@
 #define MODBUS485_OUTCOME_GARBLED 3 /* the right length, but the CRC fails: baud rate or parity */
 #define MODBUS485_OUTCOME_WRONG_STATION 4
 #define MODBUS485_OUTCOME_EXCEPTION 5
-#define MODBUS485_OUTCOME_LATE 6    /* an answer with another frame on its heels: taken for stale */
+#define MODBUS485_OUTCOME_LATE 6    /* its only frame may be an earlier request's late answer */
 #define MODBUS485_OUTCOME_DEMOTED 7 /* refused at once: the station had not answered just before */
 #define MODBUS485_OUTCOME_DEVICE_FAILED 8
 #define MODBUS485_OUTCOME_NOT_OPEN 9
@@ -204,7 +232,9 @@ MODBUS485_API int32_t MODBUS485_CALL GetPort_Device(int32_t port, char *buffer, 
  * ("端口1：/dev/ttyUSB0（用户映射 /home/u/.config/MODBUS485/ports.conf）"), a map file passed over on the
  * way, then, after an open that failed, the reason in one line ("打开失败：设备不存在",
  * "打开失败：没有权限，请运行 sudo usermod -aG GROUP USER，然后注销并重新登录", "打开失败：设备被占用（NAME
- * PID）", "打开失败：被其他程序占用", "打开失败：不是串口设备"); lines end in '\n' except the last. Works for
+ * PID）", "打开失败：被其他程序占用", "打开失败：不是串口设备"); for a port open at odd or even parity on a
+ * pseudo-terminal, which keeps no parity bit (and, left so by a program that ended holding it, refuses the
+ * setting), a last line "伪终端不能保持校验位，已照常打开". Lines end in '\n' except the last. Works for
  * a port never opened. Returns the bytes written without the terminator, or -1 for a bad port number or
  * buffer. */
 MODBUS485_API int32_t MODBUS485_CALL GetPort_Info(int32_t port, char *buffer, int32_t size);
@@ -218,6 +248,12 @@ MODBUS485_API int32_t MODBUS485_CALL GetPort_LastRead(int32_t port, int32_t stat
  * until it is closed or opened again (a scan uses a short one); 0 returns it to learning each station's. 0,
  * or 1 for a bad argument. */
 MODBUS485_API int32_t MODBUS485_CALL SetPort_Turnaround(int32_t port, int32_t milliseconds);
+/* Traces the exchanges of an open port to the file `path` (UTF-8; "-" for standard error) from its next
+ * exchange on, in the trace's lines and with its rules, instead of the trace MODBUS485_TRACE names, until the
+ * port is closed or opened again; an empty path stops it, and the port goes back to MODBUS485_TRACE's. So a
+ * program gives each port, or each run of its own, a trace without changing its environment. 0, or 1 for a
+ * bad port number, a port that is not open, or a file that cannot be opened. */
+MODBUS485_API int32_t MODBUS485_CALL SetPort_Trace(int32_t port, const char *path);
 
 #ifdef __cplusplus
 }

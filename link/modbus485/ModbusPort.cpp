@@ -2,20 +2,15 @@
 
 #include "LineCodes.h"
 
+#include "PortWords.h"
 #include "Trace.h"
 
 #include <algorithm>
 #include <cstdlib>
 
-#ifndef _WIN32
-#include <sys/stat.h>
-#endif
-
 using namespace std::chrono;
 
 namespace {
-constexpr auto Demotion = milliseconds(MODBUS485_DEMOTION_MS);
-
 // MODBUS485_TURNAROUND_MS=N (1-10000) fixes the allowance for the module's turnaround; else 0, learned.
 int turnaroundFromEnvironment() {
     const char *variable = std::getenv("MODBUS485_TURNAROUND_MS");
@@ -30,45 +25,51 @@ int turnaroundFromEnvironment() {
 ModbusPort::ModbusPort(int number)
     : ModbusPort(number, m_serial, m_steadyClock) {}
 
-ModbusPort::ModbusPort(int number, Line &line, LineClock &clock)
+ModbusPort::ModbusPort(int number, Device &device, LineClock &clock)
     : m_number(number)
-    , m_line(line)
+    , m_device(device)
     , m_clock(clock)
-    , m_scripted(&line != &m_serial)
-    , m_hygiene(m_line, m_clock) {}
+    , m_hygiene(m_device, m_clock) {}
 
-SerialLine::OpenResult ModbusPort::openLine(SerialLine::OpenFor purpose) {
-    m_serial.close();
-    return m_scripted ? SerialLine::OpenResult{} : m_serial.open(m_mapping.device, m_baud, m_parity, purpose);
+Device::OpenResult ModbusPort::openLine(Device::OpenFor purpose) {
+    m_device.close();
+    return m_device.open(m_mapping.device, m_baud, m_parity, purpose);
 }
 
 int ModbusPort::open(int baud, char parity, bool protocolAddressing) {
     std::lock_guard lock(m_mutex);
-    m_serial.close();
-    m_open = false;
-    m_mapping = modbus485::resolvePort(m_number);
+    m_device.close();
+    {
+        std::lock_guard state(m_stateMutex);
+        m_open = false;
+        m_trace.reset();
+        m_mapping = modbus485::resolvePort(m_number);
+        m_counters.reset();
+    }
     m_baud = baud;
     m_parity = parity;
-    m_counters.reset();
-    m_openResult = openLine();
-    if (m_openResult.error != SerialLine::OpenError::None)
+    const Device::OpenResult opened = openLine();
+    std::lock_guard state(m_stateMutex);
+    m_openResult = opened;
+    if (m_openResult.error != Device::OpenError::None)
         return MODBUS485_OPEN_DEVICE_ERROR;
     m_open = true;
     m_hygiene.reset(baud, parity, turnaroundFromEnvironment());
     m_protocolAddressing = protocolAddressing;
     m_deviceFailed = false;
-    std::fill(std::begin(m_demotedUntil), std::end(m_demotedUntil), Clock::time_point{});
     return MODBUS485_OPEN_OK;
 }
 
 void ModbusPort::close() {
     std::lock_guard lock(m_mutex);
-    m_serial.close();
+    m_device.close();
+    std::lock_guard state(m_stateMutex);
     m_open = false;
+    m_trace.reset();
 }
 
 bool ModbusPort::protocolAddressing() {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard state(m_stateMutex);
     return m_protocolAddressing;
 }
 
@@ -80,7 +81,7 @@ int ModbusPort::status() {
 }
 
 bool ModbusPort::deviceFailedLocked() {
-    if (!m_deviceFailed && m_line.hungUp())
+    if (!m_deviceFailed && m_device.hungUp())
         failDevice();
     return m_deviceFailed && !reopenLocked();
 }
@@ -88,18 +89,15 @@ bool ModbusPort::deviceFailedLocked() {
 void ModbusPort::failDevice() {
     // Let go of it at once: a USB adapter plugged back in gets its old name only once nothing holds that.
     m_deviceFailed = true;
-    m_serial.close();
+    m_device.close();
 }
 
 bool ModbusPort::reopenLocked() {
     // An adapter plugged back in comes back under the same path; until then the path is gone or refuses.
-#ifndef _WIN32
-    struct stat st {};
-    if (!m_scripted && ::stat(m_mapping.device.c_str(), &st) != 0)
+    if (!m_device.present(m_mapping.device))
         return false;
-#endif
     // Who holds a busy device matters only to an operator's open: a re-plug retry does not look.
-    if (openLine(SerialLine::OpenFor::Replug).error != SerialLine::OpenError::None)
+    if (openLine(Device::OpenFor::Replug).error != Device::OpenError::None)
         return false;
     m_deviceFailed = false;
     m_hygiene.restart();
@@ -107,40 +105,9 @@ bool ModbusPort::reopenLocked() {
 }
 
 std::string ModbusPort::info() {
-    std::lock_guard lock(m_mutex);
-    const modbus485::PortMapping mapping = m_open ? m_mapping : modbus485::resolvePort(m_number);
-    // By MODBUS485_SOURCE_ code, then by MapFileState; the variable's name ends in the port's number, a map's
-    // word is followed by its file.
-    static const char *const sources[] = {"默认", "环境变量 MODBUS485_PORT", "用户映射 ", "系统映射 "};
-    static const char *const passedOver[] = {"",
-                                             "",
-                                             " 过长，只读了前 64 KiB",
-                                             " 不是普通文件，已忽略",
-                                             " 无法读取，已忽略",
-                                             " 不是文本文件，已忽略"};
-    std::string text =
-        "端口" + std::to_string(m_number) + "：" + mapping.device + "（" + sources[mapping.source] +
-        (mapping.source == MODBUS485_SOURCE_VARIABLE ? std::to_string(m_number) : mapping.file) + "）";
-    if (!mapping.passedOver.empty())
-        text += "\n映射文件 " + mapping.passedOver + passedOver[static_cast<int>(mapping.passedOverState)];
-    // The reason belongs to the device that failed; after a change of map it would mislead.
-    if (m_open || m_openResult.error == SerialLine::OpenError::None || mapping.device != m_mapping.device)
-        return text;
-    text += "\n打开失败：";
-    switch (m_openResult.error) {
-    case SerialLine::OpenError::Missing:
-        return text + "设备不存在";
-    case SerialLine::OpenError::Permission:
-        return text + "没有权限，请运行 sudo usermod -aG " + m_openResult.group + " " + m_openResult.user +
-               "，然后注销并重新登录";
-    case SerialLine::OpenError::Busy:
-        return text +
-               (m_openResult.holder.empty() ? "被其他程序占用" : "设备被占用（" + m_openResult.holder + "）");
-    case SerialLine::OpenError::NotSerial:
-        return text + "不是串口设备";
-    default:
-        return text + "无法设置串口";
-    }
+    std::lock_guard state(m_stateMutex);
+    return modbus485::portInfo(m_number, m_open ? m_mapping : modbus485::resolvePort(m_number), m_open,
+                               m_openResult, m_mapping.device);
 }
 
 bool ModbusPort::setTurnaround(int milliseconds) {
@@ -151,16 +118,32 @@ bool ModbusPort::setTurnaround(int milliseconds) {
     return true;
 }
 
-int ModbusPort::counters(int32_t *values, int count) {
+bool ModbusPort::setTrace(const std::string &path) {
     std::lock_guard lock(m_mutex);
+    if (!m_open)
+        return false;
+    auto own = path.empty() ? nullptr : std::make_unique<Trace>();
+    if (own && !own->start(path))
+        return false;
+    std::lock_guard state(m_stateMutex);
+    m_trace = std::move(own);
+    return true;
+}
+
+Trace &ModbusPort::trace() {
+    return m_trace ? *m_trace : Trace::instance();
+}
+
+int ModbusPort::counters(int32_t *values, int count) {
+    std::lock_guard state(m_stateMutex);
     const int filled = m_counters.fill(values, count);
     if (filled > MODBUS485_COUNTER_TRACE_STOPPED)
-        values[MODBUS485_COUNTER_TRACE_STOPPED] = Trace::instance().stopReason();
+        values[MODBUS485_COUNTER_TRACE_STOPPED] = trace().stopReason();
     return filled;
 }
 
 int ModbusPort::lastRead(int station, int function, int address, int32_t *values, int count) {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard state(m_stateMutex);
     const int filled = m_counters.lastRead(station, function, address, m_clock.now(), values, count);
     // After a close or a failed open, whatever the read's last exchange was, the read now finds the port
     // shut.
@@ -174,13 +157,18 @@ int ModbusPort::lastRead(int station, int function, int address, int32_t *values
 ModbusPort::Outcome ModbusPort::exchange(Exchange &x) {
     std::lock_guard lock(m_mutex);
     x.outcome = exchangeLocked(x);
+    record(x);
+    return x.outcome;
+}
+
+void ModbusPort::record(const Exchange &x) {
+    std::lock_guard state(m_stateMutex);
     m_counters.count(x);
     if (x.isRead)
         m_counters.remember(x, m_clock.now());
-    if (x.sent && Trace::instance().enabled() &&
-        !Trace::instance().write(traceLine(system_clock::now(), m_number, m_mapping.device, x)))
+    if (x.sent && trace().enabled() &&
+        !trace().write(traceLine(system_clock::now(), m_number, m_mapping.device, x)))
         ++m_counters[MODBUS485_COUNTER_TRACE_DROPPED];
-    return x.outcome;
 }
 
 ModbusPort::Outcome ModbusPort::exchangeLocked(Exchange &x) {
@@ -188,42 +176,48 @@ ModbusPort::Outcome ModbusPort::exchangeLocked(Exchange &x) {
         return Outcome::NotOpen;
     if (m_deviceFailed && !reopenLocked())
         return Outcome::DeviceFailed;
-    Clock::time_point &demotedUntil = m_demotedUntil[x.request[0]];
-    if (x.isRead && m_clock.now() < demotedUntil)
-        return Outcome::Demoted;
+    if (!x.isRead && m_hygiene.echo() == LineHygiene::Echo::Unknown) {
+        // Until a read has shown whether the adapter echoes, a write's answer cannot be told from its echo:
+        // one read of the same station and item first shows it, whether or not the module answers.
+        Exchange probe;
+        probe.request = modbus485::rtuRequest(
+            x.request[0],
+            x.request[1] == modbus485::WriteCoil ? modbus485::ReadCoils : modbus485::ReadHoldingRegisters,
+            x.request[2] << 8 | x.request[3], 1);
+        probe.isRead = true;
+        probe.outcome = sendLocked(probe);
+        if (probe.sent)
+            record(probe);
+        if (probe.outcome == Outcome::DeviceFailed)
+            return Outcome::DeviceFailed;
+    }
+    return sendLocked(x);
+}
 
-    const auto limit = m_hygiene.prepare(x);
-    ++m_counters[MODBUS485_COUNTER_REQUESTS];
-    x.sent = true;
-    if (!m_line.write(x.request.data(), x.request.size())) {
+ModbusPort::Outcome ModbusPort::sendLocked(Exchange &x) {
+    if (m_hygiene.refuses(x))
+        return Outcome::Demoted;
+    {
+        std::lock_guard state(m_stateMutex);
+        ++m_counters[MODBUS485_COUNTER_REQUESTS];
+    }
+    if (!m_hygiene.run(x) || x.outcome == Outcome::DeviceFailed) {
         failDevice();
         return Outcome::DeviceFailed;
     }
-    const auto sent = m_clock.now();
-    m_hygiene.receive(x, sent + limit);
-    x.roundTripUs = duration_cast<microseconds>(m_clock.now() - sent).count();
-    if (x.outcome == Outcome::Good && m_hygiene.staleAnswer(limit, x.behind))
-        x.outcome = Outcome::Late;
-    m_hygiene.finish(x, sent, limit);
     switch (x.outcome) {
     case Outcome::Good:
     case Outcome::Late:
-    case Outcome::Exception: // it answered, with a refusal
-        demotedUntil = {};
+    case Outcome::Exception:
         return x.outcome;
-    case Outcome::DeviceFailed:
-        failDevice();
-        return Outcome::DeviceFailed;
     default:
         break;
     }
-    if (m_line.hungUp()) {
+    if (m_device.hungUp()) {
         failDevice();
         return Outcome::DeviceFailed;
     }
-    if (x.outcome == Outcome::NoAnswer)
-        demotedUntil = m_clock.now() + Demotion;
-    return x.outcome; // garbled, cut short, mismatched or another station's: something answered
+    return x.outcome; // no answer, garbled, cut short, mismatched or another station's
 }
 
 ModbusPort::Outcome ModbusPort::readBits(int station, bool coils, int address, int count, uint8_t *bits) {

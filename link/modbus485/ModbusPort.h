@@ -8,23 +8,27 @@
 #include "PortMap.h"
 #include "RtuFrame.h"
 #include "SerialLine.h"
+#include "Trace.h"
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
-// One serial port of MODBUS485: opening its device and taking it back after a re-plug, the exchange and its
-// deadline, and the stations it has demoted for not answering. What the line does around an exchange is
-// LineHygiene's, what the port has counted PortCounters'. Addresses here are protocol addresses; every
-// exchange is serialised by the port's own mutex.
+// One serial port of MODBUS485: opening its device and taking it back after a re-plug, and its exchanges.
+// What the line does around an exchange (its deadline, echo, pauses and late answers, the stations demoted
+// for not answering) is LineHygiene's, what the port has counted PortCounters'. Addresses here are protocol
+// addresses. Every exchange, open and close is serialised by the port's own mutex; what the port counted and
+// knows of its device is behind a second one, held only for moments, so that it can be read while an
+// exchange is under way.
 class ModbusPort {
 public:
     using Outcome = modbus485::Outcome;
 
     explicit ModbusPort(int number);
-    // A port whose exchanges run over `line` and `clock` instead of a device: opening it opens nothing.
-    ModbusPort(int number, Line &line, LineClock &clock);
+    // A port whose exchanges run over `device` and `clock` instead of its serial device.
+    ModbusPort(int number, Device &device, LineClock &clock);
     ~ModbusPort() { close(); }
     ModbusPort(const ModbusPort &) = delete;
     ModbusPort &operator=(const ModbusPort &) = delete;
@@ -53,6 +57,10 @@ public:
     // Turnaround allowed on top of the frames' wire time until the next open; 0 for the default. False when
     // the port is not open.
     bool setTurnaround(int milliseconds);
+    // Traces the port's exchanges to `path` (UTF-8) from the next one on, until it is closed or opened
+    // again; an empty path goes back to the process's trace. False when the port is not open or the file
+    // cannot be opened.
+    bool setTrace(const std::string &path);
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -60,26 +68,32 @@ private:
 
     Outcome exchange(Exchange &x);
     Outcome exchangeLocked(Exchange &x);
+    // One request and its answer on a line that is open.
+    Outcome sendLocked(Exchange &x);
+    // Counts a finished exchange, keeps a read's outcome and traces it.
+    void record(const Exchange &x);
+    Trace &trace();
     bool deviceFailedLocked();
     void failDevice();
     bool reopenLocked();
-    SerialLine::OpenResult openLine(SerialLine::OpenFor purpose = SerialLine::OpenFor::Operator);
+    Device::OpenResult openLine(Device::OpenFor purpose = Device::OpenFor::Operator);
 
     const int m_number;
     SerialLine m_serial;
     SteadyClock m_steadyClock;
-    Line &m_line;
+    Device &m_device;
     LineClock &m_clock;
-    const bool m_scripted;
     LineHygiene m_hygiene;
-    PortCounters m_counters;
     std::mutex m_mutex;
+    std::mutex
+        m_stateMutex; // members from here to m_protocolAddressing: written holding both, read holding either
+    PortCounters m_counters;
+    std::unique_ptr<Trace> m_trace;   // the port's own, else the process's
     bool m_open = false;              // opened by the operator and not closed since
     modbus485::PortMapping m_mapping; // as resolved at the operator's last open
-    SerialLine::OpenResult m_openResult;
+    Device::OpenResult m_openResult;
+    bool m_protocolAddressing = false;
     int m_baud = 9600;
     char m_parity = 'N';
-    bool m_protocolAddressing = false;
     bool m_deviceFailed = false;
-    Clock::time_point m_demotedUntil[248]{}; // by station: its reads fail at once until then
 };

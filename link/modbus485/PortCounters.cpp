@@ -15,21 +15,6 @@ uint32_t readKey(int station, int function, int address) {
 int32_t clamp32(int64_t value) {
     return static_cast<int32_t>(std::min<int64_t>(value, INT32_MAX));
 }
-
-// The counter each outcome is counted under, -1 for none. Every request sent ends in one of them, so those
-// of a request sent add up to the requests.
-constexpr modbus485::PerOutcome<int> CounterOf = {-1,
-                                                  MODBUS485_COUNTER_GOOD,
-                                                  MODBUS485_COUNTER_NO_ANSWER,
-                                                  MODBUS485_COUNTER_GARBLED,
-                                                  MODBUS485_COUNTER_WRONG_STATION,
-                                                  MODBUS485_COUNTER_EXCEPTIONS,
-                                                  MODBUS485_COUNTER_LATE,
-                                                  MODBUS485_COUNTER_DEMOTED,
-                                                  MODBUS485_COUNTER_DEVICE_FAILED,
-                                                  -1,
-                                                  MODBUS485_COUNTER_CUT_SHORT,
-                                                  MODBUS485_COUNTER_MISMATCHED};
 } // namespace
 
 void PortCounters::reset() {
@@ -41,7 +26,7 @@ void PortCounters::reset() {
 void PortCounters::count(const modbus485::Exchange &x) {
     // A device found failed before anything was sent is no request's end; a read refused at once is counted
     // on its own.
-    if (const int counter = CounterOf[static_cast<std::size_t>(x.outcome)];
+    if (const int counter = modbus485::facts(x.outcome).counter;
         counter >= 0 && (x.sent || x.outcome == Outcome::Demoted))
         ++(*this)[counter];
     if (x.outcome == Outcome::Exception && x.answer[2] >= 1 && x.answer[2] <= 11)

@@ -12,32 +12,22 @@ typedef struct _modbus modbus_t;
 // The serial device under one port: opened and held for this process alone, set to the port's line, then
 // written and read with deadlines. All that MODBUS485 does on a line that differs between platforms is here;
 // ModbusPort's exchanges are built on it.
-class SerialLine : public Line {
+class SerialLine : public Device {
 public:
     using Clock = std::chrono::steady_clock;
-
-    enum class OpenError { None, Missing, Permission, Busy, NotSerial, Failed };
-    struct OpenResult {
-        OpenError error = OpenError::None;
-        std::string holder; // Busy: "NAME PID" of the process that has the device, when it can be seen
-                            // (operator's open only)
-        std::string group; // Permission: the device's group and this process's user, for the fix (operator's)
-        std::string user;
-    };
 
     SerialLine() = default;
     ~SerialLine() override { close(); }
     SerialLine(const SerialLine &) = delete;
     SerialLine &operator=(const SerialLine &) = delete;
 
-    // The operator is told who holds a busy device and the group of one not theirs; a retry after a re-plug,
-    // which comes on every poll until it works, only whether it opened.
-    enum class OpenFor { Operator, Replug };
-
     // Opens `device` without blocking, takes it for this process alone before touching its settings, then
     // sets `baud`, parity 'N'/'O'/'E', 8 data bits and 1 stop bit, and discards anything pending.
-    OpenResult open(const std::string &device, int baud, char parity, OpenFor purpose = OpenFor::Operator);
-    void close();
+    OpenResult open(const std::string &device, int baud, char parity,
+                    OpenFor purpose = OpenFor::Operator) override;
+    void close() override;
+    // On Windows always: a COM port that has gone refuses the open.
+    bool present(const std::string &device) const override;
 
     // Sends the whole frame; false when the device failed.
     bool write(const uint8_t *data, std::size_t size) override;

@@ -144,6 +144,10 @@ int SerialLine::read(uint8_t *buffer, std::size_t size, Clock::time_point until)
     }
 }
 
+bool SerialLine::present(const std::string &) const {
+    return true;
+}
+
 bool SerialLine::hungUp() const {
     // A port whose device has gone no longer answers for its state.
     DWORD errors = 0;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <string>
 
 #include <fcntl.h>
 
@@ -28,6 +29,22 @@
 #include <unistd.h>
 #endif
 
+#ifdef _WIN32
+namespace {
+std::wstring widened(const std::string &utf8) {
+    const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(std::max(size, 0)), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), size);
+    return wide;
+}
+} // namespace
+#endif
+
+Trace::~Trace() {
+    std::lock_guard lock(m_mutex);
+    closeLocked();
+}
+
 Trace &Trace::instance() {
     static auto *trace = new Trace; // lives as long as the process, like the ports that write to it
     return *trace;
@@ -41,9 +58,20 @@ void Trace::configure() {
         return;
     closeLocked();
     m_path = path;
+    m_utf8 = false;
     m_stopReason = 0;
     if (!m_path.empty())
         openLocked();
+}
+
+bool Trace::start(const std::string &path) {
+    std::lock_guard lock(m_mutex);
+    closeLocked();
+    m_path = path;
+    m_utf8 = true;
+    m_stopReason = 0;
+    openLocked();
+    return m_fd >= 0;
 }
 
 void Trace::openLocked() {
@@ -67,7 +95,8 @@ void Trace::openLocked() {
             (m_fd = _open_osfhandle(reinterpret_cast<intptr_t>(own), _O_WRONLY | _O_APPEND | _O_BINARY)) < 0)
             CloseHandle(own);
     } else {
-        m_fd = _open(m_path.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY, 0644);
+        const int flags = _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY;
+        m_fd = m_utf8 ? _wopen(widened(m_path).c_str(), flags, 0644) : _open(m_path.c_str(), flags, 0644);
         m_rotates =
             m_fd >= 0 && GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(m_fd))) == FILE_TYPE_DISK;
         m_size = m_rotates ? _lseeki64(m_fd, 0, SEEK_END) : 0;
@@ -138,7 +167,9 @@ bool Trace::moveAsideLocked() {
     closeLocked();
     const std::string aside = m_path + ".1";
 #ifdef _WIN32
-    const bool moved = MoveFileExA(m_path.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    const bool moved =
+        m_utf8 ? MoveFileExW(widened(m_path).c_str(), widened(aside).c_str(), MOVEFILE_REPLACE_EXISTING) != 0
+               : MoveFileExA(m_path.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 #else
     const bool moved = std::rename(m_path.c_str(), aside.c_str()) == 0;
 #endif
@@ -250,11 +281,8 @@ std::string traceLine(std::chrono::system_clock::time_point when, int port, cons
     bytes("answer", x.answer.data(), x.answer.size());
     if (!x.behind.empty())
         bytes("dropped behind", x.behind.data(), x.behind.size());
-    static constexpr modbus485::PerOutcome<const char *> words = {
-        "none", "good",    "no answer",     "CRC error", "wrong station", "exception",
-        "late", "demoted", "device failed", "not open",  "cut short",     "mismatched"};
     line += " | ";
-    line += words[static_cast<std::size_t>(x.outcome)];
+    line += modbus485::facts(x.outcome).trace;
     if (x.outcome == modbus485::Outcome::Exception) {
         line += ' ';
         line += std::to_string(x.answer[2]);

@@ -5,7 +5,8 @@
 #include <mutex>
 #include <string>
 
-// The exchange trace that MODBUS485_TRACE=FILE (or "-" for standard error) asks for, shared by all ports.
+// An exchange trace: the one MODBUS485_TRACE=FILE (or "-" for standard error) asks for, shared by all ports,
+// or one port's own that SetPort_Trace names.
 // Each line goes out in one write() and is on its way at once; a line that cannot go out at once is dropped
 // rather than hold up an exchange. A file is moved to FILE.1 once the next line would take it past MaxBytes;
 // when that move fails, or the trace cannot be opened or written, the trace stops and says why. Standard
@@ -14,11 +15,19 @@ class Trace {
 public:
     static constexpr int64_t MaxBytes = 10 * 1024 * 1024;
 
+    Trace() = default;
+    ~Trace();
+    Trace(const Trace &) = delete;
+    Trace &operator=(const Trace &) = delete;
+
+    // The process's trace, shared by the ports that have none of their own.
     static Trace &instance();
 
     // Follows MODBUS485_TRACE as it is now: starts, moves or stops the trace. A trace that stopped is tried
     // again once here.
     void configure();
+    // Starts this trace on `path`, in UTF-8 (or "-" for standard error); false when it cannot be opened.
+    bool start(const std::string &path);
     bool enabled() const { return m_enabled; }
     // Appends one line (with its newline); false when it was dropped because writing it would block.
     bool write(const std::string &line);
@@ -32,7 +41,6 @@ private:
         Socket,        // descriptor 2 is a socket: sent to without waiting
     };
 
-    Trace() = default;
     void openLocked();
     void closeLocked();
     void stopLocked(int reason);
@@ -43,7 +51,8 @@ private:
     std::mutex m_mutex;
     std::atomic<bool> m_enabled{false};
     std::atomic<int> m_stopReason{0};
-    std::string m_path; // as the variable gave it
+    std::string m_path;  // as the variable gave it, or in UTF-8
+    bool m_utf8 = false; // the path is UTF-8 whatever the system's code page
     Target m_target = Target::File;
     int m_fd = -1;
     bool m_ownsFd = false;       // descriptor 2 is the program's, never closed here

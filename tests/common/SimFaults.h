@@ -23,10 +23,10 @@ struct SimFault {
 inline constexpr SimFault SimFaults[] = {
     {"silent 1", " silent", true, false, MODBUS485_COUNTER_NO_ANSWER, true, MODBUS485_OUTCOME_NO_ANSWER, 0,
      " | no answer | "},
-    // Always late: its answer, found waiting at the next read, teaches; that read may take up to the longest
-    // allowance, and the reads after it are good.
+    // Always late: the station's first exchange without an answer listens for it, takes it off the line
+    // behind and learns from it, and the reads after it are good.
     {"late 300", " late", true, true, MODBUS485_COUNTER_STRAY, false, MODBUS485_OUTCOME_NO_ANSWER, 0,
-     " | allowance 1000 ms"},
+     " | dropped behind "},
     // Each gap well inside a read's wait, the whole answer far past the exchange's one deadline.
     {"slow 15 1", " slow", false, false, MODBUS485_COUNTER_CUT_SHORT, false, MODBUS485_OUTCOME_CUT_SHORT, 0,
      " | cut short | "},

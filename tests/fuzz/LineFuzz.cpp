@@ -1,11 +1,11 @@
 // Fuzz entry point for the exchanges on a scripted line: arbitrary bytes, split and timed arbitrarily, come
-// back for each kind of request. Never a read past a buffer, never a good outcome without a frame that checks
-// among the bytes the line carried, never a value that frame does not carry, and every call ends within a
-// bounded time of the scripted clock.
+// back for each kind of request, answers and echoes split anywhere. Never a read past a buffer, never a good
+// outcome without a frame that checks among the bytes the line carried, never a value that frame does not
+// carry, and every call ends within a bounded time of the scripted clock.
 //
 // The input is a line setting, then exchanges: kind, quantity, address, a pause before it, and what comes
 // back as chunks that each arrive a given time after the request: raw bytes, the request's own bytes, or a
-// well-formed answer to it whose values are taken from the input.
+// well-formed answer to it whose values are taken from the input, either of the last two maybe cut in two.
 #include "Crc16.h"
 #include "ModbusPort.h"
 #include "ScriptedLine.h"
@@ -117,6 +117,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             else if (!(shape & 0x40))
                 for (bytes.clear(); bytes.size() < (shape & 0x3Fu);)
                     bytes.push_back(in.next());
+            if ((shape & 0xC0) && (shape & 0x20) && !bytes.empty()) {
+                // An answer or an echo split where an adapter's latency timer cuts it, the rest later.
+                const auto cut = bytes.begin() + in.next() % static_cast<std::ptrdiff_t>(bytes.size());
+                answers.emplace_back(after + milliseconds(in.next() % 32),
+                                     std::vector<uint8_t>(cut, bytes.end()));
+                bytes.erase(cut, bytes.end());
+            }
             answers.emplace_back(after, bytes);
         }
         const auto before = line.now();

@@ -217,3 +217,38 @@ TEST_F(CountersAndTrace, EachTraceTargetKeepsItsLinesAndNeverHoldsAnExchange) {
     ::close(reader);
     ::close(savedStderr);
 }
+
+TEST_F(CountersAndTrace, APortsOwnTraceTakesItsExchangesFromTheNextOn) {
+    const QString environment = m_dir.filePath("environment.log"), first = m_dir.filePath("跟踪 一.log"),
+                  second = m_dir.filePath("second.log");
+    qputenv("MODBUS485_TRACE", environment.toLocal8Bit());
+    startSim({"-c", "register 1 101"});
+    // After each call, one read: the trace lines in MODBUS485_TRACE's file and in the port's two own files.
+    const struct {
+        int32_t port;
+        QString path;
+        int32_t result;
+        int inEnvironment, inFirst, inSecond;
+    } steps[] = {
+        {Port, first, 0, 0, 1, 0},
+        {Port, second, 0, 0, 1, 1},
+        {Port, "", 0, 1, 1, 1},
+        {0, first, 1, 2, 1, 1},
+        {2, first, 1, 3, 1, 1}, // not open
+        {Port, m_dir.filePath("none/trace.log"), 1, 4, 1, 1},
+        {Port, second, 0, 4, 1, 2},
+    };
+    for (const auto &step : steps) {
+        SCOPED_TRACE(step.path.toStdString() + " on port " + std::to_string(step.port));
+        EXPECT_EQ(SetPort_Trace(step.port, step.path.toUtf8().constData()), step.result);
+        EXPECT_EQ(Get_4X_UnD1(Port, Station, 1), 101);
+        EXPECT_EQ(lines(environment).size(), step.inEnvironment);
+        EXPECT_EQ(lines(first).size(), step.inFirst);
+        EXPECT_EQ(lines(second).size(), step.inSecond);
+    }
+    // An open starts the port again without a trace of its own.
+    ASSERT_EQ(OpenPort_Modbus(Port, 1, 0), MODBUS485_OPEN_OK);
+    EXPECT_EQ(Get_4X_UnD1(Port, Station, 1), 101);
+    EXPECT_EQ(lines(environment).size(), 5);
+    EXPECT_EQ(lines(second).size(), 2);
+}

@@ -107,6 +107,7 @@ TEST_F(Faults, EachFaultFailsOneExchangeCleanly) {
         for (const Exchange &x : exchanges()) {
             SCOPED_TRACE(std::string(fault.command) + " / " + x.name);
             ASSERT_EQ(OpenPort_Modbus(Port, 1, 0), MODBUS485_OPEN_OK); // what the port learned is forgotten
+            readFirst();
             sim().command(fault.command);
             EXPECT_FALSE(goodOrFailed(x));
             // Exactly one request went out: no hidden retries. Settled: the whole answer is on the line.

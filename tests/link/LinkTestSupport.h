@@ -61,6 +61,12 @@ protected:
         m_sim.reset();
     }
     SimProcess &sim() { return *m_sim; }
+    // Until a read has shown whether the adapter echoes, a write is preceded by one read: a test that
+    // asserts a write's own traffic reads first, and leaves that read out of the log.
+    void readFirst() {
+        EXPECT_NE(Get_1X_Bit1(Port, Station, 1), MODBUS485_FAILED);
+        m_sim->takeLog();
+    }
 
     std::unique_ptr<SimProcess> m_sim;
 };

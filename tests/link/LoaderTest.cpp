@@ -26,6 +26,7 @@ TEST(Loader, EveryOperationReachesTheModuleInOrder) {
     EXPECT_EQ(link.GetPort_Status(P), MODBUS485_STATUS_NOT_OPEN);
     EXPECT_EQ(link.OpenPort_Modbus(P, 1, 0), MODBUS485_OPEN_OK);
     EXPECT_EQ(link.GetPort_Status(P), MODBUS485_STATUS_OK);
+    EXPECT_EQ(link.SetPort_Trace(P, QString()), 0);
     EXPECT_EQ(link.Set_0X_Bit1(P, S, ModuleMap::outputCoil(4)), 0);
     EXPECT_EQ(link.Rst_0X_Bit1(P, S, ModuleMap::outputCoil(2)), 0);
     std::array<int32_t, 2> bits{};
@@ -43,10 +44,10 @@ TEST(Loader, EveryOperationReachesTheModuleInOrder) {
     EXPECT_EQ(link.Get_4X_D1(P, S, ModuleMap::ParityRegister), -1);
     EXPECT_EQ(link.ClosePort_Modbus(P), 0);
     EXPECT_EQ(link.GetPort_Status(P), MODBUS485_STATUS_NOT_OPEN);
-    EXPECT_EQ(sim->takeLog(),
-              (QStringList{"write-coil 4 1", "write-coil 2 0", "read-coils 1 16", "read-inputs 1 16",
-                           "read-input-registers 1 8", "write-register 5 500", "read-holding-registers 1 8",
-                           "read-holding-registers 9 1", "read-holding-registers 256 1"}));
+    EXPECT_EQ(sim->takeLog(), (QStringList{"read-coils 4 1", "write-coil 4 1", "write-coil 2 0",
+                                           "read-coils 1 16", "read-inputs 1 16", "read-input-registers 1 8",
+                                           "write-register 5 500", "read-holding-registers 1 8",
+                                           "read-holding-registers 9 1", "read-holding-registers 256 1"}));
 }
 
 TEST(LoaderMissing, LibraryMissingRaisesLinkErrorUntilItAppears) {
@@ -78,5 +79,6 @@ TEST(LoaderMissing, EntryPointMissingRaisesLinkErrorEachTime) {
     EXPECT_THROW(link.GetPort_Counters(1, values, MODBUS485_COUNTERS), LinkError);
     EXPECT_THROW(link.GetPort_LastRead(1, 1, 2, 1, values, MODBUS485_LASTREAD_VALUES), LinkError);
     EXPECT_THROW(link.SetPort_Turnaround(1, 20), LinkError);
+    EXPECT_THROW(link.SetPort_Trace(1, QStringLiteral("trace.log")), LinkError);
     EXPECT_EQ(link.GetPort_Status(4), 704);
 }

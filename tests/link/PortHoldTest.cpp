@@ -102,3 +102,19 @@ TEST_F(PortHold, DeviceBackUnderItsPathIsTakenBackWithItsCounts) {
     EXPECT_EQ(counters()[MODBUS485_COUNTER_GOOD], 2);
     EXPECT_FALSE(sim().takeLog().join('\n').contains("wrong-line"));
 }
+
+TEST_F(PortHold, PseudoTerminalLeftByAProgramEndedAtParityOpensAndSaysSo) {
+    startSim({"--parity", "even", "-c", "inputs 11"}, 1, 2);
+    ClosePort_Modbus(Port);
+    // The other program ends through _Exit with the port open at even parity, as a crash would.
+    QProcess second;
+    second.start(QCoreApplication::applicationDirPath() + "/modbus485_second_opener", {"1", "2"});
+    ASSERT_TRUE(second.waitForFinished(30000));
+    ASSERT_EQ(OpenPort_Modbus(Port, 1, 2), MODBUS485_OPEN_OK);
+    char info[512];
+    GetPort_Info(Port, info, sizeof info);
+    EXPECT_TRUE(QString::fromUtf8(info).endsWith("\n伪终端不能保持校验位，已照常打开")) << info;
+    int32_t inputs[2];
+    EXPECT_EQ(Get_1X_B16(Port, Station, 1, inputs), 3);
+    EXPECT_FALSE(sim().takeLog().join('\n').contains("wrong-line"));
+}

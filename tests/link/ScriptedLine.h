@@ -11,7 +11,8 @@
 
 // A line and its clock for ModbusPort, without a device or real time: bytes come in at scripted times, and a
 // read that waits for them moves the clock to their arrival, or to its deadline when none come by then.
-class ScriptedLine : public Line, public LineClock {
+// Opening it opens nothing.
+class ScriptedLine : public Device, public LineClock {
 public:
     using Clock = std::chrono::steady_clock;
 
@@ -30,6 +31,8 @@ public:
         m_chunks.insert(later, Chunk{at, std::move(bytes)});
     }
     void advance(Clock::duration by) { m_now += by; }
+    // The next read fails as a device pulled out does; the port opens it again on its next call.
+    void failOnce() { m_failNext = true; }
     bool quiet() const { return m_chunks.empty(); }
 
     Clock::time_point now() const override { return m_now; }
@@ -40,6 +43,11 @@ public:
         return true;
     }
     int read(uint8_t *buffer, std::size_t size, Clock::time_point until) override {
+        if (m_failNext) {
+            m_failNext = false;
+            m_chunks.clear();
+            return -1;
+        }
         if (m_chunks.empty() || m_chunks.front().at > until) {
             m_now = std::max(m_now, until);
             return 0;
@@ -54,6 +62,9 @@ public:
         return static_cast<int>(taken);
     }
     bool hungUp() const override { return false; }
+    OpenResult open(const std::string &, int, char, OpenFor) override { return {}; }
+    void close() override {}
+    bool present(const std::string &) const override { return true; }
 
 private:
     struct Chunk {
@@ -62,4 +73,5 @@ private:
     };
     Clock::time_point m_now;
     std::deque<Chunk> m_chunks;
+    bool m_failNext = false;
 };

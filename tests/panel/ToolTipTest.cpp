@@ -62,7 +62,7 @@ TEST_F(ToolTipTest, EachPolledFrameTellsItsReadsLastOutcome) {
         {[](ssqx &w) { return w.Frame4(0); },
          {MODBUS485_OUTCOME_LATE, 0, 9000},
          "GetPort_LastRead(3,5,3,1)",
-         "过时应答：已丢弃"},
+         "应答可能是上一请求的迟到应答，已舍弃"},
         {[](ssqx &w) { return w.D_3R(7); },
          {MODBUS485_OUTCOME_DEMOTED, 0, 0},
          "GetPort_LastRead(3,5,3,1)",

@@ -17,6 +17,7 @@ typedef int32_t(CALL *Text)(int32_t, char *, int32_t);
 typedef int32_t(CALL *Values)(int32_t, int32_t *, int32_t);
 typedef int32_t(CALL *LastRead)(int32_t, int32_t, int32_t, int32_t, int32_t *, int32_t);
 typedef int32_t(CALL *Port2)(int32_t, int32_t);
+typedef int32_t(CALL *PortPath)(int32_t, const char *);
 
 static HMODULE dll;
 static int failures;
@@ -70,6 +71,7 @@ int main(void) {
     RESOLVE(Values, GetPort_Counters);
     RESOLVE(LastRead, GetPort_LastRead);
     RESOLVE(Port2, SetPort_Turnaround);
+    RESOLVE(PortPath, SetPort_Trace);
     if (failures)
         return failures;
 
@@ -111,6 +113,24 @@ int main(void) {
     check("GetPort_LastRead outcome good", values[0], 1);
     check("SetPort_Turnaround(100 ms)", SetPort_Turnaround(port, 100), 0);
     check("SetPort_Turnaround on port 0", SetPort_Turnaround(0, 100), 1);
+    {
+        /* A UTF-8 name, not in the system's code page: one line for the read after it, none after "". */
+        const char *name = "caller-\xe8\xb7\x9f\xe8\xb8\xaa.log";
+        wchar_t wide[64];
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        MultiByteToWideChar(CP_UTF8, 0, name, -1, wide, 64);
+        DeleteFileW(wide);
+        check("SetPort_Trace(UTF-8 name)", SetPort_Trace(port, name), 0);
+        check("Get_4X_UnD1(3) traced", Get_4X_UnD1(port, station, 3), 103);
+        check("SetPort_Trace(\"\") stops it", SetPort_Trace(port, ""), 0);
+        check("Get_4X_UnD1(3) not traced", Get_4X_UnD1(port, station, 3), 103);
+        check("the trace file has one line",
+              GetFileAttributesExW(wide, GetFileExInfoStandard, &data) && data.nFileSizeLow > 0 &&
+                  data.nFileSizeLow < 400,
+              1);
+        check("SetPort_Trace on port 0", SetPort_Trace(0, name), 1);
+        DeleteFileW(wide);
+    }
     check("ClosePort_Modbus", ClosePort_Modbus(port), 0);
     check("GetPort_Status after close", GetPort_Status(port), 1);
     printf("%d failed\n", failures);
