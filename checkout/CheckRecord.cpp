@@ -56,8 +56,9 @@ struct Word {
 };
 constexpr Word ResultWords[] = {
     {u"未测", "untested"}, {u"通过", "pass"}, {u"失败", "fail"}, {u"跳过", "skip"}};
-constexpr Word DefectWords[] = {
-    {u"", ""}, {u"模块", "module"}, {u"接线", "wiring"}, {u"现场设备", "field-device"}, {u"其他", "other"}};
+constexpr Word DefectWords[] = {{u"", ""},           {u"模块", "module"},
+                                {u"接线", "wiring"}, {u"现场设备", "field-device"},
+                                {u"其他", "other"},  {u"通讯", "comms"}};
 
 template <typename E, size_t N> std::optional<E> fromCode(const Word (&words)[N], const QString &code) {
     for (size_t i = 0; i < N; ++i)
@@ -109,6 +110,13 @@ std::vector<PointResult> CheckRecord::table() const {
         rows.push_back(row);
     }
     return rows;
+}
+
+std::array<int, 4> CheckRecord::tally() const {
+    std::array<int, 4> counts{};
+    for (const PointResult &r : table())
+        ++counts[static_cast<int>(r.result)];
+    return counts;
 }
 
 void CheckRecord::addResult(const PointResult &result) {
