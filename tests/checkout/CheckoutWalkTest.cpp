@@ -57,8 +57,10 @@ struct Walk {
     const char *coilsLeft;
     const char *signalHz = nullptr; // known signals on C1-C3 for the frequency check, "50 40 0"; 0 for none
     bool portHeld = false;          // another opener holds the port until the engineer is told
-    // No pulses come on this counter: its wait times out, is extended once, and is skipped while it goes on.
-    const char *stalledCounter = nullptr;
+    // Nothing moves on this input or counter: its wait times out, is extended once, and is skipped while
+    // it goes on; or is skipped at the time-out.
+    const char *stalled = nullptr;
+    bool skipAtTimeout = false;
 };
 
 void PrintTo(const Walk &w, std::ostream *out) {
@@ -95,8 +97,8 @@ protected:
         settings.countSteadyMs = 300;
         settings.retryMs = 50;
         settings.retriesBeforeAsking = 1000;
-        if (w.stalledCounter)
-            settings.countTimeoutMs = 200;
+        if (w.stalled)
+            settings.countTimeoutMs = settings.inputTimeoutMs = 200;
         int extended = 0;
         CheckoutWalk model(link, journal, settings);
         // Held as another program holds it, until the engineer is told.
@@ -116,24 +118,31 @@ protected:
                 sim.command(QStringLiteral("frequency %1 %2").arg(q.point.mid(1)).arg(hz));
                 return model.answer({hz ? Choice::Yes : Choice::Skip, {}, 50, Defect::None, 5});
             }
+            const bool stalled = q.point == QLatin1String(w.stalled);
+            if (stalled && q.choices.contains(Choice::Extend))
+                return model.answer({w.skipAtTimeout ? Choice::Skip
+                                     : extended++    ? Choice::Fail
+                                                     : Choice::Extend,
+                                     {}});
+            if (stalled && q.whileWaiting && extended)
+                return model.answer({Choice::Skip, {}});
             if (q.point.startsWith(u'X') && !q.whileWaiting)
                 return model.answer({Choice::Skip, {}});
+            if (stalled && q.whileWaiting)
+                return;
             if (q.point.startsWith(u'X')) {
                 const QString moved =
                     q.point == u"X3" && w.crossWiredWith ? QLatin1String(w.crossWiredWith) : q.point;
                 return sim.command(QStringLiteral("input %1 1").arg(moved.mid(1)));
             }
-            const bool stalled = q.point == QLatin1String(w.stalledCounter);
             if (q.point.startsWith(u'C') && q.wantsNumber) {
                 if (!stalled)
                     sim.command(QStringLiteral("burst %1 10").arg(q.point.mid(1)));
                 return model.answer({Choice::Yes, {}, 10});
             }
-            // A count slow to come is waited for; the stalled one only once.
+            // A count slow to come is waited for.
             if (q.point.startsWith(u'C') && q.choices.contains(Choice::Extend))
-                return model.answer({stalled && extended++ ? Choice::Fail : Choice::Extend, {}});
-            if (stalled && q.whileWaiting && extended)
-                return model.answer({Choice::Skip, {}});
+                return model.answer({Choice::Extend, {}});
             if (q.whileWaiting)
                 return;
             if (q.point == QLatin1String(w.silentAt) && q.text.contains(u'？') && !q.text.contains(u'吗'))
@@ -242,7 +251,11 @@ INSTANTIATE_TEST_SUITE_P(
         Walk{"PortHeldByThePanel", nullptr, nullptr, "Y1", 0, allPass("", "Y1"), "", "\"type\":\"close\"",
              "00000", nullptr, true},
         Walk{"CountStalledAtC1", nullptr, nullptr, nullptr, 0, allPass("", "C3", "C1"), "X3 变化后复原",
-             "\"result\":\"skip\"", "00000", nullptr, false, "C1"}),
+             "\"result\":\"skip\"", "00000", nullptr, false, "C1"},
+        Walk{"InputStalledExtended", nullptr, nullptr, nullptr, 0, allPass("", "C3", "X2"), "X3 变化后复原",
+             "\"result\":\"skip\"", "00000", nullptr, false, "X2"},
+        Walk{"InputStalledSkipped", nullptr, nullptr, nullptr, 0, allPass("", "C3", "X2"), "X3 变化后复原",
+             "超时未见变化", "00000", nullptr, false, "X2", true}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // A walk killed with Y2 switched, its journal's last line cut: the next start puts Y2 back and says so in the
