@@ -256,14 +256,20 @@ std::optional<WalkRules::Inputs> CheckoutWalk::readInputs() {
     return inputs;
 }
 
-// The coil of one output read back: 0 or 1, or Failed.
-int CheckoutWalk::readCoil(int output) {
+// The coils of the outputs as one word, bit 0 for Y1, or Failed.
+int CheckoutWalk::readCoils() {
     int32_t words[2] = {0, 0};
     const auto &h = m_record.header;
     m_link.Get_0X_B16(h.port, h.station, ModuleMap::CoilBlockStart, Modbus485::BitBlock(words));
     const bool answered = words[0] >= 0 && words[0] <= 255;
     noteRead(answered, modbus485::ReadCoils, ModuleMap::CoilBlockStart);
-    return answered ? (words[0] >> (output - 1)) & 1 : ModuleMap::Failed;
+    return answered ? words[0] : ModuleMap::Failed;
+}
+
+// The coil of one output read back: 0 or 1, or Failed.
+int CheckoutWalk::readCoil(int output) {
+    const int coils = readCoils();
+    return coils == ModuleMap::Failed ? coils : (coils >> (output - 1)) & 1;
 }
 
 // One holding register, or Failed.
@@ -498,12 +504,11 @@ WalkTask CheckoutWalk::readSnapshot(ModuleSnapshot &s) {
     const auto &h = m_record.header;
     const int tries = m_restoring ? 1 : m_settings.asFoundTries;
     for (int attempt = 0; attempt < tries && s.outputs[0] == ModuleSnapshot::Unread; ++attempt) {
-        const int coil =
-            co_await exchange([this] { return readCoil(1); }, attempt ? m_settings.asFoundRetryMs : 0);
-        if (coil == ModuleMap::Failed)
-            continue;
-        for (int y = 1; y <= ModuleMap::OutputCount; ++y)
-            s.outputs[y - 1] = co_await exchange([this, y] { return readCoil(y); });
+        const int coils =
+            co_await exchange([this] { return readCoils(); }, attempt ? m_settings.asFoundRetryMs : 0);
+        if (coils != ModuleMap::Failed)
+            for (int y = 1; y <= ModuleMap::OutputCount; ++y)
+                s.outputs[y - 1] = (coils >> (y - 1)) & 1;
     }
     for (int attempt = 0; attempt < tries && s.inputs[0] == ModuleSnapshot::Unread; ++attempt)
         if (const auto inputs =
@@ -705,6 +710,11 @@ WalkTask CheckoutWalk::testInput(int input) {
     WalkRules::InputWatch watch(input);
     for (int i = 0; i < m_settings.prewatchReads; ++i)
         watch.before(co_await exchange([this] { return readInputs(); }, i == 0 ? 0 : m_settings.pollMs));
+    // The prompt waits for a value to judge against: one read after it could already hold the change.
+    while (!watch.hasBaseline()) {
+        watch.before(co_await exchange([this] { return readInputs(); }, m_settings.pollMs));
+        lineDown();
+    }
 
     const Question prompt =
         makeQuestion(name, text("请动作 %1（动作后复原）").arg(pointLabel(name)), SkipOrFail, false, 0, true);
@@ -718,7 +728,10 @@ WalkTask CheckoutWalk::testInput(int input) {
             if (result.result == Result::Fail)
                 result.defect = WalkRules::failureClass(reply->defect, down, Defect::Wiring);
             result.remark = reply->remark;
-            result.observed = watch.phase() == 0 ? text("未见变化") : text("变化后未复原");
+            if (down)
+                result.observed = text("通讯中断：") + lineDownReason();
+            else
+                result.observed = watch.phase() == 0 ? text("未见变化") : text("变化后未复原");
             break;
         }
         const WalkRules::InputWatch::Event event = watch.watch(now);
@@ -879,6 +892,8 @@ WalkTask CheckoutWalk::testCounter(int counter) {
                 if (result.result == Result::Fail)
                     result.defect = WalkRules::failureClass(reply->defect, down, Defect::FieldDevice);
                 result.remark = reply->remark;
+                if (down)
+                    countText = text("计数 %1；通讯中断：%2").arg(watch.count()).arg(lineDownReason());
                 break;
             }
             const WalkRules::CountWatch::Verdict verdict = watch.read(now, elapsed());

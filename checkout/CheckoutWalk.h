@@ -213,6 +213,7 @@ private:
     qint64 elapsed() const { return m_settings.clock(); }
     // The reads of the walk; each notes whether it was answered, for lineDown().
     std::optional<WalkRules::Inputs> readInputs();
+    int readCoils();
     int readCoil(int output);
     int32_t readRegister(int32_t reg);
     int32_t readFrequency(int counter);

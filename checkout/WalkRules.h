@@ -30,6 +30,8 @@ public:
     void before(const std::optional<Inputs> &read);
     // A read after it: Moved and Back for the input asked for, CrossWired when another input moved first.
     Event watch(const std::optional<Inputs> &read);
+    // A value to judge changes against has been read.
+    bool hasBaseline() const { return m_stable.has_value(); }
     // 0 while waiting for the change, 1 while waiting for it to go back, 2 when it has.
     int phase() const { return m_phase; }
     // The input that moved instead, from 1; 0 for none.
