@@ -18,6 +18,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -80,10 +81,18 @@ public:
                      }));
         form->addRow(wizard->headerMessage = messageLabel());
         form->addRow(wizard->leftChangedMessage = messageLabel());
-        form->addRow(wizard->putBackButton = new QPushButton(QStringLiteral("恢复输出")));
+        auto *putBackRow = new QHBoxLayout;
+        putBackRow->addWidget(wizard->putBackButton = new QPushButton(QStringLiteral("恢复输出")));
+        putBackRow->addWidget(wizard->waiveButton = new QPushButton(QStringLiteral("不恢复，继续")));
+        putBackRow->addStretch();
+        wizard->putBackButton->setObjectName(QStringLiteral("putBackButton"));
+        wizard->waiveButton->setObjectName(QStringLiteral("waiveButton"));
+        form->addRow(putBackRow);
         form->addRow(wizard->resumeCheck = new QCheckBox);
         QObject::connect(wizard->putBackButton, &QPushButton::clicked, wizard,
                          &CheckoutWizard::putBackLeftChanged);
+        QObject::connect(wizard->waiveButton, &QPushButton::clicked, wizard,
+                         &CheckoutWizard::waiveLeftChanged);
         QObject::connect(wizard->folderEdit, &QLineEdit::editingFinished, wizard,
                          &CheckoutWizard::findLeftChanged);
         registerField(QStringLiteral("project*"), wizard->projectEdit);
@@ -111,6 +120,12 @@ public:
         m_wizard->headerMessage->clear();
         return true;
     }
+
+    // A killed walk's test values are put back or waived before a new walk starts.
+    bool isComplete() const override { return QWizardPage::isComplete() && !m_wizard->leftChangedPending(); }
+    // The header stays as it was when the connection check sends the engineer back.
+    void cleanupPage() override {}
+    void changed() { emit completeChanged(); }
 
 private:
     CheckoutWizard *m_wizard;
@@ -154,6 +169,7 @@ public:
             m_scan = std::make_unique<ModuleScan>(m_link, m_wizard->portSpin->value());
             m_scanButton->setText(QStringLiteral("停止"));
             setFieldsEnabled(false);
+            emit completeChanged();
             m_scanTimer.start(0);
         });
         // "取消" and closing the window release the port.
@@ -172,6 +188,8 @@ public:
         if (m_scan)
             endScan({});
     }
+    // "开始调试" waits for a scan to end, and for a put-back.
+    bool isComplete() const override { return !m_scan && !m_wizard->putBackRunning(); }
 
 private:
     // One exchange of the scan per turn of the event loop, with the pause it asks for between them.
@@ -218,6 +236,7 @@ private:
         m_scanButton->setText(QStringLiteral("扫描"));
         setFieldsEnabled(true);
         m_scanMessage->setText(message);
+        emit completeChanged();
     }
 
     void setFieldsEnabled(bool enabled) {
@@ -427,9 +446,9 @@ CheckoutWizard::CheckoutWizard(Modbus485 &link, QWidget *parent)
     });
     resize(640, 520);
     connect(resumeCheck, &QCheckBox::toggled, this, [this](bool on) {
-        if (!on || m_unfinishedJournal.isEmpty())
+        if (!on || !m_folder.unfinished())
             return;
-        const RecordHeader h = readJournal(m_unfinishedJournal).record.header;
+        const RecordHeader &h = m_folder.unfinished()->contents.record.header;
         projectEdit->setText(h.project);
         locationEdit->setText(h.location);
         tagEdit->setText(h.moduleTag);
@@ -444,70 +463,84 @@ CheckoutWizard::CheckoutWizard(Modbus485 &link, QWidget *parent)
 }
 
 void CheckoutWizard::findLeftChanged() {
-    m_leftChangedJournal.clear();
-    const QDir folder(recordFolder());
-    for (const QString &name : folder.entryList({QStringLiteral("*.jsonl")}, QDir::Files, QDir::Time)) {
-        const JournalContents contents = readJournal(folder.filePath(name));
-        if (!contents.refused && !contents.record.outputsChanged.isEmpty() && contents.record.asFound) {
-            m_leftChangedJournal = folder.filePath(name);
-            leftChangedMessage->setText(
-                QStringLiteral("上次调试 %1 中断时 %2 可能仍处于改动状态。请先按“恢复输出”恢复到调试前状态。")
-                    .arg(name, contents.record.outputsChanged.join(QStringLiteral("、"))));
-            break;
-        }
-    }
-    leftChangedMessage->setVisible(!m_leftChangedJournal.isEmpty());
-    putBackButton->setVisible(!m_leftChangedJournal.isEmpty());
+    m_folder.scan(recordFolder());
+    if (const auto &left = m_folder.leftChanged())
+        leftChangedMessage->setText(
+            QStringLiteral("上次调试 %1 中断时 %2 可能仍处于改动状态。请先按“恢复输出”恢复到调试前状态，"
+                           "或按“不恢复，继续”保持现状（记入该记录）。")
+                .arg(QFileInfo(left->path).fileName(),
+                     left->contents.record.leftChanged().join(QStringLiteral("、"))));
+    const bool left = m_folder.leftChanged().has_value();
+    leftChangedMessage->setVisible(left);
+    putBackButton->setVisible(left);
+    waiveButton->setVisible(left);
 
     // The newest journal without its closing line can be gone on with, on its own header's settings.
-    m_unfinishedJournal.clear();
-    for (const QString &name : folder.entryList({QStringLiteral("*.jsonl")}, QDir::Files, QDir::Time)) {
-        const JournalContents contents = readJournal(folder.filePath(name));
-        if (!contents.refused && !contents.record.closing && contents.record.asFound) {
-            m_unfinishedJournal = folder.filePath(name);
-            resumeCheck->setText(
-                QStringLiteral("继续未完成的调试 %1（从第一个未测点起，沿用其表头和连接设置）").arg(name));
-            break;
-        }
-    }
-    resumeCheck->setVisible(!m_unfinishedJournal.isEmpty());
+    if (const auto &unfinished = m_folder.unfinished())
+        resumeCheck->setText(
+            QStringLiteral("继续未完成的调试 %1（先恢复其改动，再从第一个未测点起，沿用其表头和连接设置）")
+                .arg(QFileInfo(unfinished->path).fileName()));
+    resumeCheck->setVisible(m_folder.unfinished().has_value());
     resumeCheck->setChecked(false);
+    static_cast<::HeaderPage *>(page(HeaderPage))->changed();
+}
+
+bool CheckoutWizard::leftChangedPending() const {
+    return m_folder.leftChanged().has_value() || putBackRunning();
+}
+
+void CheckoutWizard::waiveLeftChanged() {
+    QString error;
+    if (putBackRunning())
+        return;
+    if (!m_folder.waive(error)) {
+        leftChangedMessage->setText(QStringLiteral("无法写入：%1").arg(error));
+        return;
+    }
+    findLeftChanged();
 }
 
 void CheckoutWizard::putBackLeftChanged() {
-    if (m_leftChangedJournal.isEmpty() || (m_putBack && !m_putBack->isFinished()))
+    if (!m_folder.leftChanged() || putBackRunning())
         return;
-    const JournalContents contents = readJournal(m_leftChangedJournal);
+    const RecordsFolder::Journal left = *m_folder.leftChanged();
     m_putBack.reset();
     m_putBackSink = std::make_unique<FileJournalSink>();
     QString error;
-    if (contents.refused || !m_putBackSink->open(m_leftChangedJournal, error)) {
-        leftChangedMessage->setText(
-            QStringLiteral("无法打开 %1：%2").arg(m_leftChangedJournal, error + contents.reason));
+    if (!m_putBackSink->open(left.path, error)) {
+        leftChangedMessage->setText(QStringLiteral("无法打开 %1：%2").arg(left.path, error));
         return;
     }
     m_putBackJournal = std::make_unique<JournalWriter>(*m_putBackSink);
     WalkSettings settings;
-    settings.header = contents.record.header;
+    settings.header = left.contents.record.header;
+    if (tuneWalk)
+        tuneWalk(settings);
     m_putBack = std::make_unique<CheckoutWalk>(m_link, *m_putBackJournal, settings);
     connect(m_putBack.get(), &CheckoutWalk::asked, this, [this](const Question &q) {
         // A port that does not open or a module that does not answer: said, and the button tries again.
         leftChangedMessage->setText(q.text);
-        m_putBack->answer({Choice::No, {}});
+        m_putBack->answer({Choice::BackToLine, {}});
     });
     connect(m_putBack.get(), &CheckoutWalk::status, leftChangedMessage, &QLabel::setText);
-    connect(m_putBack.get(), &CheckoutWalk::finished, this, [this](bool allBack) {
-        if (allBack) {
-            leftChangedMessage->setText(
-                QStringLiteral("已恢复到调试前状态，并记入 %1。").arg(m_leftChangedJournal));
-            m_leftChangedJournal.clear();
-            putBackButton->setVisible(false);
-        }
+    connect(m_putBack.get(), &CheckoutWalk::finished, this, [this, left](bool allBack) {
+        putBackButton->setEnabled(true);
+        waiveButton->setEnabled(true);
+        const QStringList notBack = m_putBack->notBack();
+        findLeftChanged();
+        if (allBack)
+            leftChangedMessage->setText(QStringLiteral("已恢复到调试前状态，并记入 %1。").arg(left.path));
+        else if (!notBack.isEmpty())
+            leftChangedMessage->setText(QStringLiteral("未能恢复：%1。请检查线路后再按“恢复输出”。")
+                                            .arg(notBack.join(QStringLiteral("、"))));
+        leftChangedMessage->setVisible(true);
+        if (auto *line = page(LinePage))
+            emit line->completeChanged();
     });
     putBackButton->setEnabled(false);
-    connect(m_putBack.get(), &CheckoutWalk::finished, putBackButton,
-            [this] { putBackButton->setEnabled(true); });
-    m_putBack->startPutBack(contents.record);
+    waiveButton->setEnabled(false);
+    static_cast<::HeaderPage *>(page(HeaderPage))->changed();
+    m_putBack->startPutBack(left.contents.record);
 }
 
 CheckoutWizard::~CheckoutWizard() = default;
@@ -537,14 +570,10 @@ bool CheckoutWizard::startWalk() {
 
     const QDir folder(recordFolder());
     std::optional<JournalContents> resumed;
-    if (!m_unfinishedJournal.isEmpty() && resumeCheck->isChecked()) {
-        resumed = readJournal(m_unfinishedJournal);
-        if (resumed->refused) {
-            lineMessage->setText(resumed->reason);
-            return false;
-        }
+    if (m_folder.unfinished() && resumeCheck->isChecked()) {
+        resumed = m_folder.unfinished()->contents;
         h = resumed->record.header;
-        m_name = QFileInfo(m_unfinishedJournal).completeBaseName();
+        m_name = QFileInfo(m_folder.unfinished()->path).completeBaseName();
     } else {
         m_name =
             RecordNames::unusedBaseName(folder.path(), RecordNames::baseName(h.project, h.moduleTag, start));
@@ -575,8 +604,6 @@ bool CheckoutWizard::startWalk() {
 }
 
 void CheckoutWizard::onStage(Stage stage) {
-    if (m_closeWhenDone)
-        return;
     // Follow the walk: leave each stage's page once the walk has gone past it.
     static const std::pair<Stage, int> pages[] = {{Stage::Connection, ConnectionPage},
                                                   {Stage::AsFound, AsFoundPage},
@@ -589,14 +616,24 @@ void CheckoutWizard::onStage(Stage stage) {
 }
 
 void CheckoutWizard::onFinished(bool) {
-    if (m_closeWhenDone) {
-        m_walk->closeRecord(QStringLiteral("已取消"));
-        QWizard::reject();
+    if (m_walk->wentBackToLine()) {
+        // The journal is closed as aborted; the engineer picks the line's settings again.
+        lineMessage->setText(
+            QStringLiteral("通讯检查未通过，记录 %1 已关闭。请检查设置后重新开始。").arg(m_name));
+        // The walk is still on its way out of this call: it goes, with its journal, at the next walk's end.
+        m_endedSink = std::move(m_sink);
+        m_endedJournal = std::move(m_journal);
+        m_endedWalk = std::move(m_walk);
+        restart();
+        next();
         return;
     }
     while (currentId() != SummaryPage && currentId() >= ConnectionPage)
         next();
     summaryText->setPlainText(summary());
+    if (m_walk->wasCancelled())
+        recordMessage->setText(
+            QStringLiteral("调试已取消，改动已恢复。可按“生成记录”记为“已取消”，或关闭后下次继续。"));
     if (auto *write = findChild<QPushButton *>(QStringLiteral("writeRecord")))
         write->setEnabled(true);
 }
@@ -604,11 +641,9 @@ void CheckoutWizard::onFinished(bool) {
 QString CheckoutWizard::summary() const {
     QStringList lines;
     const CheckRecord &record = m_walk->record();
-    int counts[4] = {0, 0, 0, 0};
-    for (const PointResult &r : record.table()) {
-        ++counts[static_cast<int>(r.result)];
+    for (const PointResult &r : record.table())
         lines << QStringLiteral("%1  %2  %3").arg(r.point.name(), resultWord(r.result), r.observed);
-    }
+    const auto counts = record.tally();
     lines.prepend(QStringLiteral("通过 %1，失败 %2，跳过 %3，未测 %4")
                       .arg(counts[int(Result::Pass)])
                       .arg(counts[int(Result::Fail)])
@@ -636,21 +671,52 @@ bool CheckoutWizard::writeRecord() {
     return false;
 }
 
-void CheckoutWizard::accept() {
-    if (m_walk && !m_recordWritten)
+void CheckoutWizard::confirm(const QString &text, const QString &yes, const QString &no,
+                             std::function<void()> then) {
+    auto *box = new QMessageBox(QMessageBox::Question, windowTitle(), text, QMessageBox::NoButton, this);
+    box->setObjectName(QStringLiteral("confirm"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QPushButton *yesButton = box->addButton(yes, QMessageBox::AcceptRole);
+    box->setDefaultButton(box->addButton(no, QMessageBox::RejectRole));
+    connect(box, &QMessageBox::finished, this, [box, yesButton, then] {
+        if (box->clickedButton() == yesButton)
+            then();
+    });
+    box->open();
+}
+
+void CheckoutWizard::closeUnwritten() {
+    if (m_walk && !m_walk->wasCancelled())
         m_walk->closeRecord(QStringLiteral("未生成记录"));
-    QWizard::accept();
+}
+
+void CheckoutWizard::accept() {
+    if (!m_walk || m_recordWritten)
+        return QWizard::accept();
+    confirm(QStringLiteral("尚未生成记录，仍要关闭？"), QStringLiteral("关闭"), QStringLiteral("返回"),
+            [this] {
+                closeUnwritten();
+                QWizard::accept();
+            });
 }
 
 void CheckoutWizard::reject() {
     if (m_walk && !m_walk->isFinished()) {
-        // Outputs first: the window goes once the walk has put back what it changed.
-        m_closeWhenDone = true;
-        button(QWizard::CancelButton)->setEnabled(false);
-        m_walk->cancel();
+        // Nothing stops before the engineer says so; then what the walk changed goes back first.
+        confirm(QStringLiteral("取消调试？已改动的输出和预置值将恢复。"), QStringLiteral("恢复并停止"),
+                QStringLiteral("继续调试"), [this] {
+                    if (m_walk && !m_walk->isFinished())
+                        m_walk->cancel();
+                });
         return;
     }
-    if (m_walk && !m_recordWritten)
-        m_walk->closeRecord(QStringLiteral("未生成记录"));
+    if (m_walk && !m_recordWritten && !m_walk->wasCancelled()) {
+        confirm(QStringLiteral("尚未生成记录，仍要关闭？"), QStringLiteral("关闭"), QStringLiteral("返回"),
+                [this] {
+                    closeUnwritten();
+                    QWizard::reject();
+                });
+        return;
+    }
     QWizard::reject();
 }

@@ -20,6 +20,8 @@ QByteArray csvReport(const CheckRecord &record) {
             out << quoted(f);
         text += out.join(u',') + QStringLiteral("\r\n");
     };
+    if (record.closing && record.closing->cancelled)
+        row({QStringLiteral("已取消")});
     row({QStringLiteral("序号"), QStringLiteral("点"), QStringLiteral("位号"), QStringLiteral("端子"),
          QStringLiteral("检查内容"), QStringLiteral("期望"), QStringLiteral("观察"),
          QStringLiteral("现场确认"), QStringLiteral("结果"), QStringLiteral("缺陷类别"),

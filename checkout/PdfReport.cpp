@@ -221,7 +221,9 @@ std::vector<QStringList> snapshotRows(const CheckRecord &record) {
 void lay(Layout &page, const CheckRecord &record) {
     const RecordHeader &h = record.header;
     page.title(QStringLiteral("QM4107 模块调试记录"));
-    const QString end = record.closing ? record.closing->end : QStringLiteral("（未完成）");
+    const QString end = !record.closing             ? QStringLiteral("（未完成）")
+                        : record.closing->cancelled ? record.closing->end + QStringLiteral("（已取消）")
+                                                    : record.closing->end;
     page.table({{QString(), 0.18}, {QString(), 0.32}, {QString(), 0.18}, {QString(), 0.32}},
                {{QStringLiteral("项目/现场"), h.project, QStringLiteral("位置（柜）"), h.location},
                 {QStringLiteral("模块位号"), h.moduleTag, QStringLiteral("程序版本"), h.programVersion},
@@ -246,7 +248,6 @@ void lay(Layout &page, const CheckRecord &record) {
 
     page.heading(QStringLiteral("各点结果"));
     std::vector<QStringList> rows;
-    int counts[4] = {0, 0, 0, 0};
     for (const PointResult &r : record.table()) {
         const auto io = h.io.find(r.point.name());
         const QString tag = io == h.io.end() ? QString() : io->second.tag;
@@ -254,7 +255,6 @@ void lay(Layout &page, const CheckRecord &record) {
         rows.push_back({QString::number(sequenceOf(r.point)), r.point.name(), tag, terminal, r.checked,
                         r.expected, r.observed, r.field, resultWord(r.result), defectWord(r.defect), r.remark,
                         r.time.mid(11, 8), QString::number(r.tries)});
-        ++counts[static_cast<int>(r.result)];
     }
     page.table({{QStringLiteral("序号"), 0.04},
                 {QStringLiteral("点"), 0.04},
@@ -283,6 +283,7 @@ void lay(Layout &page, const CheckRecord &record) {
     page.table(counterColumns, {counterValues}, page.body());
 
     page.heading(QStringLiteral("小结"));
+    const auto counts = record.tally();
     QString summary = QStringLiteral("通过 %1，失败 %2，跳过 %3，未测 %4。")
                           .arg(counts[int(Result::Pass)])
                           .arg(counts[int(Result::Fail)])
