@@ -1,5 +1,6 @@
 #include "CheckRecord.h"
 
+#include "LineCodes.h"
 #include "LinkWords.h"
 #include "MODBUS485.h"
 
@@ -89,8 +90,8 @@ std::optional<Defect> defectFromCode(const QString &code) {
 }
 
 QString baudText(int baudCode) {
-    static const char *rates[] = {"4800", "9600", "19200"};
-    return baudCode >= 0 && baudCode <= 2 ? QLatin1String(rates[baudCode]) : QString::number(baudCode);
+    return QString::number(baudCode >= 0 && baudCode < modbus485::BaudCodes ? modbus485::BaudRates[baudCode]
+                                                                             : baudCode);
 }
 
 QString parityText(int parityCode) {

@@ -717,7 +717,7 @@ WalkTask CheckoutWalk::testInput(int input) {
     }
 
     const Question prompt =
-        makeQuestion(name, text("请动作 %1（动作后复原）").arg(pointLabel(name)), SkipOrFail, false, 0, true);
+        makeQuestion(name, text("请动作 %1，动作后复原").arg(pointLabel(name)), SkipOrFail, false, 0, true);
     offer(prompt);
     WalkRules::FieldTimeout timeout(elapsed(), m_settings.inputTimeoutMs);
     for (;;) {

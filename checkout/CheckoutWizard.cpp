@@ -15,15 +15,19 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
 #include <QStandardPaths>
+#include <QTableWidget>
 #include <QTemporaryFile>
 #include <QTimer>
 #include <QUrl>
@@ -49,6 +53,64 @@ QWidget *withChooser(QLineEdit *edit, const std::function<void()> &choose) {
     QObject::connect(button, &QPushButton::clicked, choose);
     row->addWidget(button);
     return box;
+}
+
+// The 18 points, one cell each, coloured by their result: untested, passed, failed, skipped.
+class PointGrid : public QWidget {
+public:
+    PointGrid() {
+        setObjectName(QStringLiteral("pointGrid"));
+        auto *grid = new QGridLayout(this);
+        grid->setContentsMargins(0, 0, 0, 0);
+        grid->setSpacing(2);
+        int column[3] = {0, 0, 0};
+        for (const PointId &point : walkOrder()) {
+            auto *cell = new QLabel(point.name());
+            cell->setAlignment(Qt::AlignCenter);
+            cell->setMinimumWidth(36);
+            const int row = static_cast<int>(point.kind);
+            grid->addWidget(cell, row, column[row]++);
+            m_cells.push_back(cell);
+        }
+        show({});
+    }
+
+    void show(const std::vector<PointResult> &table) {
+        static const char *colours[] = {"#E0E0E0", "#8FD694", "#F28B82", "#FFE08A"};
+        for (size_t i = 0; i < m_cells.size(); ++i) {
+            const Result result = i < table.size() ? table[i].result : Result::Untested;
+            m_cells[i]->setStyleSheet(
+                QStringLiteral("background: %1; padding: 2px").arg(QLatin1String(colours[int(result)])));
+            m_cells[i]->setAccessibleName(m_cells[i]->text() + u' ' + resultWord(result));
+            m_cells[i]->setToolTip(i < table.size() ? table[i].observed : QString());
+        }
+    }
+
+private:
+    std::vector<QLabel *> m_cells;
+};
+
+// The module as found, as far as a stage's page needs it.
+QString asFoundLine(Stage stage, const ModuleSnapshot &s) {
+    auto value = [](int v) {
+        return v == ModuleSnapshot::Unread ? QStringLiteral("未读") : QString::number(v);
+    };
+    QStringList parts;
+    if (stage == Stage::Outputs)
+        for (int y = 0; y < 5; ++y)
+            parts << QStringLiteral("Y%1 %2").arg(y + 1).arg(s.outputs[y] == ModuleSnapshot::Unread
+                                                                 ? value(s.outputs[y])
+                                                             : s.outputs[y] ? QStringLiteral("闭合")
+                                                                            : QStringLiteral("断开"));
+    if (stage == Stage::Inputs)
+        for (int x = 0; x < 10; ++x)
+            parts << QStringLiteral("X%1 %2").arg(x + 1).arg(value(s.inputs[x]));
+    if (stage == Stage::Counters)
+        for (int c = 0; c < 3; ++c)
+            parts << QStringLiteral("C%1 计数 %2 预置 %3")
+                         .arg(c + 1)
+                         .arg(value(s.counts[c]), value(s.presets[c]));
+    return parts.isEmpty() ? QString() : QStringLiteral("调试前：") + parts.join(QStringLiteral("，"));
 }
 
 class HeaderPage : public QWizardPage {
@@ -144,8 +206,7 @@ public:
         form->addRow(QStringLiteral("站号"), wizard->stationSpin = new QSpinBox);
         wizard->stationSpin->setRange(1, 16);
         form->addRow(QStringLiteral("波特率"), wizard->baudCombo = new QComboBox);
-        wizard->baudCombo->addItems(
-            {QStringLiteral("4800"), QStringLiteral("9600"), QStringLiteral("19200")});
+        wizard->baudCombo->addItems({baudText(0), baudText(1), baudText(2)});
         wizard->baudCombo->setCurrentIndex(1);
         form->addRow(QStringLiteral("校验方式"), wizard->parityCombo = new QComboBox);
         wizard->parityCombo->addItems({parityText(0), parityText(1), parityText(2)});
@@ -262,6 +323,9 @@ public:
         setTitle(title);
         setSubTitle(subTitle);
         auto *column = new QVBoxLayout(this);
+        column->addWidget(m_grid = new PointGrid);
+        column->addWidget(m_found = new QLabel);
+        m_found->setWordWrap(true);
         m_question = new QLabel;
         m_question->setWordWrap(true);
         QFont big = m_question->font();
@@ -271,12 +335,14 @@ public:
         auto *answerRow = new QHBoxLayout;
         m_number = new QSpinBox;
         m_number->setRange(1, 65535);
+        m_number->setAccessibleName(QStringLiteral("数值"));
         answerRow->addWidget(m_number);
         m_tolerance = new QDoubleSpinBox;
         m_tolerance->setRange(0, 100);
         m_tolerance->setDecimals(1);
         m_tolerance->setPrefix(QStringLiteral("±"));
         m_tolerance->setSuffix(QStringLiteral(" %"));
+        m_tolerance->setAccessibleName(QStringLiteral("允许偏差"));
         answerRow->addWidget(m_tolerance);
         m_buttons = new QHBoxLayout;
         answerRow->addLayout(m_buttons);
@@ -285,6 +351,7 @@ public:
         auto *remarkRow = new QHBoxLayout;
         remarkRow->addWidget(new QLabel(QStringLiteral("备注")));
         remarkRow->addWidget(m_remark = new QLineEdit);
+        m_remark->setAccessibleName(QStringLiteral("备注"));
         column->addLayout(remarkRow);
         column->addWidget(m_status = new QLabel);
         m_status->setWordWrap(true);
@@ -295,9 +362,17 @@ public:
 
     void initializePage() override {
         CheckoutWalk *walk = m_wizard->walk();
-        if (!walk || m_connected)
+        if (walk && walk->record().asFound)
+            m_found->setText(asFoundLine(m_stage, *walk->record().asFound));
+        if (walk)
+            m_grid->show(walk->record().table());
+        if (!walk || walk == m_walk)
             return;
-        m_connected = true;
+        m_walk = walk;
+        connect(walk, &CheckoutWalk::countSeen, this, [this](int counter, int count) {
+            if (isCurrent())
+                m_status->setText(QStringLiteral("C%1 当前计数 %2").arg(counter).arg(count));
+        });
         connect(walk, &CheckoutWalk::asked, this, [this](const Question &q) {
             if (isCurrent())
                 show(q);
@@ -313,6 +388,7 @@ public:
         connect(walk, &CheckoutWalk::pointDone, this, [this](const PointResult &r) {
             if (!isCurrent())
                 return;
+            m_grid->show(m_walk->record().table());
             m_done->appendPlainText(
                 QStringLiteral("%1  %2  %3%4")
                     .arg(r.point.name(), resultWord(r.result), r.observed,
@@ -360,7 +436,9 @@ private:
 
     CheckoutWizard *m_wizard;
     Stage m_stage;
-    bool m_connected = false;
+    QPointer<CheckoutWalk> m_walk; // the walk its signals come from
+    PointGrid *m_grid;
+    QLabel *m_found;
     QLabel *m_question;
     QSpinBox *m_number;
     QDoubleSpinBox *m_tolerance;
@@ -377,11 +455,26 @@ public:
         setTitle(QStringLiteral("调试后状态与小结"));
         setSubTitle(QStringLiteral("改动过的输出和预置值已恢复并回读。填写备注后按“生成记录”。"));
         auto *column = new QVBoxLayout(this);
-        column->addWidget(wizard->summaryText = new QPlainTextEdit);
-        wizard->summaryText->setReadOnly(true);
+        column->addWidget(m_grid = new PointGrid);
+        // Two short lines: the tally and the line's counters.
+        column->addWidget(wizard->summaryText = new QLabel);
+        wizard->summaryText->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+        column->addWidget(wizard->summaryTable = new QTableWidget(0, 5), 1);
+        wizard->summaryTable->setObjectName(QStringLiteral("summaryTable"));
+        wizard->summaryTable->setMinimumHeight(120);
+        wizard->summaryTable->setAccessibleName(QStringLiteral("各点结果"));
+        wizard->summaryTable->setHorizontalHeaderLabels({QStringLiteral("点"), QStringLiteral("结果"),
+                                                         QStringLiteral("观察"), QStringLiteral("现场确认"),
+                                                         QStringLiteral("缺陷类别")});
+        wizard->summaryTable->verticalHeader()->hide();
+        wizard->summaryTable->setWordWrap(true);
+        wizard->summaryTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        wizard->summaryTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+        wizard->summaryTable->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
         auto *remarkRow = new QHBoxLayout;
         remarkRow->addWidget(new QLabel(QStringLiteral("备注")));
         remarkRow->addWidget(wizard->remarkEdit = new QLineEdit);
+        wizard->remarkEdit->setAccessibleName(QStringLiteral("备注"));
         column->addLayout(remarkRow);
         auto *buttons = new QHBoxLayout;
         auto *write = new QPushButton(QStringLiteral("生成记录"));
@@ -406,8 +499,14 @@ public:
                 [this] { QDesktopServices::openUrl(QUrl::fromLocalFile(m_wizard->recordFolder())); });
     }
 
+    void initializePage() override {
+        if (m_wizard->walk())
+            m_grid->show(m_wizard->walk()->record().table());
+    }
+
 private:
     CheckoutWizard *m_wizard;
+    PointGrid *m_grid;
 };
 
 } // namespace
@@ -444,7 +543,9 @@ CheckoutWizard::CheckoutWizard(Modbus485 &link, QWidget *parent)
             setButtonLayout(
                 {QWizard::Stretch, QWizard::NextButton, QWizard::FinishButton, QWizard::CancelButton});
     });
-    resize(640, 520);
+    resize(720, 560);
+    // A 1024-pixel screen holds it: long texts wrap instead of widening it.
+    setMaximumWidth(1024);
     connect(resumeCheck, &QCheckBox::toggled, this, [this](bool on) {
         if (!on || !m_folder.unfinished())
             return;
@@ -630,7 +731,8 @@ void CheckoutWizard::onFinished(bool) {
     }
     while (currentId() != SummaryPage && currentId() >= ConnectionPage)
         next();
-    summaryText->setPlainText(summary());
+    summaryText->setText(summary());
+    fillSummaryTable();
     if (m_walk->wasCancelled())
         recordMessage->setText(
             QStringLiteral("调试已取消，改动已恢复。可按“生成记录”记为“已取消”，或关闭后下次继续。"));
@@ -639,20 +741,43 @@ void CheckoutWizard::onFinished(bool) {
 }
 
 QString CheckoutWizard::summary() const {
-    QStringList lines;
-    const CheckRecord &record = m_walk->record();
-    for (const PointResult &r : record.table())
-        lines << QStringLiteral("%1  %2  %3").arg(r.point.name(), resultWord(r.result), r.observed);
-    const auto counts = record.tally();
-    lines.prepend(QStringLiteral("通过 %1，失败 %2，跳过 %3，未测 %4")
-                      .arg(counts[int(Result::Pass)])
-                      .arg(counts[int(Result::Fail)])
-                      .arg(counts[int(Result::Skip)])
-                      .arg(counts[int(Result::Untested)]));
-    lines.insert(1, QStringLiteral("线路计数：") + m_walk->countersSoFar().text());
+    const auto counts = m_walk->record().tally();
+    QStringList lines{QStringLiteral("通过 %1，失败 %2，跳过 %3，未测 %4")
+                          .arg(counts[int(Result::Pass)])
+                          .arg(counts[int(Result::Fail)])
+                          .arg(counts[int(Result::Skip)])
+                          .arg(counts[int(Result::Untested)]),
+                      QStringLiteral("线路计数：") + m_walk->countersSoFar().text()};
     for (const QString &output : m_walk->unknownOutputs())
         lines.prepend(QStringLiteral("%1 状态未知").arg(output));
     return lines.join(u'\n');
+}
+
+// One row a point; a failure's class can be changed until the record is made, each change journaled.
+void CheckoutWizard::fillSummaryTable() {
+    const std::vector<PointResult> table = m_walk->record().table();
+    summaryTable->setRowCount(static_cast<int>(table.size()));
+    for (int row = 0; row < summaryTable->rowCount(); ++row) {
+        const PointResult &r = table[row];
+        const QStringList cells{r.point.name(), resultWord(r.result), r.observed, r.field,
+                                defectWord(r.defect)};
+        for (int column = 0; column < cells.size(); ++column)
+            summaryTable->setItem(row, column, new QTableWidgetItem(cells[column]));
+        if (r.result != Result::Fail)
+            continue;
+        auto *defect = new QComboBox;
+        defect->setAccessibleName(r.point.name() + QStringLiteral(" 缺陷类别"));
+        for (const Defect d :
+             {Defect::Module, Defect::Wiring, Defect::FieldDevice, Defect::Comms, Defect::Other})
+            defect->addItem(defectWord(d), static_cast<int>(d));
+        defect->setCurrentIndex(defect->findData(static_cast<int>(r.defect)));
+        connect(defect, &QComboBox::currentIndexChanged, this, [this, defect, point = r.point] {
+            if (!m_recordWritten)
+                m_walk->amend(point, static_cast<Defect>(defect->currentData().toInt()));
+        });
+        summaryTable->setCellWidget(row, 4, defect);
+    }
+    summaryTable->resizeRowsToContents();
 }
 
 bool CheckoutWizard::writeRecord() {

@@ -17,6 +17,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QSpinBox;
+class QTableWidget;
 
 // The guided checkout's window: the record's header, the line's settings, one page per stage of the walk
 // (the connection check, as found, outputs, inputs, counters), and the summary that writes the record. The
@@ -85,13 +86,15 @@ public:
     QLineEdit *doNotSwitchEdit = nullptr;
     QLabel *lineMessage = nullptr;
     QLineEdit *remarkEdit = nullptr;
-    QPlainTextEdit *summaryText = nullptr;
+    QLabel *summaryText = nullptr;
+    QTableWidget *summaryTable = nullptr;
     QLabel *recordMessage = nullptr;
 
 private:
     void onStage(Stage stage);
     void onFinished(bool completed);
     QString summary() const;
+    void fillSummaryTable();
     // Asks `text` with [yes] [no] beside the window, and runs `then` on yes.
     void confirm(const QString &text, const QString &yes, const QString &no, std::function<void()> then);
     // Closing before the record is written: a walk gone through is closed as such; a cancelled one stays

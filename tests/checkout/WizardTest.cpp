@@ -1,5 +1,6 @@
 // The wizard offscreen, driven through its pages by a scripted engineer, on the real MODBUS485 and
-// qm4107-sim. With QM4107_CHECKOUT_GRAB=FILE.png the inputs page is saved as a picture.
+// qm4107-sim. With QM4107_CHECKOUT_GRAB=FILE.png the inputs page is saved as a picture, and the summary as
+// FILE-summary.png.
 #include "CheckoutWizard.h"
 #include "Modbus485Library.h"
 #include "SimProcess.h"
@@ -201,6 +202,9 @@ TEST_P(WizardTest, EngineerWalksThePages) {
     } else {
         ASSERT_TRUE(QTest::qWaitFor([&] { return write->isEnabled(); }, 120000));
         EXPECT_EQ(wizard.currentId(), CheckoutWizard::SummaryPage);
+        if (qEnvironmentVariableIsSet("QM4107_CHECKOUT_GRAB") && (QTest::qWait(200), true))
+            wizard.grab().save(qEnvironmentVariable("QM4107_CHECKOUT_GRAB")
+                                   .replace(QStringLiteral(".png"), QStringLiteral("-summary.png")));
         // "完成" before the record asks first; "返回" stays.
         wizard.button(QWizard::FinishButton)->click();
         EXPECT_TRUE(answerBox(wizard, QStringLiteral("尚未生成记录，仍要关闭？"), QStringLiteral("返回")));
