@@ -343,6 +343,7 @@ struct Killed {
     bool allBack;
     const char *stateKey, *stateLeft; // the simulator's state after it
     bool silentOnceConnected = false;
+    int writes = 0; // coil writes when not all went back
 };
 
 void PrintTo(const Killed &k, std::ostream *out) {
@@ -400,9 +401,8 @@ TEST_P(KilledWalkTest, PutBackAtTheNextStart) {
     EXPECT_EQ(after.skippedLines, 1);
     if (!k.allBack) {
         EXPECT_EQ(model.notBack().size(), 1) << qPrintable(model.notBack().join(u' '));
-        // Each try is one write and one read back.
         sim.command(QStringLiteral("normal"));
-        EXPECT_EQ(sim.takeSettledLog().filter(QStringLiteral("write-coil")).size(), 10);
+        EXPECT_EQ(sim.takeSettledLog().filter(QStringLiteral("write-coil")).size(), k.writes);
     }
 }
 
@@ -412,7 +412,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Killed{"PresetC1", "C1", false, "register 4 12345", true, "holding-registers",
                              "0,0,0,77,"},
                       Killed{"FoundNeverRead", "Y2", true, "coil 2 1", false, "coils", "01000"},
-                      Killed{"ModuleSilent", "Y2", false, "coil 2 1", false, "coils", "01000", true}),
+                      Killed{"ModuleSilent", "Y2", false, "coil 2 1", false, "coils", "01000", true, 10}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // A walk killed after X3 failed, before its closing line, its journal's last line cut, resumed: the points
