@@ -69,11 +69,8 @@ CheckoutWalk::CheckoutWalk(Modbus485 &link, JournalWriter &journal, WalkSettings
     if (!m_settings.now)
         m_settings.now = [] { return QDateTime::currentDateTime(); };
     m_record.header = m_settings.header;
-    m_journal.counters = [this]() -> std::optional<LineCounters> {
-        if (!m_portOpen)
-            return std::nullopt;
-        return countersSoFar();
-    };
+    // The journal is handed the counters as the walk last saw them, not asked to fetch them.
+    m_journal.counters = [seen = m_countersSeen] { return *seen; };
 }
 
 CheckoutWalk::~CheckoutWalk() {
@@ -200,6 +197,10 @@ QStringList CheckoutWalk::unknownOutputs() const {
         if (m_unknownOutputs.contains(y))
             names << text("Y%1").arg(y);
     return names;
+}
+
+void CheckoutWalk::noteCounters() {
+    *m_countersSeen = m_portOpen ? std::optional<LineCounters>(countersSoFar()) : std::nullopt;
 }
 
 QStringList CheckoutWalk::notBack() const {
@@ -441,6 +442,7 @@ WalkTask CheckoutWalk::putBack() {
         m_earlierOpens = countersSoFar();
         m_link.ClosePort_Modbus(m_record.header.port);
         m_portOpen = false;
+        noteCounters();
     }
     m_finished = true;
     emit finished(connected && notBack().isEmpty());
@@ -473,6 +475,7 @@ WalkTask CheckoutWalk::connect() {
             continue;
         }
         m_portOpen = true;
+        noteCounters();
         int good = 0;
         int made = 0;
         while (made < m_settings.checkReads) {
@@ -1059,6 +1062,7 @@ bool CheckoutWalk::closeRecord(const QString &remark) {
     if (m_portOpen) {
         m_link.ClosePort_Modbus(m_record.header.port);
         m_portOpen = false;
+        noteCounters();
     }
     QFile trace(m_settings.tracePath);
     if (!m_settings.tracePath.isEmpty() && trace.open(QIODevice::ReadOnly)) {

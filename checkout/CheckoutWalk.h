@@ -14,6 +14,7 @@
 
 #include <coroutine>
 #include <functional>
+#include <memory>
 #include <optional>
 
 // The stages of the walk, one page each in the wizard.
@@ -158,6 +159,7 @@ private:
         void await_suspend(std::coroutine_handle<> handle) {
             walk->schedule(ms, [this, handle] {
                 result = call();
+                walk->noteCounters();
                 handle.resume();
             });
         }
@@ -223,6 +225,8 @@ private:
     QString lineDownReason();
     QString pointLabel(const QString &point) const;
     LineCounters lineCounters();
+    // The counters the journal's next line carries: refreshed after each exchange, open and close.
+    void noteCounters();
 
     Modbus485 &m_link;
     JournalWriter &m_journal;
@@ -248,6 +252,8 @@ private:
     QSet<int> m_changedOutputs;
     QSet<int> m_unknownOutputs;
     QSet<int> m_changedPresets;
+    std::shared_ptr<std::optional<LineCounters>> m_countersSeen =
+        std::make_shared<std::optional<LineCounters>>();
     LineCounters m_earlierOpens; // the library counts from each open: the sums of the opens before this one
     QStringList m_givenUp;       // outputs and presets the engineer stopped trying to put back
 };
