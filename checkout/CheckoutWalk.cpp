@@ -788,11 +788,12 @@ WalkTask CheckoutWalk::putBackPreset(int counter) {
             co_return;
         }
         emit status(text("C%1 预置值未恢复，重试中").arg(counter));
+        const QString name = text("C%1").arg(counter);
         const QString said = text("C%1 预置值无法恢复为 %2：线路无应答。").arg(counter).arg(found);
         bool again = true;
-        co_await keepTrying(text("C%1").arg(counter), said, attempt, again);
+        co_await keepTrying(name, said, attempt, again);
         if (!again) {
-            m_givenUp << text("C%1").arg(counter);
+            m_givenUp << name;
             co_return;
         }
         co_await turn(m_settings.retryMs);
@@ -858,7 +859,7 @@ WalkTask CheckoutWalk::testCounter(int counter) {
     WalkRules::CountWatch watch(m_settings.clearAllowMs, m_settings.countSteadyMs);
     bool cleared = false;
     co_await clearCount(counter, watch, cleared);
-    result.checked = text("清零（原计数 %1），%2").arg(found).arg(result.checked.mid(3));
+    result.checked = text("清零（原计数 %1）").arg(found);
     if (!cleared) {
         result.result = Result::Fail;
         result.defect = WalkRules::failureClass(Defect::None, lineDown(), Defect::Module);

@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <type_traits>
 
 // The stages of the walk, one page each in the wizard.
 enum class Stage { Connection, AsFound, Outputs, Inputs, Counters, AsLeft, Done };
@@ -155,6 +156,9 @@ private:
         Call call;
         int ms;
         std::optional<std::invoke_result_t<Call &>> result;
+        static_assert(std::is_trivially_destructible_v<Call> &&
+                          std::is_trivially_destructible_v<std::invoke_result_t<Call &>>,
+                      "a second destruction must be harmless");
         bool await_ready() const noexcept { return false; }
         void await_suspend(std::coroutine_handle<> handle) {
             walk->schedule(ms, [this, handle] {

@@ -47,14 +47,14 @@ private:
 
 struct Walk {
     const char *name;
-    const char *crossWiredWith; // when X3 is asked, this input moves instead
-    const char *silentAt;       // the line goes silent once this output is switched, until "状态未知"
-    const char *cancelAfter;    // "取消" once this point is done
-    int journalFullAtLine;
-    std::map<QString, Result> results; // points not named are 未测
-    const char *observedX3;
-    const char *journalHolds;
-    const char *coilsLeft;
+    const char *crossWiredWith = nullptr; // when X3 is asked, this input moves instead
+    const char *silentAt = nullptr; // the line goes silent once this output is switched, until "状态未知"
+    const char *cancelAfter = nullptr; // "取消" once this point is done
+    int journalFullAtLine = 0;
+    std::map<QString, Result> results = {}; // points not named are 未测
+    const char *observedX3 = "";
+    const char *journalHolds = "";
+    const char *coilsLeft = "";
     const char *signalHz = nullptr; // known signals on C1-C3 for the frequency check, "50 40 0"; 0 for none
     bool portHeld = false;          // another opener holds the port until the engineer is told
     // Nothing moves on this input or counter: its wait times out, is extended once, and is skipped while
