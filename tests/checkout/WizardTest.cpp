@@ -35,6 +35,7 @@ struct WizardRun {
     bool wrongStation = false;
     // The folder holds a killed walk's journal with C1's test preset in the module, put back first.
     bool presetLeft = false;
+    bool waive = false; // ... or left as it is
 };
 
 void PrintTo(const WizardRun &run, std::ostream *out) {
@@ -100,10 +101,14 @@ TEST_P(WizardTest, EngineerWalksThePages) {
         wizard.engineerEdit->setText(QStringLiteral("张工"));
         // No new walk while the killed one's test value is in the module.
         EXPECT_FALSE(wizard.button(QWizard::NextButton)->isEnabled());
-        wizard.putBackButton->click();
+        (run.waive ? wizard.waiveButton : wizard.putBackButton)->click();
         ASSERT_TRUE(QTest::qWaitFor([&] { return wizard.button(QWizard::NextButton)->isEnabled(); }, 60000))
             << qPrintable(wizard.leftChangedMessage->text());
-        EXPECT_TRUE(sim.stateValue(QStringLiteral("holding-registers")).startsWith(u"0,0,0,77,"));
+        EXPECT_TRUE(sim.stateValue(QStringLiteral("holding-registers"))
+                        .startsWith(run.waive ? u"0,0,0,12345," : u"0,0,0,77,"));
+        QFile killed(QDir(dir.path()).filePath(QStringLiteral("killed.jsonl")));
+        ASSERT_TRUE(killed.open(QIODevice::ReadOnly));
+        EXPECT_EQ(killed.readAll().contains(R"("type":"waiver")"), run.waive);
     } else if (run.resume) {
         FileJournalSink sink;
         QString error;
@@ -232,6 +237,8 @@ INSTANTIATE_TEST_SUITE_P(
                                 true},
                       WizardRun{"KilledWalksPresetPutBackFirst", nullptr, "00000", "\"type\":\"close\"",
                                 false, false, false, true},
+                      WizardRun{"KilledWalksPresetWaived", nullptr, "00000", "\"type\":\"close\"", false,
+                                false, false, true, true},
                       WizardRun{"ResumeUnfinished", nullptr, "00000", "\"type\":\"close\"", true, false},
                       WizardRun{"ScannedModule", nullptr, "00000", "\"type\":\"close\"", false, true}),
     [](const auto &info) { return std::string(info.param.name); });
