@@ -477,7 +477,7 @@ public:
         wizard->remarkEdit->setAccessibleName(QStringLiteral("备注"));
         column->addLayout(remarkRow);
         auto *buttons = new QHBoxLayout;
-        auto *write = new QPushButton(QStringLiteral("生成记录"));
+        auto *write = m_write = new QPushButton(QStringLiteral("生成记录"));
         write->setObjectName(QStringLiteral("writeRecord"));
         write->setEnabled(false); // until the walk has put everything back and read the module again
         auto *open = new QPushButton(QStringLiteral("打开文件夹"));
@@ -503,10 +503,16 @@ public:
         if (m_wizard->walk())
             m_grid->show(m_wizard->walk()->record().table());
     }
+    // The walk has put everything back and read the module again: the record can be made.
+    void walkEnded() {
+        m_grid->show(m_wizard->walk()->record().table());
+        m_write->setEnabled(true);
+    }
 
 private:
     CheckoutWizard *m_wizard;
     PointGrid *m_grid;
+    QPushButton *m_write;
 };
 
 } // namespace
@@ -736,8 +742,7 @@ void CheckoutWizard::onFinished(bool) {
     if (m_walk->wasCancelled())
         recordMessage->setText(
             QStringLiteral("调试已取消，改动已恢复。可按“生成记录”记为“已取消”，或关闭后下次继续。"));
-    if (auto *write = findChild<QPushButton *>(QStringLiteral("writeRecord")))
-        write->setEnabled(true);
+    static_cast<::SummaryPage *>(page(SummaryPage))->walkEnded();
 }
 
 QString CheckoutWizard::summary() const {
