@@ -134,8 +134,8 @@ struct CheckRecord {
     LineCounters counters;      // over the walk, as far as the journal holds them
     QStringList outputsChanged; // outputs switched by the walk and not yet confirmed back
     QStringList presetsChanged; // counters whose test preset is not yet confirmed back
-    std::map<QString, int>
-        countsFound;        // each counter's count before the walk cleared it, the first journaled
+    // Each counter's count before the walk cleared it, the first journaled.
+    std::map<QString, int> countsFound;
     QStringList waived;     // test values left as they were, by the engineer's choice
     bool cancelled = false; // the walk was cancelled and put back what it changed
 

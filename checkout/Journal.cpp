@@ -170,15 +170,15 @@ bool JournalWriter::writeOutput(const QString &point, const QString &state) {
 }
 
 bool JournalWriter::writeClose(const Closing &c, const LineCounters &counters) {
-    return write(
-        QStringLiteral("close"),
-        {{QStringLiteral("end"), c.end},
-         {QStringLiteral("counters"), countersObject(counters)},
-         {QStringLiteral("remark"), c.remark},
-         {QStringLiteral("trace"), c.trace},
-         {QStringLiteral("traceSha256"), c.traceSha256},
-         {QStringLiteral("unknownOutputs"), QJsonArray::fromStringList(c.unknownOutputs)},
-         {QStringLiteral("state"), c.cancelled ? QStringLiteral("cancelled") : QStringLiteral("done")}});
+    const QString state = c.cancelled ? QStringLiteral("cancelled") : QStringLiteral("done");
+    return write(QStringLiteral("close"),
+                 {{QStringLiteral("end"), c.end},
+                  {QStringLiteral("counters"), countersObject(counters)},
+                  {QStringLiteral("remark"), c.remark},
+                  {QStringLiteral("trace"), c.trace},
+                  {QStringLiteral("traceSha256"), c.traceSha256},
+                  {QStringLiteral("unknownOutputs"), QJsonArray::fromStringList(c.unknownOutputs)},
+                  {QStringLiteral("state"), state}});
 }
 
 bool JournalWriter::writePreset(const QString &point, const QString &state, int value) {
