@@ -1,5 +1,6 @@
 #include "CheckRecord.h"
 
+#include "LineCodes.h"
 #include "LinkWords.h"
 #include "MODBUS485.h"
 
@@ -56,8 +57,9 @@ struct Word {
 };
 constexpr Word ResultWords[] = {
     {u"未测", "untested"}, {u"通过", "pass"}, {u"失败", "fail"}, {u"跳过", "skip"}};
-constexpr Word DefectWords[] = {
-    {u"", ""}, {u"模块", "module"}, {u"接线", "wiring"}, {u"现场设备", "field-device"}, {u"其他", "other"}};
+constexpr Word DefectWords[] = {{u"", ""},           {u"模块", "module"},
+                                {u"接线", "wiring"}, {u"现场设备", "field-device"},
+                                {u"其他", "other"},  {u"通讯", "comms"}};
 
 template <typename E, size_t N> std::optional<E> fromCode(const Word (&words)[N], const QString &code) {
     for (size_t i = 0; i < N; ++i)
@@ -88,8 +90,8 @@ std::optional<Defect> defectFromCode(const QString &code) {
 }
 
 QString baudText(int baudCode) {
-    static const char *rates[] = {"4800", "9600", "19200"};
-    return baudCode >= 0 && baudCode <= 2 ? QLatin1String(rates[baudCode]) : QString::number(baudCode);
+    return QString::number(baudCode >= 0 && baudCode < modbus485::BaudCodes ? modbus485::BaudRates[baudCode]
+                                                                             : baudCode);
 }
 
 QString parityText(int parityCode) {
@@ -109,6 +111,13 @@ std::vector<PointResult> CheckRecord::table() const {
         rows.push_back(row);
     }
     return rows;
+}
+
+std::array<int, 4> CheckRecord::tally() const {
+    std::array<int, 4> counts{};
+    for (const PointResult &r : table())
+        ++counts[static_cast<int>(r.result)];
+    return counts;
 }
 
 void CheckRecord::addResult(const PointResult &result) {

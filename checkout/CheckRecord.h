@@ -32,7 +32,8 @@ const std::vector<PointId> &walkOrder();
 int sequenceOf(const PointId &point);
 
 enum class Result { Untested, Pass, Fail, Skip };
-enum class Defect { None, Module, Wiring, FieldDevice, Other };
+// Comms: the line was down when the point failed.
+enum class Defect { None, Module, Wiring, FieldDevice, Other, Comms };
 
 // The words of the record ("通过", "模块") and the journal's codes ("pass", "module").
 QString resultWord(Result result);
@@ -120,6 +121,7 @@ struct Closing {
     QString trace;              // the trace's file name, beside the record
     QString traceSha256;        // hex, empty when there was no trace
     QStringList unknownOutputs; // outputs that could not be put back
+    bool cancelled = false;     // the walk was cancelled, its record made of what it had done
     bool operator==(const Closing &) const = default;
 };
 
@@ -131,6 +133,16 @@ struct CheckRecord {
     std::optional<Closing> closing;
     LineCounters counters;      // over the walk, as far as the journal holds them
     QStringList outputsChanged; // outputs switched by the walk and not yet confirmed back
+    QStringList presetsChanged; // counters whose test preset is not yet confirmed back
+    // Each counter's count before the walk cleared it, the first journaled.
+    std::map<QString, int> countsFound;
+    QStringList waived;     // test values left as they were, by the engineer's choice
+    bool cancelled = false; // the walk was cancelled and put back what it changed
+
+    // Points whose test value a killed walk left in the module: outputs, then presets.
+    QStringList leftChanged() const { return outputsChanged + presetsChanged; }
+    // How many points passed, failed, were skipped and not tested, by Result.
+    std::array<int, 4> tally() const;
 
     // The result of each point in walk order, Untested where there is none.
     std::vector<PointResult> table() const;

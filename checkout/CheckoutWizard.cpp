@@ -15,14 +15,19 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
 #include <QStandardPaths>
+#include <QTableWidget>
 #include <QTemporaryFile>
 #include <QTimer>
 #include <QUrl>
@@ -48,6 +53,64 @@ QWidget *withChooser(QLineEdit *edit, const std::function<void()> &choose) {
     QObject::connect(button, &QPushButton::clicked, choose);
     row->addWidget(button);
     return box;
+}
+
+// The 18 points, one cell each, coloured by their result: untested, passed, failed, skipped.
+class PointGrid : public QWidget {
+public:
+    PointGrid() {
+        setObjectName(QStringLiteral("pointGrid"));
+        auto *grid = new QGridLayout(this);
+        grid->setContentsMargins(0, 0, 0, 0);
+        grid->setSpacing(2);
+        int column[3] = {0, 0, 0};
+        for (const PointId &point : walkOrder()) {
+            auto *cell = new QLabel(point.name());
+            cell->setAlignment(Qt::AlignCenter);
+            cell->setMinimumWidth(36);
+            const int row = static_cast<int>(point.kind);
+            grid->addWidget(cell, row, column[row]++);
+            m_cells.push_back(cell);
+        }
+        show({});
+    }
+
+    void show(const std::vector<PointResult> &table) {
+        static const char *colours[] = {"#E0E0E0", "#8FD694", "#F28B82", "#FFE08A"};
+        for (size_t i = 0; i < m_cells.size(); ++i) {
+            const Result result = i < table.size() ? table[i].result : Result::Untested;
+            m_cells[i]->setStyleSheet(
+                QStringLiteral("background: %1; padding: 2px").arg(QLatin1String(colours[int(result)])));
+            m_cells[i]->setAccessibleName(m_cells[i]->text() + u' ' + resultWord(result));
+            m_cells[i]->setToolTip(i < table.size() ? table[i].observed : QString());
+        }
+    }
+
+private:
+    std::vector<QLabel *> m_cells;
+};
+
+// The module as found, as far as a stage's page needs it.
+QString asFoundLine(Stage stage, const ModuleSnapshot &s) {
+    auto value = [](int v) {
+        return v == ModuleSnapshot::Unread ? QStringLiteral("未读") : QString::number(v);
+    };
+    QStringList parts;
+    if (stage == Stage::Outputs)
+        for (int y = 0; y < 5; ++y)
+            parts << QStringLiteral("Y%1 %2").arg(y + 1).arg(s.outputs[y] == ModuleSnapshot::Unread
+                                                                 ? value(s.outputs[y])
+                                                             : s.outputs[y] ? QStringLiteral("闭合")
+                                                                            : QStringLiteral("断开"));
+    if (stage == Stage::Inputs)
+        for (int x = 0; x < 10; ++x)
+            parts << QStringLiteral("X%1 %2").arg(x + 1).arg(value(s.inputs[x]));
+    if (stage == Stage::Counters)
+        for (int c = 0; c < 3; ++c)
+            parts << QStringLiteral("C%1 计数 %2 预置 %3")
+                         .arg(c + 1)
+                         .arg(value(s.counts[c]), value(s.presets[c]));
+    return parts.isEmpty() ? QString() : QStringLiteral("调试前：") + parts.join(QStringLiteral("，"));
 }
 
 class HeaderPage : public QWizardPage {
@@ -80,10 +143,18 @@ public:
                      }));
         form->addRow(wizard->headerMessage = messageLabel());
         form->addRow(wizard->leftChangedMessage = messageLabel());
-        form->addRow(wizard->putBackButton = new QPushButton(QStringLiteral("恢复输出")));
+        auto *putBackRow = new QHBoxLayout;
+        putBackRow->addWidget(wizard->putBackButton = new QPushButton(QStringLiteral("恢复输出")));
+        putBackRow->addWidget(wizard->waiveButton = new QPushButton(QStringLiteral("不恢复，继续")));
+        putBackRow->addStretch();
+        wizard->putBackButton->setObjectName(QStringLiteral("putBackButton"));
+        wizard->waiveButton->setObjectName(QStringLiteral("waiveButton"));
+        form->addRow(putBackRow);
         form->addRow(wizard->resumeCheck = new QCheckBox);
         QObject::connect(wizard->putBackButton, &QPushButton::clicked, wizard,
                          &CheckoutWizard::putBackLeftChanged);
+        QObject::connect(wizard->waiveButton, &QPushButton::clicked, wizard,
+                         &CheckoutWizard::waiveLeftChanged);
         QObject::connect(wizard->folderEdit, &QLineEdit::editingFinished, wizard,
                          &CheckoutWizard::findLeftChanged);
         registerField(QStringLiteral("project*"), wizard->projectEdit);
@@ -116,6 +187,12 @@ public:
         return true;
     }
 
+    // A killed walk's test values are put back or waived before a new walk starts.
+    bool isComplete() const override { return QWizardPage::isComplete() && !m_wizard->leftChangedPending(); }
+    // The header stays as it was when the connection check sends the engineer back.
+    void cleanupPage() override {}
+    void changed() { emit completeChanged(); }
+
 private:
     CheckoutWizard *m_wizard;
 };
@@ -133,8 +210,7 @@ public:
         form->addRow(QStringLiteral("站号"), wizard->stationSpin = new QSpinBox);
         wizard->stationSpin->setRange(1, 16);
         form->addRow(QStringLiteral("波特率"), wizard->baudCombo = new QComboBox);
-        wizard->baudCombo->addItems(
-            {QStringLiteral("4800"), QStringLiteral("9600"), QStringLiteral("19200")});
+        wizard->baudCombo->addItems({baudText(0), baudText(1), baudText(2)});
         wizard->baudCombo->setCurrentIndex(1);
         form->addRow(QStringLiteral("校验方式"), wizard->parityCombo = new QComboBox);
         wizard->parityCombo->addItems({parityText(0), parityText(1), parityText(2)});
@@ -158,6 +234,7 @@ public:
             m_scan = std::make_unique<ModuleScan>(m_link, m_wizard->portSpin->value());
             m_scanButton->setText(QStringLiteral("停止"));
             setFieldsEnabled(false);
+            emit completeChanged();
             m_scanTimer.start(0);
         });
         // "取消" and closing the window release the port.
@@ -176,6 +253,8 @@ public:
         if (m_scan)
             endScan({});
     }
+    // "开始调试" waits for a scan to end, and for a put-back.
+    bool isComplete() const override { return !m_scan && !m_wizard->putBackRunning(); }
 
 private:
     // One exchange of the scan per turn of the event loop, with the pause it asks for between them.
@@ -222,6 +301,7 @@ private:
         m_scanButton->setText(QStringLiteral("扫描"));
         setFieldsEnabled(true);
         m_scanMessage->setText(message);
+        emit completeChanged();
     }
 
     void setFieldsEnabled(bool enabled) {
@@ -247,6 +327,9 @@ public:
         setTitle(title);
         setSubTitle(subTitle);
         auto *column = new QVBoxLayout(this);
+        column->addWidget(m_grid = new PointGrid);
+        column->addWidget(m_found = new QLabel);
+        m_found->setWordWrap(true);
         m_question = new QLabel;
         m_question->setWordWrap(true);
         QFont big = m_question->font();
@@ -256,12 +339,14 @@ public:
         auto *answerRow = new QHBoxLayout;
         m_number = new QSpinBox;
         m_number->setRange(1, 65535);
+        m_number->setAccessibleName(QStringLiteral("数值"));
         answerRow->addWidget(m_number);
         m_tolerance = new QDoubleSpinBox;
         m_tolerance->setRange(0, 100);
         m_tolerance->setDecimals(1);
         m_tolerance->setPrefix(QStringLiteral("±"));
         m_tolerance->setSuffix(QStringLiteral(" %"));
+        m_tolerance->setAccessibleName(QStringLiteral("允许偏差"));
         answerRow->addWidget(m_tolerance);
         m_buttons = new QHBoxLayout;
         answerRow->addLayout(m_buttons);
@@ -270,6 +355,7 @@ public:
         auto *remarkRow = new QHBoxLayout;
         remarkRow->addWidget(new QLabel(QStringLiteral("备注")));
         remarkRow->addWidget(m_remark = new QLineEdit);
+        m_remark->setAccessibleName(QStringLiteral("备注"));
         column->addLayout(remarkRow);
         column->addWidget(m_status = new QLabel);
         m_status->setWordWrap(true);
@@ -280,9 +366,17 @@ public:
 
     void initializePage() override {
         CheckoutWalk *walk = m_wizard->walk();
-        if (!walk || m_connected)
+        if (walk && walk->record().asFound)
+            m_found->setText(asFoundLine(m_stage, *walk->record().asFound));
+        if (walk)
+            m_grid->show(walk->record().table());
+        if (!walk || walk == m_walk)
             return;
-        m_connected = true;
+        m_walk = walk;
+        connect(walk, &CheckoutWalk::countSeen, this, [this](int counter, int count) {
+            if (isCurrent())
+                m_status->setText(QStringLiteral("C%1 当前计数 %2").arg(counter).arg(count));
+        });
         connect(walk, &CheckoutWalk::asked, this, [this](const Question &q) {
             if (isCurrent())
                 show(q);
@@ -298,6 +392,7 @@ public:
         connect(walk, &CheckoutWalk::pointDone, this, [this](const PointResult &r) {
             if (!isCurrent())
                 return;
+            m_grid->show(m_walk->record().table());
             m_done->appendPlainText(
                 QStringLiteral("%1  %2  %3%4")
                     .arg(r.point.name(), resultWord(r.result), r.observed,
@@ -345,7 +440,9 @@ private:
 
     CheckoutWizard *m_wizard;
     Stage m_stage;
-    bool m_connected = false;
+    QPointer<CheckoutWalk> m_walk; // the walk its signals come from
+    PointGrid *m_grid;
+    QLabel *m_found;
     QLabel *m_question;
     QSpinBox *m_number;
     QDoubleSpinBox *m_tolerance;
@@ -362,14 +459,29 @@ public:
         setTitle(QStringLiteral("调试后状态与小结"));
         setSubTitle(QStringLiteral("改动过的输出和预置值已恢复并回读。填写备注后按“生成记录”。"));
         auto *column = new QVBoxLayout(this);
-        column->addWidget(wizard->summaryText = new QPlainTextEdit);
-        wizard->summaryText->setReadOnly(true);
+        column->addWidget(m_grid = new PointGrid);
+        // Two short lines: the tally and the line's counters.
+        column->addWidget(wizard->summaryText = new QLabel);
+        wizard->summaryText->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+        column->addWidget(wizard->summaryTable = new QTableWidget(0, 5), 1);
+        wizard->summaryTable->setObjectName(QStringLiteral("summaryTable"));
+        wizard->summaryTable->setMinimumHeight(120);
+        wizard->summaryTable->setAccessibleName(QStringLiteral("各点结果"));
+        wizard->summaryTable->setHorizontalHeaderLabels({QStringLiteral("点"), QStringLiteral("结果"),
+                                                         QStringLiteral("观察"), QStringLiteral("现场确认"),
+                                                         QStringLiteral("缺陷类别")});
+        wizard->summaryTable->verticalHeader()->hide();
+        wizard->summaryTable->setWordWrap(true);
+        wizard->summaryTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        wizard->summaryTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+        wizard->summaryTable->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
         auto *remarkRow = new QHBoxLayout;
         remarkRow->addWidget(new QLabel(QStringLiteral("备注")));
         remarkRow->addWidget(wizard->remarkEdit = new QLineEdit);
+        wizard->remarkEdit->setAccessibleName(QStringLiteral("备注"));
         column->addLayout(remarkRow);
         auto *buttons = new QHBoxLayout;
-        auto *write = new QPushButton(QStringLiteral("生成记录"));
+        auto *write = m_write = new QPushButton(QStringLiteral("生成记录"));
         write->setObjectName(QStringLiteral("writeRecord"));
         write->setEnabled(false); // until the walk has put everything back and read the module again
         auto *open = new QPushButton(QStringLiteral("打开文件夹"));
@@ -391,8 +503,20 @@ public:
                 [this] { QDesktopServices::openUrl(QUrl::fromLocalFile(m_wizard->recordFolder())); });
     }
 
+    void initializePage() override {
+        if (m_wizard->walk())
+            m_grid->show(m_wizard->walk()->record().table());
+    }
+    // The walk has put everything back and read the module again: the record can be made.
+    void walkEnded() {
+        m_grid->show(m_wizard->walk()->record().table());
+        m_write->setEnabled(true);
+    }
+
 private:
     CheckoutWizard *m_wizard;
+    PointGrid *m_grid;
+    QPushButton *m_write;
 };
 
 } // namespace
@@ -429,11 +553,13 @@ CheckoutWizard::CheckoutWizard(Modbus485 &link, QWidget *parent)
             setButtonLayout(
                 {QWizard::Stretch, QWizard::NextButton, QWizard::FinishButton, QWizard::CancelButton});
     });
-    resize(640, 520);
+    resize(720, 560);
+    // A 1024-pixel screen holds it: long texts wrap instead of widening it.
+    setMaximumWidth(1024);
     connect(resumeCheck, &QCheckBox::toggled, this, [this](bool on) {
-        if (!on || m_unfinishedJournal.isEmpty())
+        if (!on || !m_folder.unfinished())
             return;
-        const RecordHeader h = readJournal(m_unfinishedJournal).record.header;
+        const RecordHeader &h = m_folder.unfinished()->contents.record.header;
         projectEdit->setText(h.project);
         locationEdit->setText(h.location);
         tagEdit->setText(h.moduleTag);
@@ -448,70 +574,84 @@ CheckoutWizard::CheckoutWizard(Modbus485 &link, QWidget *parent)
 }
 
 void CheckoutWizard::findLeftChanged() {
-    m_leftChangedJournal.clear();
-    const std::vector<FolderJournal> journals = readJournals(recordFolder());
-    for (const auto &[path, contents] : journals) {
-        const QString name = QFileInfo(path).fileName();
-        if (!contents.refused && !contents.record.outputsChanged.isEmpty() && contents.record.asFound) {
-            m_leftChangedJournal = path;
-            leftChangedMessage->setText(
-                QStringLiteral("上次调试 %1 中断时 %2 可能仍处于改动状态。请先按“恢复输出”恢复到调试前状态。")
-                    .arg(name, contents.record.outputsChanged.join(QStringLiteral("、"))));
-            break;
-        }
-    }
-    leftChangedMessage->setVisible(!m_leftChangedJournal.isEmpty());
-    putBackButton->setVisible(!m_leftChangedJournal.isEmpty());
+    m_folder.scan(recordFolder());
+    if (const auto &left = m_folder.leftChanged())
+        leftChangedMessage->setText(
+            QStringLiteral("上次调试 %1 中断时 %2 可能仍处于改动状态。请先按“恢复输出”恢复到调试前状态，"
+                           "或按“不恢复，继续”保持现状（记入该记录）。")
+                .arg(QFileInfo(left->path).fileName(),
+                     left->contents.record.leftChanged().join(QStringLiteral("、"))));
+    const bool left = m_folder.leftChanged().has_value();
+    leftChangedMessage->setVisible(left);
+    putBackButton->setVisible(left);
+    waiveButton->setVisible(left);
 
     // The newest journal without its closing line can be gone on with, on its own header's settings.
-    m_unfinishedJournal.clear();
-    for (const auto &[path, contents] : journals) {
-        const QString name = QFileInfo(path).fileName();
-        if (!contents.refused && !contents.record.closing && contents.record.asFound) {
-            m_unfinishedJournal = path;
-            resumeCheck->setText(
-                QStringLiteral("继续未完成的调试 %1（从第一个未测点起，沿用其表头和连接设置）").arg(name));
-            break;
-        }
-    }
-    resumeCheck->setVisible(!m_unfinishedJournal.isEmpty());
+    if (const auto &unfinished = m_folder.unfinished())
+        resumeCheck->setText(
+            QStringLiteral("继续未完成的调试 %1（先恢复其改动，再从第一个未测点起，沿用其表头和连接设置）")
+                .arg(QFileInfo(unfinished->path).fileName()));
+    resumeCheck->setVisible(m_folder.unfinished().has_value());
     resumeCheck->setChecked(false);
+    static_cast<::HeaderPage *>(page(HeaderPage))->changed();
+}
+
+bool CheckoutWizard::leftChangedPending() const {
+    return m_folder.leftChanged().has_value() || putBackRunning();
+}
+
+void CheckoutWizard::waiveLeftChanged() {
+    QString error;
+    if (putBackRunning())
+        return;
+    if (!m_folder.waive(error)) {
+        leftChangedMessage->setText(QStringLiteral("无法写入：%1").arg(error));
+        return;
+    }
+    findLeftChanged();
 }
 
 void CheckoutWizard::putBackLeftChanged() {
-    if (m_leftChangedJournal.isEmpty() || (m_putBack && !m_putBack->isFinished()))
+    if (!m_folder.leftChanged() || putBackRunning())
         return;
-    const JournalContents contents = readJournal(m_leftChangedJournal);
+    const RecordsFolder::Journal left = *m_folder.leftChanged();
     m_putBack.reset();
     m_putBackSink = std::make_unique<FileJournalSink>();
     QString error;
-    if (contents.refused || !m_putBackSink->open(m_leftChangedJournal, error)) {
-        leftChangedMessage->setText(
-            QStringLiteral("无法打开 %1：%2").arg(m_leftChangedJournal, error + contents.reason));
+    if (!m_putBackSink->open(left.path, error)) {
+        leftChangedMessage->setText(QStringLiteral("无法打开 %1：%2").arg(left.path, error));
         return;
     }
     m_putBackJournal = std::make_unique<JournalWriter>(*m_putBackSink);
     WalkSettings settings;
-    settings.header = contents.record.header;
+    settings.header = left.contents.record.header;
+    if (tuneWalk)
+        tuneWalk(settings);
     m_putBack = std::make_unique<CheckoutWalk>(m_link, *m_putBackJournal, settings);
     connect(m_putBack.get(), &CheckoutWalk::asked, this, [this](const Question &q) {
         // A port that does not open or a module that does not answer: said, and the button tries again.
         leftChangedMessage->setText(q.text);
-        m_putBack->answer({Choice::No, {}});
+        m_putBack->answer({Choice::BackToLine, {}});
     });
     connect(m_putBack.get(), &CheckoutWalk::status, leftChangedMessage, &QLabel::setText);
-    connect(m_putBack.get(), &CheckoutWalk::finished, this, [this](bool allBack) {
-        if (allBack) {
-            leftChangedMessage->setText(
-                QStringLiteral("已恢复到调试前状态，并记入 %1。").arg(m_leftChangedJournal));
-            m_leftChangedJournal.clear();
-            putBackButton->setVisible(false);
-        }
+    connect(m_putBack.get(), &CheckoutWalk::finished, this, [this, left](bool allBack) {
+        putBackButton->setEnabled(true);
+        waiveButton->setEnabled(true);
+        const QStringList notBack = m_putBack->notBack();
+        findLeftChanged();
+        if (allBack)
+            leftChangedMessage->setText(QStringLiteral("已恢复到调试前状态，并记入 %1。").arg(left.path));
+        else if (!notBack.isEmpty())
+            leftChangedMessage->setText(QStringLiteral("未能恢复：%1。请检查线路后再按“恢复输出”。")
+                                            .arg(notBack.join(QStringLiteral("、"))));
+        leftChangedMessage->setVisible(true);
+        if (auto *line = page(LinePage))
+            emit line->completeChanged();
     });
     putBackButton->setEnabled(false);
-    connect(m_putBack.get(), &CheckoutWalk::finished, putBackButton,
-            [this] { putBackButton->setEnabled(true); });
-    m_putBack->startPutBack(contents.record);
+    waiveButton->setEnabled(false);
+    static_cast<::HeaderPage *>(page(HeaderPage))->changed();
+    m_putBack->startPutBack(left.contents.record);
 }
 
 CheckoutWizard::~CheckoutWizard() = default;
@@ -541,14 +681,10 @@ bool CheckoutWizard::startWalk() {
 
     const QDir folder(recordFolder());
     std::optional<JournalContents> resumed;
-    if (!m_unfinishedJournal.isEmpty() && resumeCheck->isChecked()) {
-        resumed = readJournal(m_unfinishedJournal);
-        if (resumed->refused) {
-            lineMessage->setText(resumed->reason);
-            return false;
-        }
+    if (m_folder.unfinished() && resumeCheck->isChecked()) {
+        resumed = m_folder.unfinished()->contents;
         h = resumed->record.header;
-        m_name = QFileInfo(m_unfinishedJournal).completeBaseName();
+        m_name = QFileInfo(m_folder.unfinished()->path).completeBaseName();
     } else {
         m_name = RecordNames::unusedBaseName(
             folder.path(),
@@ -582,8 +718,6 @@ bool CheckoutWizard::startWalk() {
 }
 
 void CheckoutWizard::onStage(Stage stage) {
-    if (m_closeWhenDone)
-        return;
     // Follow the walk: leave each stage's page once the walk has gone past it.
     static const std::pair<Stage, int> pages[] = {{Stage::Connection, ConnectionPage},
                                                   {Stage::AsFound, AsFoundPage},
@@ -596,35 +730,66 @@ void CheckoutWizard::onStage(Stage stage) {
 }
 
 void CheckoutWizard::onFinished(bool) {
-    if (m_closeWhenDone) {
-        m_walk->closeRecord(QStringLiteral("已取消"));
-        QWizard::reject();
+    if (m_walk->wentBackToLine()) {
+        // The journal is closed as aborted; the engineer picks the line's settings again.
+        lineMessage->setText(
+            QStringLiteral("通讯检查未通过，记录 %1 已关闭。请检查设置后重新开始。").arg(m_name));
+        // The walk is still on its way out of this call: it goes, with its journal, at the next walk's end.
+        m_endedSink = std::move(m_sink);
+        m_endedJournal = std::move(m_journal);
+        m_endedWalk = std::move(m_walk);
+        restart();
+        next();
         return;
     }
     while (currentId() != SummaryPage && currentId() >= ConnectionPage)
         next();
-    summaryText->setPlainText(summary());
-    if (auto *write = findChild<QPushButton *>(QStringLiteral("writeRecord")))
-        write->setEnabled(true);
+    summaryText->setText(summary());
+    fillSummaryTable();
+    if (m_walk->wasCancelled())
+        recordMessage->setText(
+            QStringLiteral("调试已取消，改动已恢复。可按“生成记录”记为“已取消”，或关闭后下次继续。"));
+    static_cast<::SummaryPage *>(page(SummaryPage))->walkEnded();
 }
 
 QString CheckoutWizard::summary() const {
-    QStringList lines;
-    const CheckRecord &record = m_walk->record();
-    int counts[4] = {0, 0, 0, 0};
-    for (const PointResult &r : record.table()) {
-        ++counts[static_cast<int>(r.result)];
-        lines << QStringLiteral("%1  %2  %3").arg(r.point.name(), resultWord(r.result), r.observed);
-    }
-    lines.prepend(QStringLiteral("通过 %1，失败 %2，跳过 %3，未测 %4")
-                      .arg(counts[int(Result::Pass)])
-                      .arg(counts[int(Result::Fail)])
-                      .arg(counts[int(Result::Skip)])
-                      .arg(counts[int(Result::Untested)]));
-    lines.insert(1, QStringLiteral("线路计数：") + m_walk->countersSoFar().text());
+    const auto counts = m_walk->record().tally();
+    QStringList lines{QStringLiteral("通过 %1，失败 %2，跳过 %3，未测 %4")
+                          .arg(counts[int(Result::Pass)])
+                          .arg(counts[int(Result::Fail)])
+                          .arg(counts[int(Result::Skip)])
+                          .arg(counts[int(Result::Untested)]),
+                      QStringLiteral("线路计数：") + m_walk->countersSoFar().text()};
     for (const QString &output : m_walk->unknownOutputs())
         lines.prepend(QStringLiteral("%1 状态未知").arg(output));
     return lines.join(u'\n');
+}
+
+// One row a point; a failure's class can be changed until the record is made, each change journaled.
+void CheckoutWizard::fillSummaryTable() {
+    const std::vector<PointResult> table = m_walk->record().table();
+    summaryTable->setRowCount(static_cast<int>(table.size()));
+    for (int row = 0; row < summaryTable->rowCount(); ++row) {
+        const PointResult &r = table[row];
+        const QStringList cells{r.point.name(), resultWord(r.result), r.observed, r.field,
+                                defectWord(r.defect)};
+        for (int column = 0; column < cells.size(); ++column)
+            summaryTable->setItem(row, column, new QTableWidgetItem(cells[column]));
+        if (r.result != Result::Fail)
+            continue;
+        auto *defect = new QComboBox;
+        defect->setAccessibleName(r.point.name() + QStringLiteral(" 缺陷类别"));
+        for (const Defect d :
+             {Defect::Module, Defect::Wiring, Defect::FieldDevice, Defect::Comms, Defect::Other})
+            defect->addItem(defectWord(d), static_cast<int>(d));
+        defect->setCurrentIndex(defect->findData(static_cast<int>(r.defect)));
+        connect(defect, &QComboBox::currentIndexChanged, this, [this, defect, point = r.point] {
+            if (!m_recordWritten)
+                m_walk->amend(point, static_cast<Defect>(defect->currentData().toInt()));
+        });
+        summaryTable->setCellWidget(row, 4, defect);
+    }
+    summaryTable->resizeRowsToContents();
 }
 
 bool CheckoutWizard::writeRecord() {
@@ -643,21 +808,52 @@ bool CheckoutWizard::writeRecord() {
     return false;
 }
 
-void CheckoutWizard::accept() {
-    if (m_walk && !m_recordWritten)
+void CheckoutWizard::confirm(const QString &text, const QString &yes, const QString &no,
+                             std::function<void()> then) {
+    auto *box = new QMessageBox(QMessageBox::Question, windowTitle(), text, QMessageBox::NoButton, this);
+    box->setObjectName(QStringLiteral("confirm"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QPushButton *yesButton = box->addButton(yes, QMessageBox::AcceptRole);
+    box->setDefaultButton(box->addButton(no, QMessageBox::RejectRole));
+    connect(box, &QMessageBox::finished, this, [box, yesButton, then] {
+        if (box->clickedButton() == yesButton)
+            then();
+    });
+    box->open();
+}
+
+void CheckoutWizard::closeUnwritten() {
+    if (m_walk && !m_walk->wasCancelled())
         m_walk->closeRecord(QStringLiteral("未生成记录"));
-    QWizard::accept();
+}
+
+void CheckoutWizard::accept() {
+    if (!m_walk || m_recordWritten)
+        return QWizard::accept();
+    confirm(QStringLiteral("尚未生成记录，仍要关闭？"), QStringLiteral("关闭"), QStringLiteral("返回"),
+            [this] {
+                closeUnwritten();
+                QWizard::accept();
+            });
 }
 
 void CheckoutWizard::reject() {
     if (m_walk && !m_walk->isFinished()) {
-        // Outputs first: the window goes once the walk has put back what it changed.
-        m_closeWhenDone = true;
-        button(QWizard::CancelButton)->setEnabled(false);
-        m_walk->cancel();
+        // Nothing stops before the engineer says so; then what the walk changed goes back first.
+        confirm(QStringLiteral("取消调试？已改动的输出和预置值将恢复。"), QStringLiteral("恢复并停止"),
+                QStringLiteral("继续调试"), [this] {
+                    if (m_walk && !m_walk->isFinished())
+                        m_walk->cancel();
+                });
         return;
     }
-    if (m_walk && !m_recordWritten)
-        m_walk->closeRecord(QStringLiteral("未生成记录"));
+    if (m_walk && !m_recordWritten && !m_walk->wasCancelled()) {
+        confirm(QStringLiteral("尚未生成记录，仍要关闭？"), QStringLiteral("关闭"), QStringLiteral("返回"),
+                [this] {
+                    closeUnwritten();
+                    QWizard::reject();
+                });
+        return;
+    }
     QWizard::reject();
 }

@@ -3,6 +3,7 @@
 #include "CheckoutWalk.h"
 #include "Journal.h"
 #include "Modbus485.h"
+#include "RecordsFolder.h"
 
 #include <QWizard>
 
@@ -16,6 +17,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QSpinBox;
+class QTableWidget;
 
 // The guided checkout's window: the record's header, the line's settings, one page per stage of the walk
 // (the connection check, as found, outputs, inputs, counters), and the summary that writes the record. The
@@ -55,10 +57,15 @@ public:
     bool startWalk();
     // Writes the journal's closing line, then the CSV and the PDF; the page says where, or why not.
     bool writeRecord();
-    // Looks in the records folder for a journal that ends with outputs switched (the program was killed)
-    // and offers to put them back; putBackLeftChanged() does it.
+    // Looks in the records folder for a journal that ends with test values in the module (the program was
+    // killed) and offers to put them back; putBackLeftChanged() does it, waiveLeftChanged() leaves them and
+    // journals that. A new walk waits until one of them is done.
     void findLeftChanged();
     void putBackLeftChanged();
+    void waiveLeftChanged();
+    // A killed walk's test values are still to be put back or waived, or are being put back.
+    bool leftChangedPending() const;
+    bool putBackRunning() const { return m_putBack && !m_putBack->isFinished(); }
 
     QLineEdit *projectEdit = nullptr;
     QLineEdit *locationEdit = nullptr;
@@ -70,6 +77,7 @@ public:
     QLabel *headerMessage = nullptr;
     QLabel *leftChangedMessage = nullptr;
     QPushButton *putBackButton = nullptr;
+    QPushButton *waiveButton = nullptr;
     QCheckBox *resumeCheck = nullptr;
     QSpinBox *portSpin = nullptr;
     QSpinBox *stationSpin = nullptr;
@@ -78,24 +86,32 @@ public:
     QLineEdit *doNotSwitchEdit = nullptr;
     QLabel *lineMessage = nullptr;
     QLineEdit *remarkEdit = nullptr;
-    QPlainTextEdit *summaryText = nullptr;
+    QLabel *summaryText = nullptr;
+    QTableWidget *summaryTable = nullptr;
     QLabel *recordMessage = nullptr;
 
 private:
     void onStage(Stage stage);
     void onFinished(bool completed);
     QString summary() const;
+    void fillSummaryTable();
+    // Asks `text` with [yes] [no] beside the window, and runs `then` on yes.
+    void confirm(const QString &text, const QString &yes, const QString &no, std::function<void()> then);
+    // Closing before the record is written: a walk gone through is closed as such; a cancelled one stays
+    // open to be gone on with.
+    void closeUnwritten();
 
     Modbus485 &m_link;
+    std::unique_ptr<FileJournalSink> m_endedSink; // a walk ended by "返回连接"
+    std::unique_ptr<JournalWriter> m_endedJournal;
+    std::unique_ptr<CheckoutWalk> m_endedWalk;
     std::unique_ptr<FileJournalSink> m_sink;
     std::unique_ptr<JournalWriter> m_journal;
     std::unique_ptr<CheckoutWalk> m_walk;
     RecordHeader m_header;
     QString m_name;
-    bool m_closeWhenDone = false;
     bool m_recordWritten = false;
-    QString m_leftChangedJournal;
-    QString m_unfinishedJournal;
+    RecordsFolder m_folder;
     std::unique_ptr<FileJournalSink> m_putBackSink;
     std::unique_ptr<JournalWriter> m_putBackJournal;
     std::unique_ptr<CheckoutWalk> m_putBack;

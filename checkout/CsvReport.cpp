@@ -53,7 +53,10 @@ QString pointLines(const CheckRecord &record, const QStringList &before = {}, co
 } // namespace
 
 QByteArray csvReport(const CheckRecord &record) {
-    return "\xEF\xBB\xBF" + (csvLine(PointCaptions) + pointLines(record)).toUtf8();
+    // A cancelled walk says so on the first line.
+    const QString cancelled =
+        record.closing && record.closing->cancelled ? csvLine({QStringLiteral("已取消")}) : QString();
+    return "\xEF\xBB\xBF" + (cancelled + csvLine(PointCaptions) + pointLines(record)).toUtf8();
 }
 
 QByteArray cabinetCsvReport(const CabinetReport &report) {

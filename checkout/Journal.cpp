@@ -181,13 +181,39 @@ bool JournalWriter::writeOutput(const QString &point, const QString &state) {
 }
 
 bool JournalWriter::writeClose(const Closing &c, const LineCounters &counters) {
+    const QString state = c.cancelled ? QStringLiteral("cancelled") : QStringLiteral("done");
     return write(QStringLiteral("close"),
                  {{QStringLiteral("end"), c.end},
                   {QStringLiteral("counters"), countersObject(counters)},
                   {QStringLiteral("remark"), c.remark},
                   {QStringLiteral("trace"), c.trace},
                   {QStringLiteral("traceSha256"), c.traceSha256},
-                  {QStringLiteral("unknownOutputs"), QJsonArray::fromStringList(c.unknownOutputs)}});
+                  {QStringLiteral("unknownOutputs"), QJsonArray::fromStringList(c.unknownOutputs)},
+                  {QStringLiteral("state"), state}});
+}
+
+bool JournalWriter::writePreset(const QString &point, const QString &state, int value) {
+    return write(QStringLiteral("preset"), {{QStringLiteral("point"), point},
+                                            {QStringLiteral("state"), state},
+                                            {QStringLiteral("value"), value}});
+}
+
+bool JournalWriter::writeCountFound(const QString &point, int count) {
+    return write(QStringLiteral("count-found"),
+                 {{QStringLiteral("point"), point}, {QStringLiteral("count"), count}});
+}
+
+bool JournalWriter::writeCancel() {
+    return write(QStringLiteral("cancel"), {});
+}
+
+bool JournalWriter::writeAmendment(const QString &point, Defect defect) {
+    return write(QStringLiteral("amend"),
+                 {{QStringLiteral("point"), point}, {QStringLiteral("defect"), defectCode(defect)}});
+}
+
+bool JournalWriter::writeWaiver(const QStringList &points) {
+    return write(QStringLiteral("waiver"), {{QStringLiteral("points"), QJsonArray::fromStringList(points)}});
 }
 
 bool forEachJournalLine(const QByteArray &bytes, int &skippedLines, QString &reason,
@@ -232,6 +258,42 @@ std::map<QString, IoEntry> ioFrom(const QJsonObject &io) {
     }
     return entries;
 }
+
+namespace {
+
+// The lines a journal holds beyond the header, the snapshots, the points, the outputs and the closing;
+// false for a type it does not know.
+bool readTestValueLine(const QString &type, const QJsonObject &o, CheckRecord &record) {
+    const QString point = text(o, "point");
+    if (type == u"preset") {
+        record.presetsChanged.removeAll(point);
+        if (text(o, "state") != u"restored")
+            record.presetsChanged << point;
+    } else if (type == u"count-found") {
+        if (!record.countsFound.count(point))
+            record.countsFound[point] = o[u"count"].toInt();
+    } else if (type == u"cancel") {
+        record.cancelled = true;
+    } else if (type == u"amend") {
+        const auto defect = defectFromCode(text(o, "defect"));
+        if (!defect)
+            return false;
+        for (PointResult &r : record.points)
+            if (r.point.name() == point && r.result == Result::Fail)
+                r.defect = *defect;
+    } else if (type == u"waiver") {
+        for (const QJsonValue &v : o[u"points"].toArray()) {
+            record.waived << v.toString();
+            record.outputsChanged.removeAll(v.toString());
+            record.presetsChanged.removeAll(v.toString());
+        }
+    } else {
+        return false;
+    }
+    return true;
+}
+
+} // namespace
 
 JournalContents parseJournal(const QByteArray &bytes) {
     JournalContents contents;
@@ -284,8 +346,9 @@ JournalContents parseJournal(const QByteArray &bytes) {
                 c.traceSha256 = text(o, "traceSha256");
                 for (const QJsonValue &v : o[u"unknownOutputs"].toArray())
                     c.unknownOutputs << v.toString();
+                c.cancelled = o[u"state"].toString() == u"cancelled";
                 record.closing = c;
-            } else {
+            } else if (!readTestValueLine(type, o, record)) {
                 return false;
             }
             return true;
@@ -320,12 +383,4 @@ bool readJournalBytes(const QString &path, QByteArray &bytes, QString &reason) {
 
 JournalContents readJournal(const QString &path) {
     return readJournalWith<JournalContents>(path, parseJournal);
-}
-
-std::vector<FolderJournal> readJournals(const QString &folder) {
-    std::vector<FolderJournal> journals;
-    const QDir dir(folder);
-    for (const QString &name : dir.entryList({QStringLiteral("*.jsonl")}, QDir::Files, QDir::Time))
-        journals.push_back({dir.filePath(name), readJournal(dir.filePath(name))});
-    return journals;
 }

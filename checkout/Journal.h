@@ -51,6 +51,17 @@ public:
     bool writeOutput(const QString &point, const QString &state);
     bool writeAsLeft(const ModuleSnapshot &snapshot);
     bool writeClose(const Closing &closing, const LineCounters &counters);
+    // A counter's test preset, written to the journal before it goes to the module ("changed", with the
+    // value), and once it is confirmed back ("restored").
+    bool writePreset(const QString &point, const QString &state, int value);
+    // A counter's count as found, journaled before the walk clears it.
+    bool writeCountFound(const QString &point, int count);
+    // The walk was cancelled and what it changed put back; the journal can be gone on with.
+    bool writeCancel();
+    // The engineer's class for a failed point, after its result line, which stays as it was.
+    bool writeAmendment(const QString &point, Defect defect);
+    // The engineer chose not to put back what a killed walk left changed: `points`, in this journal.
+    bool writeWaiver(const QStringList &points);
 
     // Why the last write failed.
     QString error() const { return m_error; }
@@ -108,10 +119,3 @@ Contents readJournalWith(const QString &path, Contents (*parse)(const QByteArray
 // reading: false, with the reason.
 bool forEachJournalLine(const QByteArray &bytes, int &skippedLines, QString &reason,
                         const std::function<bool(const QJsonObject &)> &take);
-
-// Every journal (*.jsonl) in a folder, newest first, each read once.
-struct FolderJournal {
-    QString path;
-    JournalContents contents;
-};
-std::vector<FolderJournal> readJournals(const QString &folder);

@@ -328,7 +328,10 @@ std::vector<QStringList> snapshotRows(const CheckRecord &record) {
 void lay(Layout &page, const CheckRecord &record, bool withSignatures = true) {
     const RecordHeader &h = record.header;
     page.title(QStringLiteral("QM4107 模块调试记录"));
-    const QString end = record.closing ? readable(record.closing->end) : QStringLiteral("（未完成）");
+    const QString end = !record.closing ? QStringLiteral("（未完成）")
+                        : record.closing->cancelled
+                            ? readable(record.closing->end) + QStringLiteral("（已取消）")
+                            : readable(record.closing->end);
     page.table({{QString(), 0, true}, {QString(), 0.5}, {QString(), 0, true}, {QString(), 0.5}},
                {{QStringLiteral("项目/现场"), h.project, QStringLiteral("位置（柜）"), h.location},
                 {QStringLiteral("模块位号"), h.moduleTag, QStringLiteral("程序版本"), h.programVersion},
@@ -354,7 +357,6 @@ void lay(Layout &page, const CheckRecord &record, bool withSignatures = true) {
 
     page.heading(QStringLiteral("各点结果"));
     std::vector<QStringList> rows;
-    int counts[4] = {0, 0, 0, 0};
     // The date is the header's start; a point done on another day (the walk went past midnight) has its own.
     const QString startDate = h.start.left(10);
     for (const PointResult &r : record.table()) {
@@ -366,7 +368,6 @@ void lay(Layout &page, const CheckRecord &record, bool withSignatures = true) {
              r.observed, r.field, resultWord(r.result), defectWord(r.defect), r.remark,
              r.time.left(10) == startDate ? r.time.mid(11, 8) : r.time.left(10) + u'\n' + r.time.mid(11, 8),
              QString::number(r.tries)});
-        ++counts[static_cast<int>(r.result)];
     }
     page.table({{QStringLiteral("序号"), 0, true},
                 {QStringLiteral("点"), 0, true},
@@ -395,6 +396,7 @@ void lay(Layout &page, const CheckRecord &record, bool withSignatures = true) {
     page.table(counterColumns, {counterValues}, page.body());
 
     page.heading(QStringLiteral("小结"));
+    const auto counts = record.tally();
     QString summary = QStringLiteral("通过 %1，失败 %2，跳过 %3，未测 %4。")
                           .arg(counts[int(Result::Pass)])
                           .arg(counts[int(Result::Fail)])
@@ -415,14 +417,6 @@ void lay(Layout &page, const CheckRecord &record, bool withSignatures = true) {
     page.paragraph(summary, page.body());
     if (withSignatures)
         page.signatures();
-}
-
-// Points of a record by result, in Result's order.
-std::array<int, 4> resultCounts(const CheckRecord &record) {
-    std::array<int, 4> counts{};
-    for (const PointResult &r : record.table())
-        ++counts[static_cast<int>(r.result)];
-    return counts;
 }
 
 QString settingText(int baudCode, int parityCode) {
@@ -493,7 +487,7 @@ void layCabinet(Layout &page, const CabinetReport &report) {
     std::array<int, 4> total{};
     int missing = 0, unexpected = 0;
     for (const CabinetReport::Module &m : report.modules) {
-        const auto counts = resultCounts(m.record);
+        const auto counts = m.record.tally();
         for (size_t i = 0; i < counts.size(); ++i)
             total[i] += counts[i];
         missing += m.expected && m.finds.empty();

@@ -47,18 +47,24 @@ private:
 
 struct Walk {
     const char *name;
-    const char *crossWiredWith; // when X3 is asked, this input moves instead
-    const char *silentAt;       // the line goes silent once this output is switched, until "状态未知"
-    const char *cancelAfter;    // "取消" once this point is done
-    int journalFullAtLine;
-    std::map<QString, Result> results; // points not named are 未测
-    const char *observedX3;
-    const char *journalHolds;
-    const char *coilsLeft;
+    const char *crossWiredWith = nullptr; // when X3 is asked, this input moves instead
+    const char *silentAt = nullptr; // the line goes silent once this output is switched, until "状态未知"
+    const char *cancelAfter = nullptr; // "取消" once this point is done
+    int journalFullAtLine = 0;
+    std::map<QString, Result> results = {}; // points not named are 未测
+    const char *observedX3 = "";
+    const char *journalHolds = "";
+    const char *coilsLeft = "";
     const char *signalHz = nullptr; // known signals on C1-C3 for the frequency check, "50 40 0"; 0 for none
     bool portHeld = false;          // another opener holds the port until the engineer is told
-    // No pulses come on this counter: its wait times out, is extended once, and is skipped while it goes on.
-    const char *stalledCounter = nullptr;
+    // Nothing moves on this input or counter: its wait times out, is extended once, and is skipped while
+    // it goes on; or is skipped at the time-out.
+    const char *stalled = nullptr;
+    bool skipAtTimeout = false;
+    // Simulator commands (";" between them) sent once when a question or status says the first text, or
+    // at a stage ("stage 1" is the as-found).
+    std::vector<std::pair<const char *, const char *>> events = {};
+    const char *linePromptHas = nullptr; // what the connection check said when its reads failed
 };
 
 void PrintTo(const Walk &w, std::ostream *out) {
@@ -95,8 +101,8 @@ protected:
         settings.countSteadyMs = 300;
         settings.retryMs = 50;
         settings.retriesBeforeAsking = 1000;
-        if (w.stalledCounter)
-            settings.countTimeoutMs = 200;
+        if (w.stalled)
+            settings.countTimeoutMs = settings.inputTimeoutMs = 200;
         int extended = 0;
         CheckoutWalk model(link, journal, settings);
         // Held as another program holds it, until the engineer is told.
@@ -104,7 +110,19 @@ protected:
         if (held >= 0)
             ::flock(held, LOCK_EX);
 
+        QSet<QString> fired;
+        auto fire = [&](const QString &said) {
+            for (const auto &[when, commands] : w.events)
+                if (said.contains(QString::fromUtf8(when)) && !fired.contains(QString::fromUtf8(when))) {
+                    fired.insert(QString::fromUtf8(when));
+                    for (const QString &command : QString::fromUtf8(commands).split(u';'))
+                        sim.command(command);
+                }
+        };
+        QObject::connect(&model, &CheckoutWalk::stageChanged,
+                         [&](Stage stage) { fire(QStringLiteral("stage %1").arg(int(stage))); });
         QObject::connect(&model, &CheckoutWalk::asked, [&](const Question &q) {
+            fire(q.text);
             if (q.point.isEmpty() && q.choices.contains(Choice::Retry)) {
                 linePrompt = q.text;
                 ::close(std::exchange(held, -1));
@@ -116,24 +134,31 @@ protected:
                 sim.command(QStringLiteral("frequency %1 %2").arg(q.point.mid(1)).arg(hz));
                 return model.answer({hz ? Choice::Yes : Choice::Skip, {}, 50, Defect::None, 5});
             }
+            const bool stalled = q.point == QLatin1String(w.stalled);
+            if (stalled && q.choices.contains(Choice::Extend))
+                return model.answer({w.skipAtTimeout ? Choice::Skip
+                                     : extended++    ? Choice::Fail
+                                                     : Choice::Extend,
+                                     {}});
+            if (stalled && q.whileWaiting && extended)
+                return model.answer({Choice::Skip, {}});
             if (q.point.startsWith(u'X') && !q.whileWaiting)
                 return model.answer({Choice::Skip, {}});
+            if (stalled && q.whileWaiting)
+                return;
             if (q.point.startsWith(u'X')) {
                 const QString moved =
                     q.point == u"X3" && w.crossWiredWith ? QLatin1String(w.crossWiredWith) : q.point;
                 return sim.command(QStringLiteral("input %1 1").arg(moved.mid(1)));
             }
-            const bool stalled = q.point == QLatin1String(w.stalledCounter);
             if (q.point.startsWith(u'C') && q.wantsNumber) {
                 if (!stalled)
                     sim.command(QStringLiteral("burst %1 10").arg(q.point.mid(1)));
                 return model.answer({Choice::Yes, {}, 10});
             }
-            // A count slow to come is waited for; the stalled one only once.
+            // A count slow to come is waited for.
             if (q.point.startsWith(u'C') && q.choices.contains(Choice::Extend))
-                return model.answer({stalled && extended++ ? Choice::Fail : Choice::Extend, {}});
-            if (stalled && q.whileWaiting && extended)
-                return model.answer({Choice::Skip, {}});
+                return model.answer({Choice::Extend, {}});
             if (q.whileWaiting)
                 return;
             if (q.point == QLatin1String(w.silentAt) && q.text.contains(u'？') && !q.text.contains(u'吗'))
@@ -141,6 +166,13 @@ protected:
             model.answer({q.choices.contains(Choice::Yes) ? Choice::Yes : Choice::Skip, {}});
         });
         QObject::connect(&model, &CheckoutWalk::status, [&](const QString &text) {
+            fire(text);
+            // The line down while a field change is awaited: the engineer fails the point, and it comes back.
+            if (text.startsWith(QStringLiteral("通讯中断：")) && model.question()) {
+                sim.command(QStringLiteral("normal"));
+                sim.command(QStringLiteral("input %1 0").arg(model.question()->point.mid(1)));
+                model.answer({Choice::Fail, {}});
+            }
             if (text.endsWith(QStringLiteral("已变化，请复原")))
                 sim.command(QStringLiteral("input %1 0").arg(text.section(u' ', 0, 0).mid(1)));
             if (text.endsWith(QStringLiteral("状态未知")))
@@ -190,11 +222,23 @@ TEST_P(CheckoutWalkTest, Walk) {
     EXPECT_EQ(problem.isEmpty(), w.journalFullAtLine == 0 && !w.cancelAfter) << qPrintable(problem);
     EXPECT_EQ(linePrompt.contains(u"设备被占用（") && linePrompt.contains(u"按“关闭”"), w.portHeld)
         << qPrintable(linePrompt);
+    if (w.linePromptHas) {
+        EXPECT_TRUE(linePrompt.contains(QString::fromUtf8(w.linePromptHas))) << qPrintable(linePrompt);
+    }
+}
+
+std::map<QString, Result> allPass(const char *failed = "", const char *last = "C3", const char *skipped = "");
+
+// Every output skipped, every other point passed.
+std::map<QString, Result> outputsSkipped() {
+    std::map<QString, Result> all = allPass();
+    for (int y = 1; y <= 5; ++y)
+        all[QStringLiteral("Y%1").arg(y)] = Result::Skip;
+    return all;
 }
 
 // Every point passed up to `last` (all of them by default), `failed` failed and `skipped` skipped.
-std::map<QString, Result> allPass(const char *failed = "", const char *last = "C3",
-                                  const char *skipped = "") {
+std::map<QString, Result> allPass(const char *failed, const char *last, const char *skipped) {
     std::map<QString, Result> all;
     for (const PointId &p : walkOrder()) {
         all[p.name()] = p.name() == QLatin1String(failed)    ? Result::Fail
@@ -242,13 +286,76 @@ INSTANTIATE_TEST_SUITE_P(
         Walk{"PortHeldByThePanel", nullptr, nullptr, "Y1", 0, allPass("", "Y1"), "", "\"type\":\"close\"",
              "00000", nullptr, true},
         Walk{"CountStalledAtC1", nullptr, nullptr, nullptr, 0, allPass("", "C3", "C1"), "X3 变化后复原",
-             "\"result\":\"skip\"", "00000", nullptr, false, "C1"}),
+             "\"result\":\"skip\"", "00000", nullptr, false, "C1"},
+        Walk{"InputStalledExtended", nullptr, nullptr, nullptr, 0, allPass("", "C3", "X2"), "X3 变化后复原",
+             "\"result\":\"skip\"", "00000", nullptr, false, "X2"},
+        Walk{"InputStalledSkipped", nullptr, nullptr, nullptr, 0, allPass("", "C3", "X2"), "X3 变化后复原",
+             "超时未见变化", "00000", nullptr, false, "X2", true},
+        Walk{.name = "AsFoundReadFailsOnce",
+             .results = allPass(),
+             .observedX3 = "X3 变化后复原",
+             .journalHolds = "\"type\":\"close\"",
+             .coilsLeft = "00000",
+             .events = {{"stage 1", "silent 1"}}},
+        // Y2 on, and the coils never answer for the as-found: no output is tested or written.
+        Walk{.name = "AsFoundOutputsUnread",
+             .results = outputsSkipped(),
+             .observedX3 = "X3 变化后复原",
+             .journalHolds = "调试前状态未能读取",
+             .coilsLeft = "01000",
+             .events = {{"stage 1", "coil 2 1;silent 3"}}},
+        // A clear lost on the line is written again; the 5000 found is not taken for a bounce.
+        Walk{.name = "ClearLostOnce",
+             .results = allPass(),
+             .observedX3 = "X3 变化后复原",
+             .journalHolds = "{\"count\":5000,",
+             .coilsLeft = "00000",
+             .events = {{"stage 4", "register 1 5000"}, {"C1 当前计数 5000", "silent 1"}}},
+        // Pulses that never stop: the count never reads 0 after the clear.
+        Walk{.name = "ClearNeverTakes",
+             .results = allPass("C1"),
+             .observedX3 = "X3 变化后复原",
+             .journalHolds = "清零未成功",
+             .coilsLeft = "00000",
+             .events = {{"C1 当前计数", "pulses 1 5000"}, {"C2 当前计数", "pulses 1 0"}}},
+        Walk{.name = "LineDownWhileX3Awaited",
+             .results = allPass("X3"),
+             .observedX3 = "通讯中断：",
+             .journalHolds = "\"defect\":\"comms\"",
+             .coilsLeft = "00000",
+             .events = {{"请动作 X3", "silent"}}},
+        Walk{.name = "SilentAtTheConnectionCheck",
+             .results = allPass(),
+             .observedX3 = "X3 变化后复原",
+             .journalHolds = "\"type\":\"close\"",
+             .coilsLeft = "00000",
+             .events = {{"stage 0", "silent 1"}},
+             .linePromptHas = "1 次读取只成功 0 次"}),
     [](const auto &info) { return std::string(info.param.name); });
 
-// A walk killed with Y2 switched, its journal's last line cut: the next start puts Y2 back and says so in the
-// same journal.
-TEST_F(CheckoutRecordTest, KilledWalksOutputPutBack) {
+// A walk killed with a test value in the module, its journal's last line cut: the next start puts it back
+// and says so in the same journal, trying at most ten times; a value never read is never written.
+struct Killed {
+    const char *name;
+    const char *left;      // "Y2" switched, or "C1" holding the test preset
+    bool foundUnread;      // the as-found state of the point was not read
+    const char *simBefore; // the module when the put-back starts
+    bool allBack;
+    const char *stateKey, *stateLeft; // the simulator's state after it
+    bool silentOnceConnected = false;
+    int writes = 0; // coil writes when not all went back
+};
+
+void PrintTo(const Killed &k, std::ostream *out) {
+    *out << k.name;
+}
+
+class KilledWalkTest : public WalkFixture, public ::testing::WithParamInterface<Killed> {};
+
+TEST_P(KilledWalkTest, PutBackAtTheNextStart) {
+    const Killed &k = GetParam();
     const QString path = dir.filePath(QStringLiteral("K.jsonl"));
+    const QString left = QString::fromUtf8(k.left);
     QString error;
     {
         FileJournalSink file;
@@ -257,31 +364,56 @@ TEST_F(CheckoutRecordTest, KilledWalksOutputPutBack) {
         RecordHeader header;
         header.port = 21;
         ModuleSnapshot found;
-        found.outputs = {0, 0, 0, 0, 0};
-        ASSERT_TRUE(killed.writeHeader(header) && killed.writeAsFound(found) &&
-                    killed.writeOutput(QStringLiteral("Y2"), QStringLiteral("changed")) &&
-                    file.append("{\"format\":1,\"type\":\"po", error));
+        if (!k.foundUnread) {
+            found.outputs = {0, 0, 0, 0, 0};
+            found.presets = {77, 0, 0};
+        }
+        ASSERT_TRUE(killed.writeHeader(header) && killed.writeAsFound(found));
+        ASSERT_TRUE(left.startsWith(u'Y') ? killed.writeOutput(left, QStringLiteral("changed"))
+                                          : killed.writePreset(left, QStringLiteral("changed"), 12345));
+        ASSERT_TRUE(file.append("{\"format\":1,\"type\":\"po", error));
     }
-    sim.command(QStringLiteral("coil 2 1"));
+    for (const QString &command : QString::fromUtf8(k.simBefore).split(u';'))
+        sim.command(command);
     const JournalContents before = readJournal(path);
-    ASSERT_EQ(before.record.outputsChanged, QStringList{QStringLiteral("Y2")});
+    ASSERT_EQ(before.record.leftChanged(), QStringList{left});
 
     FileJournalSink again;
     ASSERT_TRUE(again.open(path, error));
     JournalWriter journal(again);
     WalkSettings settings;
     settings.header = before.record.header;
+    settings.retryMs = 20;
     CheckoutWalk model(link, journal, settings);
     bool allBack = false;
     QObject::connect(&model, &CheckoutWalk::finished, [&](bool back) { allBack = back; });
+    QObject::connect(&model, &CheckoutWalk::status, [&](const QString &text) {
+        if (k.silentOnceConnected && text == QStringLiteral("检查通讯：第 10 次读取"))
+            sim.command(QStringLiteral("silent"));
+    });
     model.startPutBack(before.record);
     ASSERT_TRUE(QTest::qWaitFor([&] { return model.isFinished(); }, 60000));
-    EXPECT_TRUE(allBack);
-    EXPECT_TRUE(sim.stateValue(QStringLiteral("coils")).startsWith(QLatin1String("00000")));
+    EXPECT_EQ(allBack, k.allBack);
+    EXPECT_TRUE(sim.stateValue(QString::fromUtf8(k.stateKey)).startsWith(QString::fromUtf8(k.stateLeft)))
+        << qPrintable(sim.stateValue(QString::fromUtf8(k.stateKey)));
     const JournalContents after = readJournal(path);
-    EXPECT_TRUE(after.record.outputsChanged.isEmpty());
+    EXPECT_EQ(after.record.leftChanged().isEmpty(), k.allBack);
     EXPECT_EQ(after.skippedLines, 1);
+    if (!k.allBack) {
+        EXPECT_EQ(model.notBack().size(), 1) << qPrintable(model.notBack().join(u' '));
+        sim.command(QStringLiteral("normal"));
+        EXPECT_EQ(sim.takeSettledLog().filter(QStringLiteral("write-coil")).size(), k.writes);
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Kills, KilledWalkTest,
+    ::testing::Values(Killed{"OutputY2", "Y2", false, "coil 2 1", true, "coils", "00000"},
+                      Killed{"PresetC1", "C1", false, "register 4 12345", true, "holding-registers",
+                             "0,0,0,77,"},
+                      Killed{"FoundNeverRead", "Y2", true, "coil 2 1", false, "coils", "01000"},
+                      Killed{"ModuleSilent", "Y2", false, "coil 2 1", false, "coils", "01000", true, 10}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 // A walk killed after X3 failed, before its closing line, its journal's last line cut, resumed: the points
 // done are kept, the rest walked, the record is whole, and its counters are those of both opens.
@@ -295,7 +427,15 @@ TEST_F(CheckoutRecordTest, CutJournalResumed) {
     killed.write(lines.left(lines.lastIndexOf('\n', lines.indexOf("\"type\":\"close\"")) + 1));
     killed.close();
     QString error;
-    ASSERT_TRUE(file->append(R"({"format":1,"type":"point","point":"X4","res)", error));
+    // Killed with Y2 on and C1's count journaled before its clear, which then counted 6.
+    ASSERT_TRUE(file->append(R"({"format":1,"type":"output","point":"Y2","state":"changed"})"
+                             "\n"
+                             R"({"format":1,"type":"count-found","point":"C1","count":5000})"
+                             "\n"
+                             R"({"format":1,"type":"point","point":"X4","res)",
+                             error));
+    sim.command(QStringLiteral("coil 2 1"));
+    sim.command(QStringLiteral("register 1 6"));
     const JournalContents cut = readJournal(dir.filePath(QStringLiteral("W.jsonl")));
     ASSERT_EQ(cut.skippedLines, 1);
     ASSERT_EQ(cut.record.points.size(), 8u);
@@ -311,6 +451,16 @@ TEST_F(CheckoutRecordTest, CutJournalResumed) {
     for (const PointResult &r : whole.record.table())
         EXPECT_EQ(r.result, r.point.name() == u"X3" ? Result::Fail : Result::Pass)
             << qPrintable(r.point.name());
+    // Y2 went back before the resumed walk tested anything.
+    QFile journal(dir.filePath(QStringLiteral("W.jsonl")));
+    ASSERT_TRUE(journal.open(QIODevice::ReadOnly));
+    const QByteArray all = journal.readAll();
+    const qsizetype cutAt = all.indexOf(R"("point":"X4","res)");
+    const qsizetype restored = all.indexOf(R"("point":"Y2","state":"restored")", cutAt);
+    EXPECT_GT(restored, cutAt);
+    EXPECT_LT(restored, all.indexOf(R"("point":"X4")", cutAt + 1));
+    EXPECT_TRUE(whole.record.table()[15].checked.contains(QStringLiteral("原计数 5000")))
+        << qPrintable(whole.record.table()[15].checked);
 }
 
 // The record written as the wizard writes it, then rebuilt from the journal by "report".

@@ -1,5 +1,6 @@
 // The wizard offscreen, driven through its pages by a scripted engineer, on the real MODBUS485 and
-// qm4107-sim. With QM4107_CHECKOUT_GRAB=FILE.png the inputs page is saved as a picture.
+// qm4107-sim. With QM4107_CHECKOUT_GRAB=FILE.png the inputs page is saved as a picture, and the summary as
+// FILE-summary.png.
 #include "CheckoutWizard.h"
 #include "Modbus485Library.h"
 #include "SimProcess.h"
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
@@ -29,6 +31,11 @@ struct WizardRun {
     bool
         resume; // the folder holds an unfinished journal with every point but C3 done, and it is gone on with
     bool scan;  // the module is at station 6 and 19200 baud, and "扫描" finds it
+    // The module is at station 6 and nothing scans for it: the connection check fails and "返回连接" ends it.
+    bool wrongStation = false;
+    // The folder holds a killed walk's journal with C1's test preset in the module, put back first.
+    bool presetLeft = false;
+    bool waive = false; // ... or left as it is
 };
 
 void PrintTo(const WizardRun &run, std::ostream *out) {
@@ -36,6 +43,19 @@ void PrintTo(const WizardRun &run, std::ostream *out) {
 }
 
 class WizardTest : public ::testing::TestWithParam<WizardRun> {};
+
+// Answers the question box up beside the wizard with the button `caption`.
+bool answerBox(CheckoutWizard &wizard, const QString &text, const QString &caption) {
+    auto *box = wizard.findChild<QMessageBox *>(QStringLiteral("confirm"));
+    if (!box || !box->isVisible() || box->text() != text)
+        return false;
+    for (QAbstractButton *button : box->buttons())
+        if (button->text() == caption) {
+            button->click();
+            return true;
+        }
+    return false;
+}
 
 void click(CheckoutWizard &wizard, Choice choice) {
     const auto buttons = wizard.currentPage()->findChildren<QPushButton *>(
@@ -46,7 +66,9 @@ void click(CheckoutWizard &wizard, Choice choice) {
 
 TEST_P(WizardTest, EngineerWalksThePages) {
     const WizardRun &run = GetParam();
-    SimProcess sim(run.scan ? QStringList{"--station", "6", "--baud", "19200"} : QStringList{});
+    SimProcess sim(run.scan           ? QStringList{"--station", "6", "--baud", "19200"}
+                   : run.wrongStation ? QStringList{"--station", "6"}
+                                      : QStringList{});
     QTemporaryDir dir;
     ASSERT_FALSE(sim.devicePath().isEmpty());
     qunsetenv("MODBUS485_TRACE");
@@ -60,7 +82,34 @@ TEST_P(WizardTest, EngineerWalksThePages) {
     };
     wizard.show();
     wizard.folderEdit->setText(dir.path());
-    if (run.resume) {
+    if (run.presetLeft) {
+        FileJournalSink sink;
+        QString error;
+        ASSERT_TRUE(sink.open(QDir(dir.path()).filePath(QStringLiteral("killed.jsonl")), error));
+        JournalWriter journal(sink);
+        RecordHeader header;
+        header.port = 19;
+        header.station = 1;
+        ModuleSnapshot found;
+        found.presets = {77, 0, 0};
+        ASSERT_TRUE(journal.writeHeader(header) && journal.writeAsFound(found) &&
+                    journal.writePreset(QStringLiteral("C1"), QStringLiteral("changed"), 12345));
+        sim.command(QStringLiteral("register 4 12345"));
+        wizard.findLeftChanged();
+        wizard.projectEdit->setText(QStringLiteral("一号站"));
+        wizard.tagEdit->setText(QStringLiteral("KA-101"));
+        wizard.engineerEdit->setText(QStringLiteral("张工"));
+        // No new walk while the killed one's test value is in the module.
+        EXPECT_FALSE(wizard.button(QWizard::NextButton)->isEnabled());
+        (run.waive ? wizard.waiveButton : wizard.putBackButton)->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return wizard.button(QWizard::NextButton)->isEnabled(); }, 60000))
+            << qPrintable(wizard.leftChangedMessage->text());
+        EXPECT_TRUE(sim.stateValue(QStringLiteral("holding-registers"))
+                        .startsWith(run.waive ? u"0,0,0,12345," : u"0,0,0,77,"));
+        QFile killed(QDir(dir.path()).filePath(QStringLiteral("killed.jsonl")));
+        ASSERT_TRUE(killed.open(QIODevice::ReadOnly));
+        EXPECT_EQ(killed.readAll().contains(R"("type":"waiver")"), run.waive);
+    } else if (run.resume) {
         FileJournalSink sink;
         QString error;
         ASSERT_TRUE(sink.open(QDir(dir.path()).filePath(QStringLiteral("earlier.jsonl")), error));
@@ -93,6 +142,7 @@ TEST_P(WizardTest, EngineerWalksThePages) {
     if (run.scan) {
         auto *message = wizard.currentPage()->findChild<QLabel *>(QStringLiteral("scanMessage"));
         wizard.currentPage()->findChild<QPushButton *>(QStringLiteral("scanButton"))->click();
+        EXPECT_FALSE(wizard.button(QWizard::CommitButton)->isEnabled());
         ASSERT_TRUE(QTest::qWaitFor([&] { return message->text().startsWith(u"找到"); }, 120000))
             << qPrintable(message->text());
         EXPECT_TRUE(message->text().startsWith(QStringLiteral("找到模块：站号 6，19200 bps，无校验，应答 ")));
@@ -109,7 +159,14 @@ TEST_P(WizardTest, EngineerWalksThePages) {
         QTimer::singleShot(0, &wizard, [&, q] {
             if (run.cancelAt && q.text.contains(QString::fromUtf8(run.cancelAt))) {
                 cancelled = true;
-                return wizard.reject();
+                wizard.reject();
+                EXPECT_TRUE(answerBox(wizard, QStringLiteral("取消调试？已改动的输出和预置值将恢复。"),
+                                      QStringLiteral("恢复并停止")));
+                return;
+            }
+            if (run.wrongStation && q.choices.contains(Choice::BackToLine)) {
+                EXPECT_TRUE(q.text.startsWith(QStringLiteral("1 次读取只成功 0 次"))) << qPrintable(q.text);
+                return click(wizard, Choice::BackToLine);
             }
             if (q.point.startsWith(u'X') && q.whileWaiting) {
                 return sim.command(QStringLiteral("input %1 1").arg(q.point.mid(1)));
@@ -132,12 +189,31 @@ TEST_P(WizardTest, EngineerWalksThePages) {
             sim.command(QStringLiteral("input %1 0").arg(text.section(u' ', 0, 0).mid(1)));
     });
 
-    if (run.cancelAt) {
-        ASSERT_TRUE(QTest::qWaitFor([&] { return cancelled && !wizard.isVisible(); }, 60000));
+    const QString journalPath = QDir(dir.path()).filePath(wizard.recordName() + QStringLiteral(".jsonl"));
+    auto *write = wizard.findChild<QPushButton *>(QStringLiteral("writeRecord"));
+    if (run.wrongStation) {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return wizard.currentId() == CheckoutWizard::LinePage; }, 60000));
+        EXPECT_FALSE(wizard.walk());
+    } else if (run.cancelAt) {
+        // Put back, the walk can be gone on with: no closing line until the record is made, as cancelled.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return cancelled && write->isEnabled(); }, 60000));
+        EXPECT_TRUE(wizard.isVisible());
+        EXPECT_FALSE(readJournal(journalPath).record.closing);
+        write->click();
+        EXPECT_TRUE(readJournal(journalPath).record.closing->cancelled);
+        QFile csv(QDir(dir.path()).filePath(wizard.recordName() + QStringLiteral(".csv")));
+        ASSERT_TRUE(csv.open(QIODevice::ReadOnly)) << qPrintable(wizard.recordMessage->text());
+        EXPECT_TRUE(csv.readLine().contains("已取消"));
     } else {
-        auto *write = wizard.findChild<QPushButton *>(QStringLiteral("writeRecord"));
         ASSERT_TRUE(QTest::qWaitFor([&] { return write->isEnabled(); }, 120000));
         EXPECT_EQ(wizard.currentId(), CheckoutWizard::SummaryPage);
+        if (qEnvironmentVariableIsSet("QM4107_CHECKOUT_GRAB") && (QTest::qWait(200), true))
+            wizard.grab().save(qEnvironmentVariable("QM4107_CHECKOUT_GRAB")
+                                   .replace(QStringLiteral(".png"), QStringLiteral("-summary.png")));
+        // "完成" before the record asks first; "返回" stays.
+        wizard.button(QWizard::FinishButton)->click();
+        EXPECT_TRUE(answerBox(wizard, QStringLiteral("尚未生成记录，仍要关闭？"), QStringLiteral("返回")));
+        EXPECT_TRUE(wizard.isVisible());
         write->click();
         const QString name = QDir(dir.path()).filePath(wizard.recordName());
         EXPECT_EQ(run.resume, wizard.recordName() == u"earlier");
@@ -157,6 +233,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(WizardRun{"WholeModule", nullptr, "00000", "\"type\":\"close\"", false, false},
                       WizardRun{"CancelWithY2Closed", "Y2 已接通", "00000",
                                 "\"point\":\"Y2\",\"state\":\"restored\"", false, false},
+                      WizardRun{"ConnectionCheckFails", nullptr, "00000", "通讯检查未通过", false, false,
+                                true},
+                      WizardRun{"KilledWalksPresetPutBackFirst", nullptr, "00000", "\"type\":\"close\"",
+                                false, false, false, true},
+                      WizardRun{"KilledWalksPresetWaived", nullptr, "00000", "\"type\":\"close\"", false,
+                                false, false, true, true},
                       WizardRun{"ResumeUnfinished", nullptr, "00000", "\"type\":\"close\"", true, false},
                       WizardRun{"ScannedModule", nullptr, "00000", "\"type\":\"close\"", false, true}),
     [](const auto &info) { return std::string(info.param.name); });
