@@ -453,8 +453,6 @@ WalkTask CheckoutWalk::putBack() {
 WalkTask CheckoutWalk::connect() {
     setStage(Stage::Connection);
     const auto &h = m_record.header;
-    if (!m_settings.tracePath.isEmpty() && !qEnvironmentVariableIsSet("MODBUS485_TRACE"))
-        qputenv("MODBUS485_TRACE", QFile::encodeName(m_settings.tracePath));
     for (;;) {
         co_await turn();
         // Opening again starts the library's counters afresh: what this open counted is kept first.
@@ -477,6 +475,10 @@ WalkTask CheckoutWalk::connect() {
             continue;
         }
         m_portOpen = true;
+        // The walk's own trace beside its record, named for this port alone: the process's environment is
+        // never changed. A trace the engineer asked for with MODBUS485_TRACE is left as it is.
+        if (!m_settings.tracePath.isEmpty() && !qEnvironmentVariableIsSet("MODBUS485_TRACE"))
+            resumeNext([&] { m_link.SetPort_Trace(h.port, m_settings.tracePath); });
         noteCounters();
         int good = 0;
         int made = 0;
