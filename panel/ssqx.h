@@ -140,6 +140,9 @@ private:
     struct IoReads;
     void showIoReads(const IoReads &reads);
     // The counter poll's three units, each asked by the continuation of the one before.
+    using BlockRead = int32_t (Modbus485::*)(int32_t, int32_t, int32_t, Modbus485::RegisterBlock);
+    void askRegisterBlock(BlockRead read, int32_t start, CheckedArray<0, 500> &regs,
+                          std::function<void()> show);
     void askFrequencyBlock();
     void askCounterBlock();
     void askClearModeAndParity();

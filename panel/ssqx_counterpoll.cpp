@@ -48,67 +48,51 @@ bool ssqx::yieldBetweenUnits() {
     return true;
 }
 
-void ssqx::askFrequencyBlock() {
+// One unit: a block of eight registers read into `regs`, its return value then stored in place of the first
+// element (one statement: a call that raises stores nothing). After the yield `show` paints it.
+void ssqx::askRegisterBlock(BlockRead read, int32_t start, CheckedArray<0, 500> &regs,
+                            std::function<void()> show) {
     const int32_t port = PanelVars[PanelVar::Port];
     const int32_t station = PanelVars[PanelVar::Station];
     auto block = std::make_shared<CounterRead<std::array<int32_t, 8>>>();
     for (int i = 0; i < 8; ++i)
-        block->values[i] = FreqRegs[i];
+        block->values[i] = regs[i];
     m_link->post(
         ExchangeLink::Priority::Poll, port,
         [=](Modbus485 &library) {
             resumeNext([&] {
-                block->result =
-                    library.Get_3X_UnD8(port, station, ModuleMap::FrequencyBlockStart, block->values);
+                block->result = (library.*read)(port, station, start, block->values);
                 block->read = true;
             });
         },
         this,
-        [this, block] {
-            // The block and then its return value in place of its first element, as one statement.
+        [this, block, &regs, show = std::move(show)] {
             if (block->read) {
                 for (int i = 0; i < 8; ++i)
-                    FreqRegs[i] = block->values[i];
-                FreqRegs[0] = block->result;
+                    regs[i] = block->values[i];
+                regs[0] = block->result;
             }
-            if (!yieldBetweenUnits())
-                return;
-            for (int i = 0; i <= 2; ++i)
-                resumeNext([&] { D_4R(i)->setText(QString::number(FreqRegs[i])); });
-            askCounterBlock();
+            if (yieldBetweenUnits())
+                show();
         });
 }
 
+void ssqx::askFrequencyBlock() {
+    askRegisterBlock(&Modbus485::Get_3X_UnD8, ModuleMap::FrequencyBlockStart, FreqRegs, [this] {
+        for (int i = 0; i <= 2; ++i)
+            resumeNext([&] { D_4R(i)->setText(QString::number(FreqRegs[i])); });
+        askCounterBlock();
+    });
+}
+
 void ssqx::askCounterBlock() {
-    const int32_t port = PanelVars[PanelVar::Port];
-    const int32_t station = PanelVars[PanelVar::Station];
-    auto block = std::make_shared<CounterRead<std::array<int32_t, 8>>>();
-    for (int i = 0; i < 8; ++i)
-        block->values[i] = CounterRegs[i];
-    m_link->post(
-        ExchangeLink::Priority::Poll, port,
-        [=](Modbus485 &library) {
-            resumeNext([&] {
-                block->result =
-                    library.Get_4X_UnD8(port, station, ModuleMap::CounterBlockStart, block->values);
-                block->read = true;
-            });
-        },
-        this,
-        [this, block] {
-            if (block->read) {
-                for (int i = 0; i < 8; ++i)
-                    CounterRegs[i] = block->values[i];
-                CounterRegs[0] = block->result;
-            }
-            if (!yieldBetweenUnits())
-                return;
-            for (int i = 0; i <= 5; ++i)
-                resumeNext([&] { D_3R(i)->setText(QString::number(CounterRegs[i])); });
-            resumeNext([&] { D_3R(6)->setText(clearModeCaption(CounterRegs[6])); });
-            resumeNext([&] { D_3R(7)->setText(clearModeCaption(CounterRegs[7])); });
-            askClearModeAndParity();
-        });
+    askRegisterBlock(&Modbus485::Get_4X_UnD8, ModuleMap::CounterBlockStart, CounterRegs, [this] {
+        for (int i = 0; i <= 5; ++i)
+            resumeNext([&] { D_3R(i)->setText(QString::number(CounterRegs[i])); });
+        resumeNext([&] { D_3R(6)->setText(clearModeCaption(CounterRegs[6])); });
+        resumeNext([&] { D_3R(7)->setText(clearModeCaption(CounterRegs[7])); });
+        askClearModeAndParity();
+    });
 }
 
 void ssqx::askClearModeAndParity() {
