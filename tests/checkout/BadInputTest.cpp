@@ -194,7 +194,7 @@ TEST_P(BadInputTest, SaysWhyOrKeepsTheGoodPart) {
             y1.point = {PointKind::Output, 1};
             y1.result = Result::Pass;
             JournalWriter writer(sink);
-            if (row.fileLimit != RLIM_INFINITY) {
+            if (static_cast<rlim_t>(row.fileLimit) != RLIM_INFINITY) {
                 // The disk fills part way through the line; the line goes in whole once there is space.
                 const FileLimit disk(row.fileLimit);
                 EXPECT_FALSE(writer.writePoint(y1));

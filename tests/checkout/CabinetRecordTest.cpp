@@ -50,13 +50,16 @@ void writeModule(const QString &path, int station, const CabinetIoList::Module &
     for (const PointId &p : walkOrder()) {
         const auto fail = failed.find(p.name());
         PointResult r{p, QStringLiteral("动作"), {}, {}, {}, Result::Pass, Defect::None, {}, h.start, 1};
-        if (fail != failed.end())
-            r.result = Result::Fail, r.defect = fail->second;
+        if (fail != failed.end()) {
+            r.result = Result::Fail;
+            r.defect = fail->second;
+        }
         ASSERT_TRUE(journal.writePoint(r));
     }
-    if (closed)
+    if (closed) {
         ASSERT_TRUE(journal.writeAsLeft(ModuleSnapshot{}) &&
                     journal.writeClose({QStringLiteral("2026-12-07T15:00:00+08:00"), {}, {}, {}, {}}, {}));
+    }
 }
 
 // The cabinet of stations 1, 2 and 3 on a 9600, no-parity line: 1 passes, 2 answered at even parity, was
