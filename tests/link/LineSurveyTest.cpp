@@ -83,6 +83,8 @@ TEST(LineSurvey, ListsEveryModuleOnTheLine) {
         link.recording = true;
         LineSurvey survey(link, 6, row.first, row.last, row.settings);
         LineSurvey::Step step;
+        // Driven as qm4107-ports drives it: the only pause is the one the survey asks for (a refused station
+        // waits out the library's demotion before it is asked again), in a loop bounded by its step count.
         for (int steps = 0; (step = survey.step()) == LineSurvey::Step::Surveying && steps < 10000; ++steps)
             std::this_thread::sleep_for(std::chrono::milliseconds(survey.waitMs()));
         EXPECT_EQ(step, LineSurvey::Step::Done);
