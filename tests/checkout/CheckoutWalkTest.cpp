@@ -5,6 +5,7 @@
 #include "Modbus485Library.h"
 #include "Report.h"
 #include "SimProcess.h"
+#include "ThreadedLink.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -197,7 +198,9 @@ protected:
 
     SimProcess sim;
     QTemporaryDir dir;
-    Modbus485Library link;
+    Modbus485Library library;
+    // The walk's exchanges on a thread of their own, as in the wizard.
+    ThreadedLink link{library};
     std::unique_ptr<FileJournalSink> file;
     CheckRecord record;
     QString problem;
