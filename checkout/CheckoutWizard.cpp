@@ -852,8 +852,8 @@ void CheckoutWizard::putBackLeftChanged() {
             headerPage(this)->sayLeftChanged({});
         emit linePage(this)->completeChanged();
     });
-    m_putBack->startPutBack(left.contents.record);
     headerPage(this)->setPutBackRunning(true);
+    m_putBack->startPutBack(left.contents.record);
 }
 
 CheckoutWizard::~CheckoutWizard() = default;
