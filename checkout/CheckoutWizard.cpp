@@ -1,7 +1,9 @@
 #include "CheckoutWizard.h"
 
 #include "IoList.h"
+#include "LineCodes.h"
 #include "LinkError.h"
+#include "LinkWords.h"
 #include "ModuleScan.h"
 #include "RecordNames.h"
 #include "Report.h"
@@ -97,16 +99,16 @@ QString asFoundLine(Stage stage, const ModuleSnapshot &s) {
     };
     QStringList parts;
     if (stage == Stage::Outputs)
-        for (int y = 0; y < 5; ++y)
+        for (int y = 0; y < ModuleMap::OutputCount; ++y)
             parts << QStringLiteral("Y%1 %2").arg(y + 1).arg(s.outputs[y] == ModuleSnapshot::Unread
                                                                  ? value(s.outputs[y])
                                                              : s.outputs[y] ? QStringLiteral("闭合")
                                                                             : QStringLiteral("断开"));
     if (stage == Stage::Inputs)
-        for (int x = 0; x < 10; ++x)
+        for (int x = 0; x < ModuleMap::InputCount; ++x)
             parts << QStringLiteral("X%1 %2").arg(x + 1).arg(value(s.inputs[x]));
     if (stage == Stage::Counters)
-        for (int c = 0; c < 3; ++c)
+        for (int c = 0; c < ModuleMap::CounterCount; ++c)
             parts << QStringLiteral("C%1 计数 %2 预置 %3")
                          .arg(c + 1)
                          .arg(value(s.counts[c]), value(s.presets[c]));
@@ -210,10 +212,12 @@ public:
         form->addRow(QStringLiteral("站号"), wizard->stationSpin = new QSpinBox);
         wizard->stationSpin->setRange(1, 16);
         form->addRow(QStringLiteral("波特率"), wizard->baudCombo = new QComboBox);
-        wizard->baudCombo->addItems({baudText(0), baudText(1), baudText(2)});
+        for (int32_t code = 0; code < modbus485::BaudCodes; ++code)
+            wizard->baudCombo->addItem(LinkWords::baudText(code));
         wizard->baudCombo->setCurrentIndex(1);
         form->addRow(QStringLiteral("校验方式"), wizard->parityCombo = new QComboBox);
-        wizard->parityCombo->addItems({parityText(0), parityText(1), parityText(2)});
+        for (int32_t code = 0; code < modbus485::ParityCodes; ++code)
+            wizard->parityCombo->addItem(LinkWords::parityText(code));
         // The scan fills in station, baud rate and parity for the port chosen above.
         auto *scanRow = new QHBoxLayout;
         scanRow->addWidget(m_scanButton = new QPushButton(QStringLiteral("扫描")));
