@@ -57,6 +57,25 @@ QWidget *withChooser(QLineEdit *edit, const std::function<void()> &choose) {
     return box;
 }
 
+// Names each field of a page's forms after its row's caption, for assistive tools: the caption is the buddy
+// of the row's outer widget only, which for a field beside a chooser button is not the field itself.
+void nameFormFields(QWidget *page) {
+    for (const QFormLayout *form : page->findChildren<QFormLayout *>())
+        for (int row = 0; row < form->rowCount(); ++row) {
+            const QLayoutItem *caption = form->itemAt(row, QFormLayout::LabelRole);
+            const QLayoutItem *field = form->itemAt(row, QFormLayout::FieldRole);
+            const auto *label = qobject_cast<QLabel *>(caption ? caption->widget() : nullptr);
+            QWidget *input = field ? field->widget() : nullptr;
+            if (!label || !input)
+                continue;
+            if (!input->inherits("QLineEdit") && !input->inherits("QAbstractSpinBox") &&
+                !input->inherits("QComboBox"))
+                input = input->findChild<QLineEdit *>();
+            if (input && input->accessibleName().isEmpty())
+                input->setAccessibleName(label->text());
+        }
+}
+
 // The 18 points, one cell each, coloured by their result: untested, passed, failed, skipped.
 class PointGrid : public QWidget {
 public:
@@ -551,6 +570,8 @@ CheckoutWizard::CheckoutWizard(Modbus485 &link, QWidget *parent)
             new WalkPage(this, Stage::Counters, QStringLiteral("计数器 C1-C3"),
                          QStringLiteral("清零、输入脉冲、预置回读、恢复预置；可选对照已知信号测频。")));
     setPage(SummaryPage, new ::SummaryPage(this));
+    for (const int id : pageIds())
+        nameFormFields(page(id));
     // Once the walk has touched the module there is no way back: the pages follow the walk.
     connect(this, &QWizard::currentIdChanged, this, [this](int id) {
         if (id >= ConnectionPage)
