@@ -107,6 +107,13 @@ std::array<int, 4> CheckRecord::tally() const {
     return counts;
 }
 
+QString tallyText(const std::array<int, 4> &counts) {
+    QStringList parts;
+    for (const Result r : {Result::Pass, Result::Fail, Result::Skip, Result::Untested})
+        parts << resultWord(r) + u' ' + QString::number(counts[static_cast<int>(r)]);
+    return parts.join(QStringLiteral("，"));
+}
+
 void CheckRecord::addResult(const PointResult &result) {
     points.push_back(result);
 }

@@ -137,6 +137,9 @@ struct Closing {
     bool operator==(const Closing &) const = default;
 };
 
+// "通过 16，失败 1，跳过 1，未测 0": counts by Result, as tally() gives them, in the record's words.
+QString tallyText(const std::array<int, 4> &counts);
+
 struct CheckRecord {
     RecordHeader header;
     std::optional<ModuleSnapshot> asFound;

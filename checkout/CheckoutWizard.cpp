@@ -778,12 +778,7 @@ void CheckoutWizard::onFinished(bool) {
 }
 
 QString CheckoutWizard::summary() const {
-    const auto counts = m_walk->record().tally();
-    QStringList lines{QStringLiteral("通过 %1，失败 %2，跳过 %3，未测 %4")
-                          .arg(counts[int(Result::Pass)])
-                          .arg(counts[int(Result::Fail)])
-                          .arg(counts[int(Result::Skip)])
-                          .arg(counts[int(Result::Untested)]),
+    QStringList lines{tallyText(m_walk->record().tally()),
                       QStringLiteral("线路计数：") + m_walk->countersSoFar().text()};
     for (const QString &output : m_walk->unknownOutputs())
         lines.prepend(QStringLiteral("%1 状态未知").arg(output));

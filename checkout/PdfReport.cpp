@@ -400,12 +400,7 @@ void lay(Layout &page, const CheckRecord &record, bool withSignatures = true) {
     page.table(counterColumns, {counterValues}, page.body());
 
     page.heading(QStringLiteral("小结"));
-    const auto counts = record.tally();
-    QString summary = QStringLiteral("通过 %1，失败 %2，跳过 %3，未测 %4。")
-                          .arg(counts[int(Result::Pass)])
-                          .arg(counts[int(Result::Fail)])
-                          .arg(counts[int(Result::Skip)])
-                          .arg(counts[int(Result::Untested)]);
+    QString summary = tallyText(record.tally()) + u'。';
     if (!record.outputsChanged.isEmpty())
         summary +=
             QStringLiteral("\n输出可能未恢复：%1").arg(record.outputsChanged.join(QStringLiteral("、")));
@@ -530,15 +525,11 @@ void layCabinet(Layout &page, const CabinetReport &report) {
     }
 
     page.heading(QStringLiteral("小结"));
-    QString summary =
-        QStringLiteral("I/O 表 %1 个模块，未找到 %2 个，表外 %3 个。通过 %4，失败 %5，跳过 %6，未测 %7。")
-            .arg(h.list.size())
-            .arg(missing)
-            .arg(unexpected)
-            .arg(total[int(Result::Pass)])
-            .arg(total[int(Result::Fail)])
-            .arg(total[int(Result::Skip)])
-            .arg(total[int(Result::Untested)]);
+    QString summary = QStringLiteral("I/O 表 %1 个模块，未找到 %2 个，表外 %3 个。")
+                          .arg(h.list.size())
+                          .arg(missing)
+                          .arg(unexpected) +
+                      tallyText(total) + u'。';
     if (!report.cabinet.remark.isEmpty())
         summary += QStringLiteral("\n备注：") + report.cabinet.remark;
     if (!report.cabinet.end)

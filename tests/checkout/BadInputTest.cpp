@@ -313,9 +313,9 @@ INSTANTIATE_TEST_SUITE_P(
             "RowsLongerThanAPage", Kind::Program, "report J",
             "M00|M07|M13|M19|第000段|第123段|R200|SHA-256 aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa",
             0, 0},
-        BadInput{"CountersUnderTheirWords", Kind::Program, "report J",
+        BadInput{"CountersAndTallyInWords", Kind::Program, "report J",
                  "请求\n\n正常\n\n无应答\n\n校验错误\n\n不完整\n\n错站\n\n异常\n\n"
-                 "1201\n\n1202\n\n1203\n\n1204\n\n1205\n\n1206\n\n1207",
+                 "1201\n\n1202\n\n1203\n\n1204\n\n1205\n\n1206\n\n1207|通过 0，失败 1，跳过 0，未测 17。",
                  0, 0},
         BadInput{"ReportOnACabinetJournalOfAModule", Kind::Program, "report C",
                  "没有可读的机柜表头|留下：CABINET_20261207-140311.jsonl J.jsonl。", 1, 0},
