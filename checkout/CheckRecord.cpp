@@ -1,8 +1,6 @@
 #include "CheckRecord.h"
 
-#include "LineCodes.h"
 #include "LinkWords.h"
-#include "MODBUS485.h"
 
 #include <QRegularExpression>
 
@@ -33,11 +31,11 @@ std::optional<PointId> PointId::parse(const QString &name) {
 const std::vector<PointId> &walkOrder() {
     static const std::vector<PointId> order = [] {
         std::vector<PointId> points;
-        for (int y = 1; y <= 5; ++y)
+        for (int y = 1; y <= ModuleMap::OutputCount; ++y)
             points.push_back({PointKind::Output, y});
-        for (int x = 1; x <= 10; ++x)
+        for (int x = 1; x <= ModuleMap::InputCount; ++x)
             points.push_back({PointKind::Input, x});
-        for (int c = 1; c <= 3; ++c)
+        for (int c = 1; c <= ModuleMap::CounterCount; ++c)
             points.push_back({PointKind::Counter, c});
         return points;
     }();
@@ -89,17 +87,6 @@ std::optional<Defect> defectFromCode(const QString &code) {
     return fromCode<Defect>(DefectWords, code);
 }
 
-QString baudText(int baudCode) {
-    return QString::number(baudCode >= 0 && baudCode < modbus485::BaudCodes ? modbus485::BaudRates[baudCode]
-                                                                             : baudCode);
-}
-
-QString parityText(int parityCode) {
-    static const char16_t *words[] = {u"无校验", u"奇校验", u"偶校验"};
-    return parityCode >= 0 && parityCode <= 2 ? QString::fromUtf16(words[parityCode])
-                                              : QString::number(parityCode);
-}
-
 std::vector<PointResult> CheckRecord::table() const {
     std::vector<PointResult> rows;
     for (const PointId &point : walkOrder()) {
@@ -120,33 +107,47 @@ std::array<int, 4> CheckRecord::tally() const {
     return counts;
 }
 
+QString tallyText(const std::array<int, 4> &counts) {
+    QStringList parts;
+    for (const Result r : {Result::Pass, Result::Fail, Result::Skip, Result::Untested})
+        parts << resultWord(r) + u' ' + QString::number(counts[static_cast<int>(r)]);
+    return parts.join(QStringLiteral("，"));
+}
+
 void CheckRecord::addResult(const PointResult &result) {
     points.push_back(result);
 }
 
+namespace {
+constexpr LineCounters::Recorded RecordedCounters[] = {
+    {MODBUS485_COUNTER_REQUESTS, "requests"},    {MODBUS485_COUNTER_GOOD, "good"},
+    {MODBUS485_COUNTER_NO_ANSWER, "noAnswer"},   {MODBUS485_COUNTER_GARBLED, "garbled"},
+    {MODBUS485_COUNTER_CUT_SHORT, "cutShort"},   {MODBUS485_COUNTER_WRONG_STATION, "wrongStation"},
+    {MODBUS485_COUNTER_EXCEPTIONS, "exceptions"}};
+} // namespace
+
+std::span<const LineCounters::Recorded> LineCounters::recorded() {
+    return RecordedCounters;
+}
+
+LineCounters LineCounters::from(std::span<const int32_t> values) {
+    LineCounters c;
+    for (const Recorded &r : RecordedCounters)
+        if (r.counter < static_cast<int>(values.size()))
+            c[r.counter] = values[r.counter];
+    return c;
+}
+
 LineCounters &LineCounters::operator+=(const LineCounters &o) {
-    requests += o.requests;
-    good += o.good;
-    noAnswer += o.noAnswer;
-    garbled += o.garbled;
-    cutShort += o.cutShort;
-    wrongStation += o.wrongStation;
-    exceptions += o.exceptions;
+    for (const Recorded &r : RecordedCounters)
+        values[r.counter] += o[r.counter];
     return *this;
 }
 
 std::vector<std::pair<QString, qint64>> LineCounters::labelled() const {
-    const std::pair<int, qint64> values[] = {{MODBUS485_COUNTER_GOOD, good},
-                                             {MODBUS485_COUNTER_NO_ANSWER, noAnswer},
-                                             {MODBUS485_COUNTER_GARBLED, garbled},
-                                             {MODBUS485_COUNTER_CUT_SHORT, cutShort},
-                                             {MODBUS485_COUNTER_WRONG_STATION, wrongStation},
-                                             {MODBUS485_COUNTER_EXCEPTIONS, exceptions}};
-    std::vector<std::pair<QString, qint64>> cells{{QStringLiteral("请求"), requests}};
-    for (const LinkWords::Outcome &o : LinkWords::outcomes())
-        for (const auto &[counter, value] : values)
-            if (o.counter == counter)
-                cells.emplace_back(QString::fromUtf8(o.label), value);
+    std::vector<std::pair<QString, qint64>> cells;
+    for (const Recorded &r : RecordedCounters)
+        cells.emplace_back(QString::fromUtf8(LinkWords::counterLabel(r.counter)), values[r.counter]);
     return cells;
 }
 

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "MODBUS485.h"
+#include "ModuleMap.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -7,6 +10,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -67,19 +71,20 @@ struct RecordHeader {
     bool operator==(const RecordHeader &) const = default;
 };
 
-QString baudText(int baudCode);
-QString parityText(int parityCode);
-
 // Everything readable on the module at one moment; a value that could not be read is Unread.
 struct ModuleSnapshot {
     static constexpr int Unread = -8888;
-    std::array<int, 5> outputs{Unread, Unread, Unread, Unread, Unread};
-    std::array<int, 10> inputs{Unread, Unread, Unread, Unread, Unread,
-                               Unread, Unread, Unread, Unread, Unread};
-    std::array<int, 3> counts{Unread, Unread, Unread};
-    std::array<int, 3> presets{Unread, Unread, Unread};
-    std::array<int, 3> clearModes{Unread, Unread, Unread};
-    std::array<int, 3> frequencies{Unread, Unread, Unread};
+    template <int N> static constexpr std::array<int, N> unread() {
+        std::array<int, N> values{};
+        values.fill(Unread);
+        return values;
+    }
+    std::array<int, ModuleMap::OutputCount> outputs = unread<ModuleMap::OutputCount>();
+    std::array<int, ModuleMap::InputCount> inputs = unread<ModuleMap::InputCount>();
+    std::array<int, ModuleMap::CounterCount> counts = unread<ModuleMap::CounterCount>();
+    std::array<int, ModuleMap::CounterCount> presets = unread<ModuleMap::CounterCount>();
+    std::array<int, ModuleMap::CounterCount> clearModes = unread<ModuleMap::CounterCount>();
+    std::array<int, ModuleMap::CounterCount> frequencies = unread<ModuleMap::CounterCount>();
     int parity = Unread;
     bool operator==(const ModuleSnapshot &) const = default;
 };
@@ -98,15 +103,22 @@ struct PointResult {
     bool operator==(const PointResult &) const = default;
 };
 
-// The line's counters over the walk: the sums over every time the walk opened the port.
+// The line's counters over the walk, indexed by the library's counter numbers (MODBUS485_COUNTER_): the sums
+// over every time the walk opened the port. Only those of recorded() are kept; the others stay 0.
 struct LineCounters {
-    qint64 requests = 0;
-    qint64 good = 0;
-    qint64 noAnswer = 0;
-    qint64 garbled = 0;
-    qint64 cutShort = 0;
-    qint64 wrongStation = 0;
-    qint64 exceptions = 0;
+    // A counter the record keeps, with its key in the journal.
+    struct Recorded {
+        int counter;
+        const char *key;
+    };
+    // In the order the record shows them, the counters line's.
+    static std::span<const Recorded> recorded();
+    // The recorded counters of the library's `values`, indexed by counter number.
+    static LineCounters from(std::span<const int32_t> values);
+
+    std::array<qint64, MODBUS485_COUNTERS> values{};
+    qint64 &operator[](int counter) { return values[counter]; }
+    qint64 operator[](int counter) const { return values[counter]; }
     bool operator==(const LineCounters &) const = default;
     LineCounters &operator+=(const LineCounters &other);
     // Each counter with the panel's word for it ("请求", "正常", "无应答"...), in the counters line's order.
@@ -124,6 +136,9 @@ struct Closing {
     bool cancelled = false;     // the walk was cancelled, its record made of what it had done
     bool operator==(const Closing &) const = default;
 };
+
+// "通过 16，失败 1，跳过 1，未测 0": counts by Result, as tally() gives them, in the record's words.
+QString tallyText(const std::array<int, 4> &counts);
 
 struct CheckRecord {
     RecordHeader header;

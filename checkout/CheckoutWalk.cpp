@@ -337,15 +337,7 @@ LineCounters CheckoutWalk::lineCounters() {
         m_link.GetPort_Counters(m_record.header.port, values, MODBUS485_COUNTERS);
     } catch (const LinkError &) {
     }
-    LineCounters c;
-    c.requests = values[MODBUS485_COUNTER_REQUESTS];
-    c.good = values[MODBUS485_COUNTER_GOOD];
-    c.noAnswer = values[MODBUS485_COUNTER_NO_ANSWER];
-    c.garbled = values[MODBUS485_COUNTER_GARBLED];
-    c.cutShort = values[MODBUS485_COUNTER_CUT_SHORT];
-    c.wrongStation = values[MODBUS485_COUNTER_WRONG_STATION];
-    c.exceptions = values[MODBUS485_COUNTER_EXCEPTIONS];
-    return c;
+    return LineCounters::from(values);
 }
 
 LineCounters CheckoutWalk::countersSoFar() {
@@ -580,7 +572,7 @@ WalkTask CheckoutWalk::readSnapshot(ModuleSnapshot &s) {
             const int at = ModuleMap::CounterBlockStart;
             s.counts[c - 1] = holding[ModuleMap::countRegister(c) - at];
             s.presets[c - 1] = holding[ModuleMap::presetRegister(c) - at];
-            if (ModuleMap::clearModeRegister(c) - at < 8)
+            if (ModuleMap::clearModeRegister(c) - at < static_cast<int>(std::size(holding)))
                 s.clearModes[c - 1] = holding[ModuleMap::clearModeRegister(c) - at];
         }
     }

@@ -1,7 +1,9 @@
 #include "CheckoutWizard.h"
 
 #include "IoList.h"
+#include "LineCodes.h"
 #include "LinkError.h"
+#include "LinkWords.h"
 #include "ModuleScan.h"
 #include "RecordNames.h"
 #include "Report.h"
@@ -56,6 +58,25 @@ QWidget *withChooser(QLineEdit *edit, const std::function<void()> &choose) {
     return box;
 }
 
+// Names each field of a page's forms after its row's caption, for assistive tools: the caption is the buddy
+// of the row's outer widget only, which for a field beside a chooser button is not the field itself.
+void nameFormFields(QWidget *page) {
+    for (const QFormLayout *form : page->findChildren<QFormLayout *>())
+        for (int row = 0; row < form->rowCount(); ++row) {
+            const QLayoutItem *caption = form->itemAt(row, QFormLayout::LabelRole);
+            const QLayoutItem *field = form->itemAt(row, QFormLayout::FieldRole);
+            const auto *label = qobject_cast<QLabel *>(caption ? caption->widget() : nullptr);
+            QWidget *input = field ? field->widget() : nullptr;
+            if (!label || !input)
+                continue;
+            if (!input->inherits("QLineEdit") && !input->inherits("QAbstractSpinBox") &&
+                !input->inherits("QComboBox"))
+                input = input->findChild<QLineEdit *>();
+            if (input && input->accessibleName().isEmpty())
+                input->setAccessibleName(label->text());
+        }
+}
+
 // The 18 points, one cell each, coloured by their result: untested, passed, failed, skipped.
 class PointGrid : public QWidget {
 public:
@@ -98,16 +119,16 @@ QString asFoundLine(Stage stage, const ModuleSnapshot &s) {
     };
     QStringList parts;
     if (stage == Stage::Outputs)
-        for (int y = 0; y < 5; ++y)
+        for (int y = 0; y < ModuleMap::OutputCount; ++y)
             parts << QStringLiteral("Y%1 %2").arg(y + 1).arg(s.outputs[y] == ModuleSnapshot::Unread
                                                                  ? value(s.outputs[y])
                                                              : s.outputs[y] ? QStringLiteral("闭合")
                                                                             : QStringLiteral("断开"));
     if (stage == Stage::Inputs)
-        for (int x = 0; x < 10; ++x)
+        for (int x = 0; x < ModuleMap::InputCount; ++x)
             parts << QStringLiteral("X%1 %2").arg(x + 1).arg(value(s.inputs[x]));
     if (stage == Stage::Counters)
-        for (int c = 0; c < 3; ++c)
+        for (int c = 0; c < ModuleMap::CounterCount; ++c)
             parts << QStringLiteral("C%1 计数 %2 预置 %3")
                          .arg(c + 1)
                          .arg(value(s.counts[c]), value(s.presets[c]));
@@ -304,10 +325,15 @@ public:
         };
         m_port = spin(QStringLiteral("端口"), "portSpin", 19);
         m_station = spin(QStringLiteral("站号"), "stationSpin", 16);
-        m_baud = combo(QStringLiteral("波特率"), "baudCombo", {baudText(0), baudText(1), baudText(2)});
+        QStringList bauds;
+        for (int32_t code = 0; code < modbus485::BaudCodes; ++code)
+            bauds << LinkWords::baudText(code);
+        QStringList parities;
+        for (int32_t code = 0; code < modbus485::ParityCodes; ++code)
+            parities << LinkWords::parityText(code);
+        m_baud = combo(QStringLiteral("波特率"), "baudCombo", bauds);
         m_baud->setCurrentIndex(1);
-        m_parity =
-            combo(QStringLiteral("校验方式"), "parityCombo", {parityText(0), parityText(1), parityText(2)});
+        m_parity = combo(QStringLiteral("校验方式"), "parityCombo", parities);
         // The scan fills in station, baud rate and parity for the port chosen above.
         auto *scanRow = new QHBoxLayout;
         scanRow->addWidget(m_scanButton = new QPushButton(QStringLiteral("扫描")));
@@ -685,12 +711,7 @@ public:
 
 private:
     static QString summary(CheckoutWalk &walk) {
-        const auto counts = walk.record().tally();
-        QStringList lines{QStringLiteral("通过 %1，失败 %2，跳过 %3，未测 %4")
-                              .arg(counts[int(Result::Pass)])
-                              .arg(counts[int(Result::Fail)])
-                              .arg(counts[int(Result::Skip)])
-                              .arg(counts[int(Result::Untested)]),
+        QStringList lines{tallyText(walk.record().tally()),
                           QStringLiteral("线路计数：") + walk.countersSoFar().text()};
         for (const QString &output : walk.unknownOutputs())
             lines.prepend(QStringLiteral("%1 状态未知").arg(output));
@@ -775,6 +796,8 @@ CheckoutWizard::CheckoutWizard(std::unique_ptr<ExchangeLink> link, QWidget *pare
             new WalkPage(this, Stage::Counters, QStringLiteral("计数器 C1-C3"),
                          QStringLiteral("清零、输入脉冲、预置回读、恢复预置；可选对照已知信号测频。")));
     setPage(SummaryPage, new ::SummaryPage(this));
+    for (const int id : pageIds())
+        nameFormFields(page(id));
     // Once the walk has touched the module there is no way back: the pages follow the walk.
     connect(this, &QWizard::currentIdChanged, this, [this](int id) {
         if (id >= ConnectionPage)

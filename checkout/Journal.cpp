@@ -53,26 +53,17 @@ ModuleSnapshot snapshotFrom(const QJsonObject &o) {
     return s;
 }
 
-const char *const CounterKeys[] = {"requests", "good",         "noAnswer",  "garbled",
-                                   "cutShort", "wrongStation", "exceptions"};
-
-qint64 *counterField(LineCounters &c, int i) {
-    qint64 *fields[] = {&c.requests, &c.good,         &c.noAnswer,  &c.garbled,
-                        &c.cutShort, &c.wrongStation, &c.exceptions};
-    return fields[i];
-}
-
-QJsonObject countersObject(LineCounters c) {
+QJsonObject countersObject(const LineCounters &c) {
     QJsonObject object;
-    for (int i = 0; i < 7; ++i)
-        object.insert(QLatin1String(CounterKeys[i]), *counterField(c, i));
+    for (const LineCounters::Recorded &r : LineCounters::recorded())
+        object.insert(QLatin1String(r.key), c[r.counter]);
     return object;
 }
 
 LineCounters countersFrom(const QJsonObject &object) {
     LineCounters c;
-    for (int i = 0; i < 7; ++i)
-        *counterField(c, i) = object[QLatin1String(CounterKeys[i])].toInteger();
+    for (const LineCounters::Recorded &r : LineCounters::recorded())
+        c[r.counter] = object[QLatin1String(r.key)].toInteger();
     return c;
 }
 

@@ -2,6 +2,7 @@
 
 #include "CabinetRecord.h"
 #include "FontFallbacks.h"
+#include "LinkWords.h"
 
 #include <QBuffer>
 #include <QFontMetricsF>
@@ -15,6 +16,9 @@
 #include <functional>
 
 namespace {
+
+using LinkWords::baudText;
+using LinkWords::parityText;
 
 // A column of a table: its caption, its share of the width left once every column has its least, and
 // whether its cells are short words (通过, 读取失败, a time) that must never break: then its least is its
@@ -308,11 +312,11 @@ std::vector<QStringList> snapshotRows(const CheckRecord &record) {
     const ModuleSnapshot &found = record.asFound ? *record.asFound : none;
     const ModuleSnapshot &left = record.asLeft ? *record.asLeft : none;
     auto add = [&](const QString &item, const QString &a, const QString &b) { rows.push_back({item, a, b}); };
-    for (int y = 0; y < 5; ++y)
+    for (int y = 0; y < ModuleMap::OutputCount; ++y)
         add(QStringLiteral("Y%1").arg(y + 1), contact(found.outputs[y]), contact(left.outputs[y]));
-    for (int x = 0; x < 10; ++x)
+    for (int x = 0; x < ModuleMap::InputCount; ++x)
         add(QStringLiteral("X%1").arg(x + 1), contact(found.inputs[x]), contact(left.inputs[x]));
-    for (int c = 0; c < 3; ++c) {
+    for (int c = 0; c < ModuleMap::CounterCount; ++c) {
         add(QStringLiteral("C%1 计数").arg(c + 1), value(found.counts[c]), value(left.counts[c]));
         add(QStringLiteral("C%1 预置").arg(c + 1), value(found.presets[c]), value(left.presets[c]));
         add(QStringLiteral("C%1 清零方式").arg(c + 1), value(found.clearModes[c]), value(left.clearModes[c]));
@@ -390,18 +394,13 @@ void lay(Layout &page, const CheckRecord &record, bool withSignatures = true) {
     std::vector<Column> counterColumns;
     QStringList counterValues;
     for (const auto &[label, value] : c.labelled()) {
-        counterColumns.push_back({label, 1.0 / 7});
+        counterColumns.push_back({label, 1.0 / LineCounters::recorded().size()});
         counterValues << QString::number(value);
     }
     page.table(counterColumns, {counterValues}, page.body());
 
     page.heading(QStringLiteral("小结"));
-    const auto counts = record.tally();
-    QString summary = QStringLiteral("通过 %1，失败 %2，跳过 %3，未测 %4。")
-                          .arg(counts[int(Result::Pass)])
-                          .arg(counts[int(Result::Fail)])
-                          .arg(counts[int(Result::Skip)])
-                          .arg(counts[int(Result::Untested)]);
+    QString summary = tallyText(record.tally()) + u'。';
     if (!record.outputsChanged.isEmpty())
         summary +=
             QStringLiteral("\n输出可能未恢复：%1").arg(record.outputsChanged.join(QStringLiteral("、")));
@@ -526,15 +525,11 @@ void layCabinet(Layout &page, const CabinetReport &report) {
     }
 
     page.heading(QStringLiteral("小结"));
-    QString summary =
-        QStringLiteral("I/O 表 %1 个模块，未找到 %2 个，表外 %3 个。通过 %4，失败 %5，跳过 %6，未测 %7。")
-            .arg(h.list.size())
-            .arg(missing)
-            .arg(unexpected)
-            .arg(total[int(Result::Pass)])
-            .arg(total[int(Result::Fail)])
-            .arg(total[int(Result::Skip)])
-            .arg(total[int(Result::Untested)]);
+    QString summary = QStringLiteral("I/O 表 %1 个模块，未找到 %2 个，表外 %3 个。")
+                          .arg(h.list.size())
+                          .arg(missing)
+                          .arg(unexpected) +
+                      tallyText(total) + u'。';
     if (!report.cabinet.remark.isEmpty())
         summary += QStringLiteral("\n备注：") + report.cabinet.remark;
     if (!report.cabinet.end)

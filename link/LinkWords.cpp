@@ -4,6 +4,7 @@
 #include "MODBUS485.h"
 
 #include <array>
+#include <utility>
 
 namespace LinkWords {
 namespace {
@@ -28,6 +29,18 @@ constexpr std::array<Outcome, 12> Outcomes{{
     {MODBUS485_OUTCOME_NOT_OPEN, -1, nullptr, nullptr, "端口未打开"},
     {MODBUS485_OUTCOME_NONE, -1, nullptr, nullptr, "尚未读取"},
 }};
+
+// The counters the line shows that no outcome is counted under.
+constexpr std::pair<int, const char *> OtherCounters[] = {{MODBUS485_COUNTER_REQUESTS, "请求"},
+                                                          {MODBUS485_COUNTER_STRAY, "残帧"}};
+
+// Each parity code's words, a column per use: the word shown, the command line's name.
+struct ParityWords {
+    const char *word;
+    const char *option;
+};
+constexpr ParityWords Parities[modbus485::ParityCodes] = {
+    {"无校验", "none"}, {"奇校验", "odd"}, {"偶校验", "even"}};
 
 QString milliseconds(int32_t microseconds) {
     return QString::number((microseconds + 500) / 1000) + QStringLiteral(" ms");
@@ -54,6 +67,33 @@ const Outcome *outcome(int32_t code) {
     return nullptr;
 }
 
+const char *counterLabel(int counter) {
+    for (const auto &[number, label] : OtherCounters)
+        if (number == counter)
+            return label;
+    for (const Outcome &o : Outcomes)
+        if (o.counter == counter && o.label)
+            return o.label;
+    return nullptr;
+}
+
+QString baudText(int32_t baudCode) {
+    return QString::number(baudCode >= 0 && baudCode < modbus485::BaudCodes ? modbus485::BaudRates[baudCode]
+                                                                            : baudCode);
+}
+
+QString parityText(int32_t parityCode) {
+    return parityCode >= 0 && parityCode < modbus485::ParityCodes
+               ? QString::fromUtf8(Parities[parityCode].word)
+               : QString::number(parityCode);
+}
+
+QString parityOption(int32_t parityCode) {
+    return parityCode >= 0 && parityCode < modbus485::ParityCodes
+               ? QString::fromLatin1(Parities[parityCode].option)
+               : QString();
+}
+
 QString lastRead(int32_t code, int32_t station, int32_t exception, int32_t roundTripUs) {
     const Outcome *o = outcome(code);
     if (!o)
@@ -71,13 +111,16 @@ QString counters(std::span<const int32_t> values, int32_t baudCode, int32_t pari
     auto value = [values](int counter) {
         return counter < static_cast<int>(values.size()) ? values[counter] : 0;
     };
-    QString line = QStringLiteral("请求") + QString::number(value(MODBUS485_COUNTER_REQUESTS));
+    auto labelled = [&value](int counter) {
+        return QString::fromUtf8(counterLabel(counter)) + QString::number(value(counter));
+    };
+    QString line = labelled(MODBUS485_COUNTER_REQUESTS);
     for (const Outcome &o : Outcomes)
         if (o.counter >= 0 && o.code != MODBUS485_OUTCOME_DEMOTED)
-            line += u' ' + QString::fromUtf8(o.label) + QString::number(value(o.counter));
-    line += QStringLiteral(" 残帧%1 暂停%2 往返%3/%4/%5")
-                .arg(value(MODBUS485_COUNTER_STRAY))
-                .arg(value(MODBUS485_COUNTER_DEMOTED))
+            line += u' ' + labelled(o.counter);
+    for (const int counter : {MODBUS485_COUNTER_STRAY, MODBUS485_COUNTER_DEMOTED})
+        line += u' ' + labelled(counter);
+    line += QStringLiteral(" 往返%1/%2/%3")
                 .arg((value(MODBUS485_COUNTER_RTT_LAST_US) + 500) / 1000)
                 .arg((value(MODBUS485_COUNTER_RTT_MEAN_US) + 500) / 1000)
                 .arg(milliseconds(value(MODBUS485_COUNTER_RTT_MAX_US)));

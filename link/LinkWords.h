@@ -6,8 +6,9 @@
 #include <span>
 
 // What the MODBUS485 library's codes mean, in one table: for each outcome of an exchange, the counter it is
-// counted under, the trace's word for it and the operator's words, and the reasons a trace stops. The
-// library hands out codes; the panel's tooltips and the guided checkout speak with these words.
+// counted under, the trace's word for it and the operator's words, and the reasons a trace stops; and the
+// words of the line's settings, baud and parity codes. The library hands out codes; the panel, its tooltips,
+// the guided checkout and its record, and qm4107-ports speak with these words.
 namespace LinkWords {
 
 struct Outcome {
@@ -22,6 +23,16 @@ struct Outcome {
 std::span<const Outcome> outcomes();
 // The outcome with `code`, nullptr for a code this table does not know.
 const Outcome *outcome(int32_t code);
+
+// The word for a MODBUS485_COUNTER_ on the counters line ("请求", "正常", "残帧"), nullptr for one without.
+const char *counterLabel(int counter);
+
+// A baud code's rate as every place shows it ("19200"); a code that is none of them, as its number.
+QString baudText(int32_t baudCode);
+// A parity code's word as every place shows it ("偶校验"); a code that is none of them, as its number.
+QString parityText(int32_t parityCode);
+// A parity code's name on a command line ("none", "odd", "even"); empty for a code that is none of them.
+QString parityOption(int32_t parityCode);
 
 // A read's last outcome: "站号5正常（12 ms）", "校验错误：检查波特率和校验方式", "端口未打开".
 QString lastRead(int32_t code, int32_t station, int32_t exception, int32_t roundTripUs);

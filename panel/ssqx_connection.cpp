@@ -1,6 +1,7 @@
 #include "ssqx.h"
 
 #include "LineCodes.h"
+#include "LinkWords.h"
 #include "TextToNumber.h"
 #include "ValueField.h"
 
@@ -38,8 +39,11 @@ void ssqx::Form_Load() {
     resumeNext([&] { Option2(0)->setChecked(true); });
     resumeNext([&] { fillList(Combo2, numberItems(16)); });
     resumeNext([&] {
-        fillList(Combo12,
-                 {QStringLiteral("0:无校验 "), QStringLiteral("1:奇校验 "), QStringLiteral("2:偶校验 ")});
+        // "0:无校验 ": the code the value is read back from, then the word.
+        QStringList parities;
+        for (int32_t code = 0; code < modbus485::ParityCodes; ++code)
+            parities << QString::number(code) + u':' + LinkWords::parityText(code) + u' ';
+        fillList(Combo12, parities);
     });
     for (QComboBox *combo : {Combo6, Combo7, Combo8})
         resumeNext([&] { fillList(combo, {QStringLiteral("0:软件清零 "), QStringLiteral("1:硬件清零 ")}); });

@@ -1,6 +1,7 @@
 #include "ssqx.h"
 
 #include "LineCodes.h"
+#include "LinkWords.h"
 #include "ModuleMap.h"
 
 #include <QCoreApplication>
@@ -123,9 +124,7 @@ void ssqx::askClearModeAndParity() {
                 CounterRegs[ModuleMap::ParityRegister] = parity->result;
             // By parity code; a value that is none of them leaves the caption as it was.
             const int32_t code = CounterRegs[ModuleMap::ParityRegister];
-            const QString captions[modbus485::ParityCodes] = {
-                QStringLiteral("无校验"), QStringLiteral("奇校验"), QStringLiteral("偶校验")};
-            const QString caption = code >= 0 && code < modbus485::ParityCodes ? captions[code]
+            const QString caption = code >= 0 && code < modbus485::ParityCodes ? LinkWords::parityText(code)
                                     : code == ModuleMap::Failed                ? QStringLiteral("失败")
                                                                                : QString();
             if (!caption.isNull())

@@ -76,7 +76,14 @@ QByteArray longJournal() {
                             {"type", "close"},
                             {"remark", closing + QStringLiteral("第200段 R200")},
                             {"trace", "J.trace"},
-                            {"traceSha256", QString(64, u'a')}};
+                            {"traceSha256", QString(64, u'a')},
+                            {"counters", QJsonObject{{"requests", 1201},
+                                                     {"good", 1202},
+                                                     {"noAnswer", 1203},
+                                                     {"garbled", 1204},
+                                                     {"cutShort", 1205},
+                                                     {"wrongStation", 1206},
+                                                     {"exceptions", 1207}}}};
     return Header + QJsonDocument(point).toJson(QJsonDocument::Compact) + '\n' +
            QJsonDocument(close).toJson(QJsonDocument::Compact) + '\n';
 }
@@ -309,6 +316,10 @@ INSTANTIATE_TEST_SUITE_P(
             "RowsLongerThanAPage", Kind::Program, "report J",
             "M00|M07|M13|M19|第000段|第123段|R200|SHA-256 aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa",
             0, 0},
+        BadInput{"CountersAndTallyInWords", Kind::Program, "report J",
+                 "请求\n\n正常\n\n无应答\n\n校验错误\n\n不完整\n\n错站\n\n异常\n\n"
+                 "1201\n\n1202\n\n1203\n\n1204\n\n1205\n\n1206\n\n1207|通过 0，失败 1，跳过 0，未测 17。",
+                 0, 0},
         BadInput{"ReportOnACabinetJournalOfAModule", Kind::Program, "report C",
                  "没有可读的机柜表头|留下：CABINET_20261207-140311.jsonl J.jsonl。", 1, 0},
         BadInput{"RecordsFolderNotWritable", Kind::RecordsFolder, {}, "不能写入，请选择其他文件夹", 0, 0}),

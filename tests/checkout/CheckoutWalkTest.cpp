@@ -449,8 +449,8 @@ TEST_F(CheckoutRecordTest, CutJournalResumed) {
     ASSERT_TRUE(whole.record.closing);
     EXPECT_EQ(whole.record.header, cut.record.header);
     const qsizetype served = sim.takeSettledLog().size();
-    EXPECT_EQ(whole.record.counters.requests, served);
-    EXPECT_EQ(whole.record.counters.good, served);
+    EXPECT_EQ(whole.record.counters[MODBUS485_COUNTER_REQUESTS], served);
+    EXPECT_EQ(whole.record.counters[MODBUS485_COUNTER_GOOD], served);
     for (const PointResult &r : whole.record.table())
         EXPECT_EQ(r.result, r.point.name() == u"X3" ? Result::Fail : Result::Pass)
             << qPrintable(r.point.name());

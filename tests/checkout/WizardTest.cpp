@@ -82,6 +82,13 @@ TEST_P(WizardTest, EngineerWalksThePages) {
         s.countSteadyMs = 300;
     };
     wizard.show();
+    // Every field has a name for assistive tools (a spin box's own line edit is the spin box).
+    for (const QWidget *field : wizard.findChildren<QWidget *>()) {
+        if (field->inherits("QAbstractSpinBox") || field->inherits("QComboBox") ||
+            (field->inherits("QLineEdit") && !field->parent()->inherits("QAbstractSpinBox"))) {
+            EXPECT_FALSE(field->accessibleName().isEmpty()) << field->metaObject()->className();
+        }
+    }
     wizard.findChild<QLineEdit *>(QStringLiteral("folderEdit"))->setText(dir.path());
     if (run.presetLeft) {
         FileJournalSink sink;

@@ -252,3 +252,19 @@ TEST_F(CountersAndTrace, APortsOwnTraceTakesItsExchangesFromTheNextOn) {
     EXPECT_EQ(lines(environment).size(), 5);
     EXPECT_EQ(lines(second).size(), 2);
 }
+
+// Each baud and parity code's words as the wizard, the record, the panel and qm4107-ports show them, and the
+// parity's name on the command line; a code that is none of them shows as its number.
+TEST(LinkWords, EachLineSettingCodeHasItsWords) {
+    struct Row {
+        int32_t code;
+        const char *baud, *parity, *option;
+    };
+    for (const Row &row :
+         {Row{-1, "-1", "-1", ""}, Row{0, "4800", "无校验", "none"}, Row{1, "9600", "奇校验", "odd"},
+          Row{2, "19200", "偶校验", "even"}, Row{3, "3", "3", ""}}) {
+        EXPECT_EQ(LinkWords::baudText(row.code).toStdString(), row.baud);
+        EXPECT_EQ(LinkWords::parityText(row.code).toStdString(), row.parity);
+        EXPECT_EQ(LinkWords::parityOption(row.code).toStdString(), row.option);
+    }
+}

@@ -30,8 +30,9 @@ int surveyPort(const SurveyRequest &request);
 // Ctrl-C, SIGTERM and SIGHUP set stopAsked() from now on, even if the parent started us with them blocked.
 void catchStopSignals();
 bool stopAsked();
-// The window's caption of a parity code.
-const char *parityCaption(int32_t parityCode);
+// A baud code's rate and a parity code's word as the windows show them ("19200", "偶校验"), in UTF-8.
+std::string baudCaption(int32_t baudCode);
+std::string parityCaption(int32_t parityCode);
 
 // Every port that maps to a device, and where from (a MODBUS485_SOURCE_ code).
 struct PortEntry {

@@ -5,6 +5,7 @@
 #include "UserMapFile.h"
 
 #include "LineCodes.h"
+#include "LinkWords.h"
 #include "MODBUS485.h"
 #include "Modbus485Library.h"
 #include "ModuleScan.h"
@@ -58,10 +59,6 @@ void onStop(int) {
     g_stop = 1;
 }
 
-int baudRate(int32_t baudCode) {
-    return modbus485::BaudRates[baudCode];
-}
-
 // Scans one port; prints what it found or why it could not look.
 int scanPort(Modbus485 &link, int port) {
     std::array<char, 4096> device{};
@@ -75,11 +72,12 @@ int scanPort(Modbus485 &link, int port) {
         const int32_t setting = scan.baudCode() * modbus485::ParityCodes + scan.parityCode();
         if (setting != shownSetting || scan.station() != shownStation) {
             if (terminal)
-                std::fprintf(stderr, "\rport %d: %d baud, %s, station %d ", port, baudRate(scan.baudCode()),
-                             parityCaption(scan.parityCode()), scan.station());
+                std::fprintf(stderr, "\rport %d: %s baud, %s, station %d ", port,
+                             baudCaption(scan.baudCode()).c_str(), parityCaption(scan.parityCode()).c_str(),
+                             scan.station());
             else if (setting != shownSetting)
-                std::fprintf(stderr, "port %d: trying %d baud, %s, stations %d-%d\n", port,
-                             baudRate(scan.baudCode()), parityCaption(scan.parityCode()),
+                std::fprintf(stderr, "port %d: trying %s baud, %s, stations %d-%d\n", port,
+                             baudCaption(scan.baudCode()).c_str(), parityCaption(scan.parityCode()).c_str(),
                              ModuleScan::FirstStation, ModuleScan::LastStation);
             shownSetting = setting;
             shownStation = scan.station();
@@ -92,9 +90,9 @@ int scanPort(Modbus485 &link, int port) {
         std::fprintf(stderr, "\r\033[K");
     switch (result) {
     case ModuleScan::Step::Found:
-        std::printf("port %d: station %d, %d baud, %s, answers in %.1f ms\n", port, scan.found().station,
-                    baudRate(scan.found().baudCode), parityCaption(scan.found().parityCode),
-                    scan.found().answerUs / 1000.0);
+        std::printf("port %d: station %d, %s baud, %s, answers in %.1f ms\n", port, scan.found().station,
+                    baudCaption(scan.found().baudCode).c_str(),
+                    parityCaption(scan.found().parityCode).c_str(), scan.found().answerUs / 1000.0);
         return ExitFound;
     case ModuleScan::Step::CannotOpen:
         std::printf("port %d: not scanned: %s\n", port, scan.openError().c_str());
@@ -131,10 +129,12 @@ bool stopAsked() {
     return g_stop != 0;
 }
 
-const char *parityCaption(int32_t parityCode) {
-    return parityCode == modbus485::ParityNone  ? "无校验"
-           : parityCode == modbus485::ParityOdd ? "奇校验"
-                                                : "偶校验";
+std::string baudCaption(int32_t baudCode) {
+    return LinkWords::baudText(baudCode).toStdString();
+}
+
+std::string parityCaption(int32_t parityCode) {
+    return LinkWords::parityText(parityCode).toStdString();
 }
 
 int scanPorts(int onlyPort) {

@@ -3,6 +3,7 @@
 
 #include "LineCodes.h"
 #include "LineSurvey.h"
+#include "LinkWords.h"
 #include "MODBUS485.h"
 #include "Modbus485Library.h"
 
@@ -22,10 +23,6 @@ bool wholeNumber(const std::string &text, long low, long high, long &value) {
     return !text.empty() && *end == '\0' && value >= low && value <= high;
 }
 
-int baudRate(int32_t baudCode) {
-    return modbus485::BaudRates[baudCode];
-}
-
 // The survey's columns, as the table and the CSV file head them.
 const char *const Columns[] = {"站号", "波特率", "校验方式", "应答 ms", "模块校验设置", "QM4107", "备注"};
 constexpr std::size_t ColumnCount = std::size(Columns);
@@ -35,12 +32,9 @@ std::vector<std::string> row(const LineSurvey::Module &module) {
     char answer[32] = "";
     if (module.answerUs >= 0)
         std::snprintf(answer, sizeof answer, "%.1f", module.answerUs / 1000.0);
-    const int32_t parity = module.moduleParity;
-    const std::string moduleParity = parity < 0                        ? ""
-                                     : parity < modbus485::ParityCodes ? parityCaption(parity)
-                                                                       : std::to_string(parity);
+    const std::string moduleParity = module.moduleParity < 0 ? "" : parityCaption(module.moduleParity);
     return {std::to_string(module.station),
-            std::to_string(baudRate(module.setting.baudCode)),
+            baudCaption(module.setting.baudCode),
             parityCaption(module.setting.parityCode),
             answer,
             moduleParity,
@@ -138,16 +132,15 @@ bool parseSurvey(const std::vector<std::string> &args, SurveyRequest &request) {
         } else if (option == "--baud") {
             request.baudCode = -1;
             for (int32_t code = 0; code < modbus485::BaudCodes; ++code)
-                if (text == std::to_string(baudRate(code)))
+                if (text == baudCaption(code))
                     request.baudCode = code;
             if (request.baudCode < 0)
                 return false;
             settingGiven = true;
         } else if (option == "--parity") {
-            const char *const names[] = {"none", "odd", "even"};
             request.parityCode = -1;
             for (int32_t code = 0; code < modbus485::ParityCodes; ++code)
-                if (text == names[code] || text == parityCaption(code))
+                if (text == LinkWords::parityOption(code).toStdString() || text == parityCaption(code))
                     request.parityCode = code;
             if (request.parityCode < 0)
                 return false;
@@ -178,9 +171,9 @@ int surveyPort(const SurveyRequest &request) {
         const std::size_t found = survey.modules().size();
         const bool moved = survey.settingIndex() != shownSetting || found != shownFound;
         if (moved || (terminal && survey.station() != shownStation)) {
-            std::fprintf(stderr, "%sport %d: %d baud, %s, station %d, %zu found%s", terminal ? "\r" : "",
-                         port, baudRate(survey.setting().baudCode),
-                         parityCaption(survey.setting().parityCode), survey.station(), found,
+            std::fprintf(stderr, "%sport %d: %s baud, %s, station %d, %zu found%s", terminal ? "\r" : "",
+                         port, baudCaption(survey.setting().baudCode).c_str(),
+                         parityCaption(survey.setting().parityCode).c_str(), survey.station(), found,
                          terminal ? " " : "\n");
             shownSetting = survey.settingIndex();
             shownStation = survey.station();
