@@ -308,7 +308,9 @@ int CheckoutWalk::readCoils() {
 // The coil of one output read back: 0 or 1, or Failed.
 int CheckoutWalk::readCoil(int output) {
     const int coils = readCoils();
-    return coils == ModuleMap::Failed ? coils : (coils >> (output - 1)) & 1;
+    return coils == ModuleMap::Failed
+               ? coils
+               : (coils >> (ModuleMap::outputCoil(output) - ModuleMap::CoilBlockStart)) & 1;
 }
 
 // One holding register, or Failed.
@@ -326,7 +328,9 @@ int32_t CheckoutWalk::readFrequency(int counter) {
     const int32_t read = line().Get_3X_UnD8(h.port, h.station, ModuleMap::FrequencyBlockStart,
                                             Modbus485::RegisterBlock(frequencies));
     noteRead(read != ModuleMap::Failed, modbus485::ReadInputRegisters, ModuleMap::FrequencyBlockStart);
-    return read == ModuleMap::Failed ? ModuleMap::Failed : frequencies[counter - 1];
+    return read == ModuleMap::Failed
+               ? ModuleMap::Failed
+               : frequencies[ModuleMap::frequencyRegister(counter) - ModuleMap::FrequencyBlockStart];
 }
 
 // The counters of the port's present open, indexed by the library's counter numbers; none from a library
@@ -549,7 +553,7 @@ WalkTask CheckoutWalk::readSnapshot(ModuleSnapshot &s) {
             co_await exchange([this] { return readCoils(); }, attempt ? m_settings.asFoundRetryMs : 0);
         if (coils != ModuleMap::Failed)
             for (int y = 1; y <= ModuleMap::OutputCount; ++y)
-                s.outputs[y - 1] = (coils >> (y - 1)) & 1;
+                s.outputs[y - 1] = (coils >> (ModuleMap::outputCoil(y) - ModuleMap::CoilBlockStart)) & 1;
     }
     for (int attempt = 0; attempt < tries && s.inputs[0] == ModuleSnapshot::Unread; ++attempt)
         if (const auto inputs =

@@ -23,6 +23,9 @@ inline constexpr int32_t InputBlockStart = 1;
 
 // Input registers 3X 1-3: measured frequency of X1-X3; 4-8 read with the block, not shown.
 inline constexpr int32_t FrequencyBlockStart = 1;
+constexpr int32_t frequencyRegister(int32_t counter) {
+    return counter;
+} // counter 1..3, measured on its input X1..X3
 
 // Holding registers 4X: 1-3 counts (writing 0 clears), 4-6 presets (0-65535), 7-9 clear modes
 // (0 software clear, non-zero hardware clear). Registers 1-8 are read as one block from register 1.

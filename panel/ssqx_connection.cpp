@@ -39,7 +39,7 @@ void ssqx::Form_Load() {
     resumeNext([&] { Option2(0)->setChecked(true); });
     resumeNext([&] { fillList(Combo2, numberItems(16)); });
     resumeNext([&] {
-        // "0:无校验 ": the code the value is read back from, then the word.
+        // "0:无校验 ": the code, the number "修改" writes, then the word.
         QStringList parities;
         for (int32_t code = 0; code < modbus485::ParityCodes; ++code)
             parities << QString::number(code) + u':' + LinkWords::parityText(code) + u' ';
