@@ -582,10 +582,11 @@ public:
             if (!isCurrent())
                 return;
             m_grid->show(m_walk->record().table());
-            m_done->appendPlainText(
-                QStringLiteral("%1  %2  %3%4")
-                    .arg(r.point.name(), resultWord(r.result), r.observed,
-                         r.defect == Defect::None ? QString() : u'（' + defectWord(r.defect) + u'）'));
+            m_done->appendPlainText(QStringLiteral("%1  %2  %3%4")
+                                        .arg(r.point.name(), resultWord(r.result), r.observed,
+                                             r.defect == Defect::None
+                                                 ? QString()
+                                                 : QStringLiteral("  缺陷类别：") + defectWord(r.defect)));
             show(std::nullopt);
         });
         connect(walk, &CheckoutWalk::stageChanged, this, [this] { emit completeChanged(); });
