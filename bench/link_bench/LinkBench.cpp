@@ -282,7 +282,8 @@ void realLines(int periods) {
     std::printf("\n(g) 9600 baud, --wire, six reads every 500 ms from the open, %d periods after the first "
                 "right read\n",
                 periods);
-    // Once learned: the reads from the last one whose pause before its request differed from the one before.
+    // Once learned: the reads from the first right one, and from the last one whose pause before its request
+    // differed from the one before.
     std::printf("    %-12s %22s %18s %17s %14s %9s\n", "line", "reads to the first right", "right after it",
                 "right once learned", "allowance ms", "pause ms");
     int32_t words[8];
@@ -317,8 +318,8 @@ void realLines(int periods) {
                 if (counters[MODBUS485_COUNTER_FRAME_GAP_MS] != pause)
                     rightLearned = learned = 0;
                 pause = counters[MODBUS485_COUNTER_FRAME_GAP_MS];
-                ++learned;
-                rightLearned += right;
+                learned += firstRight > 0;
+                rightLearned += firstRight > 0 && right;
             }
             QThread::msleep(static_cast<unsigned long>(std::max<qint64>(0, 500 - period.elapsed())));
         }
