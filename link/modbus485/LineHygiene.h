@@ -69,10 +69,10 @@ private:
         bool deafSuspect = false;      // its last request, sent soon after its answer, heard nothing
         Trial suspectIn = Trial::None; // the pause that request waited
         bool listenedLong = false; // its first exchange without an answer listened for it up to the ceiling
-        Trial trial = Trial::None;
-        bool deafSeen = false;              // found deaf once at its pause
-        int heardSince = 0;                 // requests heard soon after its answer, at its pause, since
-        Clock::duration pause{};            // before its request after the line goes quiet
+        Trial trial = Trial::None; // whether its requests soon after its answer wait twice its pause
+        bool deafSeen = false;     // found deaf once at its pause
+        int heardSince = 0;        // requests heard soon after its answer, at its pause, since
+        Clock::duration pause{};   // before its request after the line goes quiet
         Clock::time_point demotedUntil{};   // its reads are refused at once until then
         Clock::time_point lateAnswerSeen{}; // when a late answer of it was last seen
     };
