@@ -4,20 +4,23 @@
 //  (b) with qm4107-sim --wire at 4800, 9600 and 19200: the bus time of one full poll period (two 16-bit block
 //      reads, two 8-register reads, two single-register reads) against the RTU wire limit of those frames and
 //      the 3.5-character gaps between them (ratio, target at most 1.15);
-//  (c) with the module silent: how long the calling thread is blocked per 500 ms poll period at each baud
-//      (target at most 150 ms at 9600);
+//  (c) with the module silent: how long the calling thread is blocked per 500 ms poll period at each baud,
+//      in the first period after the open and in the periods after it (targets at 9600: at most 1.1 s in
+//      the first, where the first silence listens up to 1 s for a slow module's answer; at most 150 ms in
+//      each after it);
 //  (d) the trace's cost per exchange (MODBUS485_TRACE to a file), against a whole exchange at 9600 on the
 //      wire (target under 2 %);
 //  (e) a scan's worst case on one port: 144 probes (stations 1-16 at 3 bauds and 3 parities) on a silent
 //      line with the short turnaround qm4107-ports sets through SetPort_Turnaround (target at most 10 s).
 //  (f) at 9600, one 8-register read that a line fault spoils: how long until the call gives up, whatever
-//      arrives (one overall deadline, about 75 ms; target at most 400 ms).
-//  (g) with qm4107-sim --wire at 9600 polled as the window polls (six reads every 500 ms) from "打开": how
-//  many
-//      reads until the first right one, and the share of reads right after it, for a module 80, 150 and 300
-//      ms slow, an adapter that hears itself, a byte ahead of each answer, and a module deaf for 10 and 30 ms
-//      after its answer.
-// Run from the build: bin/link_bench [--quick]
+//      arrives (target at most 1.1 s: each round reads from a fresh open, so a silent module costs the
+//      first period's bound of (c)).
+//  (g) with qm4107-sim --wire at 9600 polled as the window polls (six reads every 500 ms) from "打开":
+//      how many reads until the first right one, the share of reads right after it, and the share right
+//      once the pause before a request has stopped changing, for a module 80, 150 and 300 ms slow, an
+//      adapter that hears itself, a byte ahead of each answer, and a module deaf for 10 and 30 ms after its
+//      answer (targets: first right by read 3; at least 95 % right after it, 100 % once learned).
+// Run from the build: bin/link_bench [--quick] [--only LETTERS], e.g. --only cg for (c) and (g) alone.
 #include "MODBUS485.h"
 #include "SimProcess.h"
 
@@ -165,7 +168,8 @@ void silentModule(int periods) {
     std::printf(
         "(c) module silent: calling thread blocked per 500 ms poll period (status + six reads), %d periods\n",
         periods);
-    std::printf("    %6s %9s %9s %15s\n", "baud", "mean ms", "max ms", "requests sent");
+    std::printf("    %6s %12s %15s %14s %15s\n", "baud", "first ms", "after: mean ms", "after: max ms",
+                "requests sent");
     for (int codeIndex = 0; codeIndex < 3; ++codeIndex) {
         SimProcess sim({"-c", "silent"});
         qputenv("MODBUS485_PORT1", sim.devicePath().toLocal8Bit());
@@ -182,13 +186,13 @@ void silentModule(int periods) {
         }
         ClosePort_Modbus(Port);
         double sum = 0;
-        for (double b : blocked)
-            sum += b;
-        std::printf("    %6d %9.1f %9.1f %15lld\n", bauds[codeIndex], sum / periods,
-                    *std::max_element(blocked.begin(), blocked.end()),
+        for (std::size_t i = 1; i < blocked.size(); ++i)
+            sum += blocked[i];
+        std::printf("    %6d %12.1f %15.1f %14.1f %15lld\n", bauds[codeIndex], blocked[0],
+                    sum / (periods - 1), *std::max_element(blocked.begin() + 1, blocked.end()),
                     static_cast<long long>(sim.takeLog().size()));
     }
-    std::printf("    target: at most 150 ms at 9600\n");
+    std::printf("    target at 9600: at most 1100 ms in the first period, 150 ms in each after it\n");
 }
 
 void traceCost(int calls) {
@@ -270,60 +274,82 @@ void faultedReads(int rounds) {
                     *std::max_element(times.begin(), times.end()));
     }
     ClosePort_Modbus(Port);
-    std::printf("    target: at most 400 ms\n");
+    // Every round is the first read after an open, where a silent module is listened for up to 1 s.
+    std::printf("    target: at most 1100 ms (the first period's bound of (c))\n");
 }
 
 void realLines(int periods) {
     std::printf("\n(g) 9600 baud, --wire, six reads every 500 ms from the open, %d periods after the first "
                 "right read\n",
                 periods);
-    std::printf("    %-12s %22s %18s %14s\n", "line", "reads to the first right", "right after it",
-                "allowance ms");
+    // Once learned: the reads from the first right one, and from the last one whose pause before its request
+    // differed from the one before.
+    std::printf("    %-12s %22s %18s %17s %14s %9s\n", "line", "reads to the first right", "right after it",
+                "right once learned", "allowance ms", "pause ms");
+    int32_t words[8];
+    const std::function<bool()> poll[] = {
+        [&] { return Get_1X_B16(Port, Station, 1, words) != MODBUS485_FAILED; },
+        [&] { return Get_0X_B16(Port, Station, 1, words) != MODBUS485_FAILED; },
+        [&] { return Get_3X_UnD8(Port, Station, 1, words) != MODBUS485_FAILED; },
+        [&] { return Get_4X_UnD8(Port, Station, 1, words) == 101; },
+        [&] { return Get_4X_UnD1(Port, Station, 9) != MODBUS485_FAILED; },
+        [&] { return Get_4X_D1(Port, Station, 256) != MODBUS485_FAILED; }};
     for (const char *line :
          {"late 80", "late 150", "late 300", "echo on", "noise ff", "deaf 10", "deaf 30"}) {
         SimProcess sim({"--wire", "-c", "register 1 101", "-c", line});
         qputenv("MODBUS485_PORT1", sim.devicePath().toLocal8Bit());
         OpenPort_Modbus(Port, 1, 0);
         int reads = 0, firstRight = 0, rightAfter = 0, after = 0;
+        int32_t counters[MODBUS485_COUNTERS] = {};
+        int pause = -1, rightLearned = 0, learned = 0;
         QElapsedTimer period;
         for (int p = 0; p < 60 && (firstRight == 0 || after < 6 * periods); ++p) {
             period.start();
-            int32_t words[8];
-            const bool right[] = {Get_1X_B16(Port, Station, 1, words) != MODBUS485_FAILED,
-                                  Get_0X_B16(Port, Station, 1, words) != MODBUS485_FAILED,
-                                  Get_3X_UnD8(Port, Station, 1, words) != MODBUS485_FAILED,
-                                  Get_4X_UnD8(Port, Station, 1, words) == 101,
-                                  Get_4X_UnD1(Port, Station, 9) != MODBUS485_FAILED,
-                                  Get_4X_D1(Port, Station, 256) != MODBUS485_FAILED};
-            for (bool r : right) {
+            for (const auto &read : poll) {
+                const bool right = read();
                 ++reads;
                 if (firstRight > 0) {
                     ++after;
-                    rightAfter += r;
-                } else if (r) {
+                    rightAfter += right;
+                } else if (right) {
                     firstRight = reads;
                 }
+                GetPort_Counters(Port, counters, MODBUS485_COUNTERS);
+                if (counters[MODBUS485_COUNTER_FRAME_GAP_MS] != pause)
+                    rightLearned = learned = 0;
+                pause = counters[MODBUS485_COUNTER_FRAME_GAP_MS];
+                learned += firstRight > 0;
+                rightLearned += firstRight > 0 && right;
             }
             QThread::msleep(static_cast<unsigned long>(std::max<qint64>(0, 500 - period.elapsed())));
         }
-        int32_t counters[MODBUS485_COUNTERS] = {};
-        GetPort_Counters(Port, counters, MODBUS485_COUNTERS);
         ClosePort_Modbus(Port);
-        std::printf("    %-12s %22d %17.1f%% %14d\n", line, firstRight,
-                    after ? 100.0 * rightAfter / after : 0.0, counters[MODBUS485_COUNTER_TURNAROUND_MS]);
+        std::printf("    %-12s %22d %17.1f%% %16.1f%% %14d %9d\n", line, firstRight,
+                    after ? 100.0 * rightAfter / after : 0.0, learned ? 100.0 * rightLearned / learned : 0.0,
+                    counters[MODBUS485_COUNTER_TURNAROUND_MS], pause);
     }
 }
 } // namespace
 
 int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
-    const bool quick = app.arguments().contains(QStringLiteral("--quick"));
-    roundTrips(quick ? 40 : 200);
-    wireTime(quick ? 3 : 9);
-    silentModule(quick ? 3 : 8);
-    traceCost(quick ? 80 : 400);
-    scanSweep(20); // the turnaround qm4107-ports scans with
-    faultedReads(quick ? 3 : 10);
-    realLines(quick ? 4 : 20);
+    const QStringList args = app.arguments();
+    const bool quick = args.contains(QStringLiteral("--quick"));
+    const qsizetype only = args.indexOf(QStringLiteral("--only"));
+    const QString parts = only > 0 && only + 1 < args.size() ? args[only + 1] : QStringLiteral("abcdefg");
+    if (parts.contains('a'))
+        roundTrips(quick ? 40 : 200);
+    if (parts.contains('b'))
+        wireTime(quick ? 3 : 9);
+    if (parts.contains('c'))
+        silentModule(quick ? 3 : 8);
+    if (parts.contains('d'))
+        traceCost(quick ? 80 : 400);
+    if (parts.contains('e'))
+        scanSweep(20); // the turnaround qm4107-ports scans with
+    if (parts.contains('f'))
+        faultedReads(quick ? 3 : 10);
+    if (parts.contains('g'))
+        realLines(quick ? 4 : 20);
     return 0;
 }

@@ -10,6 +10,7 @@ using modbus485::RtuAnswer;
 
 namespace {
 constexpr int SilentProbesToForget = 3;
+constexpr int HeardToForget = 16; // requests heard soon after the answer, at the station's pause
 
 int roundedMs(LineHygiene::Clock::duration d) {
     return static_cast<int>((duration_cast<microseconds>(d).count() + 500) / 1000);
@@ -66,7 +67,10 @@ LineHygiene::Clock::duration LineHygiene::allowance(int station) const {
 
 LineHygiene::Clock::duration LineHygiene::frameGap(int number) const {
     // Frames on an RTU line are apart by at least 3.5 characters of silence; some modules need longer.
-    return std::max(wire(3.5), m_stations[static_cast<std::size_t>(number)].pause);
+    const Station &s = m_stations[static_cast<std::size_t>(number)];
+    const Clock::duration pause = std::max(wire(3.5), s.pause);
+    const bool longer = s.trial == Trial::Longer || s.trial == Trial::LongerHeard;
+    return longer ? std::min<Clock::duration>(MaxFrameGap, 2 * pause) : pause;
 }
 
 bool LineHygiene::refuses(modbus485::Exchange &x) {
@@ -358,6 +362,8 @@ LineHygiene::Step LineHygiene::accept(Reading &r, std::size_t at, std::size_t fr
                   : check == RtuAnswer::Mismatched   ? Outcome::Mismatched
                   : check == RtuAnswer::CutShort     ? Outcome::CutShort
                                                      : Outcome::Garbled;
+    if (r.x.outcome == Outcome::Good)
+        closeUnheard(r.x.request);
     keepLate(r);
     return Step::Done;
 }
@@ -483,14 +489,11 @@ void LineHygiene::finishStation(modbus485::Exchange &x, Clock::time_point sent, 
         s.probeAtCeiling = false;
         s.silentProbes = 0;
         // A request that went out soon after the station's answer heard nothing, and one sent after a longer
-        // pause is answered: the module needs more than its pause before it listens again. Twice over, so
-        // that one request lost on the line now and then does not make every poll slower.
-        if (s.deafSuspect && m_pauseBefore >= 2 * frameGap(number) && ++s.deafEvidence >= 2) {
-            s.pause = std::min<Clock::duration>(MaxFrameGap, 2 * frameGap(number));
-            s.deafEvidence = 0;
-        }
-        if (m_lastStation == number && m_lastAnswered && m_pauseBefore < 2 * frameGap(number))
-            s.deafEvidence = 0; // it heard a request as soon after its answer as that
+        // pause is answered: the module needs more than that pause before it listens again.
+        if (s.deafSuspect && m_pauseBefore >= 2 * frameGap(number))
+            foundDeaf(s);
+        else if (m_lastStation == number && m_lastAnswered && m_pauseBefore < 2 * frameGap(number))
+            heardSoon(s);
         s.deafSuspect = false;
     } else if (x.outcome == Outcome::NoAnswer && x.answeredLate) {
         s.probeAtCeiling = false; // slow, not silent: its time is learned, nothing more is on its way
@@ -500,12 +503,14 @@ void LineHygiene::finishStation(modbus485::Exchange &x, Clock::time_point sent, 
         s.probeAtCeiling = false;
         s.deafSuspect = m_lastStation == number && m_lastAnswered && m_pauseBefore < MaxFrameGap &&
                         frameGap(number) < MaxFrameGap;
+        s.suspectIn = s.trial;
         if (++s.silentProbes >= SilentProbesToForget)
             s.samples = s.next = 0; // a slow station gone silent costs what a silent one does
         if (!s.deafSuspect)         // a module deaf for a moment after its answer hears the next request
             s.demotedUntil = now + Demotion;
         openWindow(x, sent,
                    sent + MaxTurnaround + wire(static_cast<double>(modbus485::rtuAnswerSize(x.request))));
+        m_windows[m_newestWindow].soonAfter = s.deafSuspect;
     } else {
         s.deafSuspect = false;
         s.silentProbes = 0;
@@ -529,4 +534,42 @@ void LineHygiene::markSuspect(Clock::duration window) {
     m_lineSuspect = true;
     m_lineSuspectSince = m_clock.now();
     m_lateWindow = window;
+}
+
+void LineHygiene::foundDeaf(Station &s) {
+    // Found deaf once at its pause: the requests soon after its answer try twice that pause. Found deaf at
+    // twice its pause, or at its pause once more, it has been found deaf at its pause twice over (deaf at
+    // twice a pause is deaf at that pause too): that pause doubles, and deaf at the longer one (the first
+    // case) is seen once at the new pause.
+    const bool atTwice = s.suspectIn == Trial::Longer || s.suspectIn == Trial::LongerHeard;
+    s.heardSince = 0;
+    s.trial = Trial::Longer;
+    if (!atTwice && !s.deafSeen) {
+        s.deafSeen = true;
+        return;
+    }
+    s.pause = std::min<Clock::duration>(MaxFrameGap, 2 * std::max(wire(3.5), s.pause));
+    s.deafSeen = atTwice;
+    s.trial = atTwice ? Trial::Longer : Trial::None;
+}
+
+void LineHygiene::heardSoon(Station &s) {
+    // Heard twice at twice its pause: the requests soon after its answer go back to its pause, and one
+    // unheard there is the second time. Heard at its pause often enough, the one unheard was lost on the
+    // line: one request lost now and then never makes every poll slower.
+    if (s.trial == Trial::Longer || s.trial == Trial::LongerHeard) {
+        s.trial = s.trial == Trial::Longer ? Trial::LongerHeard : Trial::None;
+        return;
+    }
+    if (++s.heardSince >= HeardToForget)
+        s.deafSeen = false;
+}
+
+void LineHygiene::closeUnheard(const modbus485::RtuRequest &answered) {
+    // A module answers one request at a time, in the order it hears them. A request sent soon after the
+    // station's own answer found it idle: once the station has answered a later request with a frame that
+    // cannot be that request's (another function or length), its answer came before or is not coming.
+    for (LateWindow &w : m_windows)
+        if (w.active && w.soonAfter && w.request[0] == answered[0] && !sameKind(w.request, answered))
+            w.active = false;
 }

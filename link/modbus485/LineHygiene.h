@@ -54,18 +54,25 @@ private:
         modbus485::RtuRequest request{};
         Clock::time_point sent{};
         Clock::time_point until{};
-        bool timed = false; // nothing at all came: its answer's time, when it comes, is the station's
+        bool timed = false;     // nothing at all came: its answer's time, when it comes, is the station's
+        bool soonAfter = false; // sent soon after the station's own answer, which it may not have heard
     };
+    // Once a request soon after a station's answer went unheard, the requests soon after its answer wait
+    // twice its pause until heard so twice.
+    enum class Trial { None, Longer, LongerHeard };
     struct Station {
         std::array<Clock::duration, 16> answerTimes{}; // the last ones seen, newest at `next - 1`
         int samples = 0;
         int next = 0;
-        int silentProbes = 0;        // in a row, with nothing at all coming back
-        bool probeAtCeiling = false; // a late answer of unknown time was seen: the next one waits long
-        bool deafSuspect = false;    // its last request, sent soon after its answer, heard nothing
-        bool listenedLong = false;   // its first exchange without an answer listened for it up to the ceiling
-        int deafEvidence = 0;        // times it was found deaf since its pause last grew
-        Clock::duration pause{};     // before its request after the line goes quiet
+        int silentProbes = 0;          // in a row, with nothing at all coming back
+        bool probeAtCeiling = false;   // a late answer of unknown time was seen: the next one waits long
+        bool deafSuspect = false;      // its last request, sent soon after its answer, heard nothing
+        Trial suspectIn = Trial::None; // the pause that request waited
+        bool listenedLong = false; // its first exchange without an answer listened for it up to the ceiling
+        Trial trial = Trial::None; // whether its requests soon after its answer wait twice its pause
+        bool deafSeen = false;     // found deaf once at its pause
+        int heardSince = 0;        // requests heard soon after its answer, at its pause, since
+        Clock::duration pause{};   // before its request after the line goes quiet
         Clock::time_point demotedUntil{};   // its reads are refused at once until then
         Clock::time_point lateAnswerSeen{}; // when a late answer of it was last seen
     };
@@ -116,6 +123,9 @@ private:
     void finishStation(modbus485::Exchange &x, Clock::time_point sent, Clock::duration window, bool answered);
     void openWindow(const modbus485::Exchange &x, Clock::time_point sent, Clock::time_point until);
     void markSuspect(Clock::duration window);
+    void foundDeaf(Station &s);
+    void heardSoon(Station &s);
+    void closeUnheard(const modbus485::RtuRequest &answered);
 
     Line &m_line;
     LineClock &m_clock;

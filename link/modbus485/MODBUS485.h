@@ -52,8 +52,10 @@
  * from when that request was sent (after no answer) or that exchange's allowance (otherwise). A later read in
  * that time that gets exactly one such frame fails as MODBUS485_OUTCOME_LATE; when a second frame follows
  * within the allowance, the second is its answer. Exception replies and requests never sent start no such
- * time. A write whose answer is the same eight bytes as an earlier identical write still unanswered is done:
- * they are one command.
+ * time. A module answers one request at a time, in the order it hears them: a request sent soon after the
+ * station's own answer, which got none, is no longer waited for once the station has answered a later request
+ * with a frame that cannot be that request's (another function or length). A write whose answer is the same
+ * eight bytes as an earlier identical write still unanswered is done: they are one command.
  *
  * Echo: an adapter that hears its own request is learned from a read: a read's own eight bytes coming back
  * are its echo, whether or not an answer follows (a read's answer never equals its request), and a read
@@ -69,7 +71,12 @@
  *
  * Between frames the library waits a pause after the line goes quiet, kept per station: 3.5 characters at
  * every open and re-plug. When a request sent soon after a station's answer gets none while one sent after a
- * longer pause does, twice over, that station's pause doubles, up to 100 ms.
+ * longer pause does, the station is found deaf at that pause; found so twice, its pause doubles, up to
+ * 100 ms. Deaf at twice a pause is deaf at that pause too: once found deaf, the station's requests soon after
+ * its answer wait twice its pause until two have been heard so, and one unheard at twice the pause is the
+ * second time at the pause (which doubles) and the first at the doubled one. Sixteen requests heard soon
+ * after its answer at its pause forget a single time found deaf, so a request lost on the line now and then
+ * never makes every poll slower.
  *
  * A re-plug or a reopen forgets what was learned of the line: echo, pauses and allowances.
  *

@@ -5,7 +5,8 @@
 //
 // The input is a line setting, then exchanges: kind, quantity, address, a pause before it, and what comes
 // back as chunks that each arrive a given time after the request: raw bytes, the request's own bytes, or a
-// well-formed answer to it whose values are taken from the input, either of the last two maybe cut in two.
+// well-formed answer to it whose values are taken from the input, either of the last two maybe cut up to
+// three times.
 #include "Crc16.h"
 #include "ModbusPort.h"
 #include "ScriptedLine.h"
@@ -117,14 +118,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             else if (!(shape & 0x40))
                 for (bytes.clear(); bytes.size() < (shape & 0x3Fu);)
                     bytes.push_back(in.next());
-            if ((shape & 0xC0) && (shape & 0x20) && !bytes.empty()) {
-                // An answer or an echo split where an adapter's latency timer cuts it, the rest later.
+            // An answer or an echo cut up to three times where an adapter's latency timer cuts it, each
+            // piece later than the one before.
+            auto piece = after;
+            for (int cuts = (shape & 0xC0) && (shape & 0x20) ? 1 + in.next() % 3 : 0;
+                 cuts > 0 && !bytes.empty(); --cuts) {
                 const auto cut = bytes.begin() + in.next() % static_cast<std::ptrdiff_t>(bytes.size());
-                answers.emplace_back(after + milliseconds(in.next() % 32),
-                                     std::vector<uint8_t>(cut, bytes.end()));
-                bytes.erase(cut, bytes.end());
+                answers.emplace_back(piece, std::vector<uint8_t>(bytes.begin(), cut));
+                bytes.erase(bytes.begin(), cut);
+                piece += milliseconds(in.next() % 32);
             }
-            answers.emplace_back(after, bytes);
+            answers.emplace_back(piece, bytes);
         }
         const auto before = line.now();
         std::vector<int> values;
