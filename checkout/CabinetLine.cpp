@@ -213,19 +213,15 @@ void ParityWrite::asFound(const ModuleSnapshot &found, const QString &openError)
     if (!openError.isEmpty())
         return end(false, openError);
     if (found == ModuleSnapshot{}) {
-        m_link.post(ExchangeLink::Priority::Operator, h.port,
-                    [port = h.port](Modbus485 &library) { library.ClosePort_Modbus(port); }, nullptr, {});
-        return end(false, QStringLiteral("站号 %1 在 %2 %3 下未应答，未写入。")
-                              .arg(h.station)
-                              .arg(baudText(h.baudCode), parityText(m_settings.presentParity)));
+        return closeThenEnd(QStringLiteral("站号 %1 在 %2 %3 下未应答，未写入。")
+                                .arg(h.station)
+                                .arg(baudText(h.baudCode), parityText(m_settings.presentParity)));
     }
     // The module's journal holds it as found before anything is written to it.
     if (!m_module.writeHeader(h) || !m_module.writeAsFound(found) ||
         !m_cabinet.writeModule(h.station, {ModuleState::Begun, m_settings.journalName, {}})) {
-        m_link.post(ExchangeLink::Priority::Operator, h.port,
-                    [port = h.port](Modbus485 &library) { library.ClosePort_Modbus(port); }, nullptr, {});
         const QString error = m_module.error().isEmpty() ? m_cabinet.error() : m_module.error();
-        return end(false, QStringLiteral("无法写入记录：%1。未写入。").arg(error));
+        return closeThenEnd(QStringLiteral("无法写入记录：%1。未写入。").arg(error));
     }
     auto answered = std::make_shared<bool>(false);
     m_link.post(
@@ -297,10 +293,15 @@ void ParityWrite::heard(bool answered) {
         QTimer::singleShot(m_settings.retryMs, this, [this] { listen(); });
         return;
     }
+    // The walk opens the port again on its own, once this has let it go.
+    m_link.post(
+        ExchangeLink::Priority::Operator, m_settings.header.port,
+        [port = m_settings.header.port](Modbus485 &library) { library.ClosePort_Modbus(port); }, this,
+        [this, answered] { released(answered); });
+}
+
+void ParityWrite::released(bool answered) {
     const RecordHeader &h = m_settings.header;
-    // The walk opens the port again on its own.
-    m_link.post(ExchangeLink::Priority::Operator, h.port,
-                [port = h.port](Modbus485 &library) { library.ClosePort_Modbus(port); }, nullptr, {});
     // Noted once when written, and again when a retry finds the module answering.
     if (!m_noted || answered) {
         m_noted = true;
@@ -314,6 +315,13 @@ void ParityWrite::heard(bool answered) {
     end(false, m_writeAnswered
                    ? notAnsweredText()
                    : QStringLiteral("写入未得到应答；若模块需重新上电才生效，请重新上电后按 重试"));
+}
+
+void ParityWrite::closeThenEnd(const QString &text) {
+    m_link.post(
+        ExchangeLink::Priority::Operator, m_settings.header.port,
+        [port = m_settings.header.port](Modbus485 &library) { library.ClosePort_Modbus(port); }, this,
+        [this, text] { end(false, text); });
 }
 
 void ParityWrite::end(bool answered, const QString &text) {

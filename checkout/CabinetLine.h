@@ -131,6 +131,9 @@ private:
     void written(bool writeAnswered);
     void listen();
     void heard(bool answered);
+    void released(bool answered);
+    // Not written: the port let go, then why.
+    void closeThenEnd(const QString &text);
     void end(bool answered, const QString &text);
 
     ExchangeLink &m_link;

@@ -17,6 +17,21 @@ QString settingText(const CabinetFind &f) {
 
 } // namespace
 
+std::vector<CabinetFind> mergeFinds(std::vector<CabinetFind> earlier, const std::vector<CabinetFind> &later) {
+    for (const CabinetFind &f : later) {
+        const auto same = std::find_if(earlier.begin(), earlier.end(), [&f](const CabinetFind &e) {
+            return e.station == f.station && e.baudCode == f.baudCode && e.parityCode == f.parityCode;
+        });
+        if (same != earlier.end())
+            *same = f;
+        else
+            earlier.push_back(f);
+    }
+    std::stable_sort(earlier.begin(), earlier.end(),
+                     [](const CabinetFind &a, const CabinetFind &b) { return a.station < b.station; });
+    return earlier;
+}
+
 Judgement judge(const std::map<int, CabinetIoList::Module> &list, const std::vector<CabinetFind> &finds,
                 int baudCode, int parityCode, bool allSettings) {
     std::map<int, Station> stations;

@@ -38,6 +38,9 @@ struct Judgement {
     bool offerAllSettings = false; // modules are missing and the survey did not ask at every setting
 };
 
+// What two surveys found together: a later find of a station at a setting replaces an earlier one there.
+std::vector<CabinetFind> mergeFinds(std::vector<CabinetFind> earlier, const std::vector<CabinetFind> &later);
+
 // The list's stations against the survey's finds at the line's setting (`baudCode`, `parityCode`);
 // `allSettings` when the survey asked at every setting.
 Judgement judge(const std::map<int, CabinetIoList::Module> &list, const std::vector<CabinetFind> &finds,

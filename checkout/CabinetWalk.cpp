@@ -7,6 +7,31 @@
 #include <QFileInfo>
 #include <QTimer>
 
+RecordHeader cabinetModuleHeader(const CabinetHeader &h, int station, const QString &tag,
+                                 const QDateTime &start) {
+    RecordHeader mh;
+    mh.project = h.project;
+    mh.location = h.location;
+    mh.moduleTag = tag;
+    mh.engineer = h.engineer;
+    mh.witness = h.witness;
+    mh.port = h.port;
+    mh.station = station;
+    mh.baudCode = h.baudCode;
+    mh.parityCode = h.parityCode;
+    mh.programVersion = h.programVersion;
+    mh.start = CheckoutWalk::isoTime(start);
+    if (const auto listed = h.list.find(station); listed != h.list.end())
+        mh.io = listed->second.entries;
+    return mh;
+}
+
+QString cabinetModuleName(const QString &folder, const QString &project, const QString &tag,
+                          const QDateTime &start) {
+    return RecordNames::unusedBaseName(
+        folder, RecordNames::baseName(project, tag, start, RecordNames::roomIn(folder)));
+}
+
 CabinetWalk::CabinetWalk(CabinetJournalWriter &journal, CabinetWalkSettings settings, MakeWalk makeWalk,
                          QObject *parent)
     : QObject(parent)
@@ -79,6 +104,8 @@ void CabinetWalk::walkNext() {
     const QDir folder(m_settings.folder);
     const QDateTime start = m_settings.now();
 
+    const QString tag =
+        m_settings.tags.count(station) ? m_settings.tags.at(station) : QStringLiteral("站号 %1").arg(station);
     // A module begun before (by a parity change, or a killed walk) goes on in its own journal.
     std::optional<CheckRecord> resumed;
     if (!progress.journal.isEmpty()) {
@@ -92,10 +119,7 @@ void CabinetWalk::walkNext() {
         resumed = contents.record;
         m_name = QFileInfo(progress.journal).completeBaseName();
     } else {
-        const QString tag = m_settings.tags.count(station) ? m_settings.tags.at(station)
-                                                           : QStringLiteral("站号 %1").arg(station);
-        m_name = RecordNames::unusedBaseName(
-            folder.path(), RecordNames::baseName(h.project, tag, start, RecordNames::roomIn(folder.path())));
+        m_name = cabinetModuleName(folder.path(), h.project, tag, start);
     }
     retire();
     m_sink = std::make_unique<FileJournalSink>();
@@ -111,20 +135,7 @@ void CabinetWalk::walkNext() {
     m_moduleJournal = std::make_unique<JournalWriter>(*m_sink);
 
     WalkSettings settings;
-    RecordHeader &mh = settings.header;
-    mh.project = h.project;
-    mh.location = h.location;
-    mh.moduleTag = m_settings.tags.count(station) ? m_settings.tags.at(station) : QString();
-    mh.engineer = h.engineer;
-    mh.witness = h.witness;
-    mh.port = h.port;
-    mh.station = station;
-    mh.baudCode = h.baudCode;
-    mh.parityCode = h.parityCode;
-    mh.programVersion = h.programVersion;
-    mh.start = CheckoutWalk::isoTime(start);
-    if (const auto listed = h.list.find(station); listed != h.list.end())
-        mh.io = listed->second.entries;
+    settings.header = cabinetModuleHeader(h, station, tag, start);
     settings.tracePath = folder.filePath(m_name + QStringLiteral(".trace"));
     if (const auto kept = m_settings.doNotSwitch.find(station); kept != m_settings.doNotSwitch.end())
         settings.doNotSwitch = kept->second;

@@ -13,6 +13,14 @@
 #include <map>
 #include <memory>
 
+// A module's record header in the cabinet: the cabinet's, with the module's station, tag and points of the
+// list, at the line's setting.
+RecordHeader cabinetModuleHeader(const CabinetHeader &cabinet, int station, const QString &tag,
+                                 const QDateTime &start);
+// The base name of a new module journal in `folder`, unused there.
+QString cabinetModuleName(const QString &folder, const QString &project, const QString &tag,
+                          const QDateTime &start);
+
 struct CabinetWalkSettings {
     QString folder;              // the records folder: the cabinet journal and every module's files
     QString journalPath;         // the cabinet journal, read again before each module
