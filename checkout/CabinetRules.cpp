@@ -129,15 +129,11 @@ DoNotSwitch splitDoNotSwitch(const QString &text, const std::map<int, CabinetIoL
     static const QRegularExpression qualified(QStringLiteral("^(\\d{1,3})[:：](Y[1-5])$"));
     for (const QString &item : text.toUpper().split(separators, Qt::SkipEmptyParts)) {
         const QRegularExpressionMatch match = qualified.match(item);
-        if (!match.hasMatch()) {
-            result.error = QStringLiteral("不允许动作的输出“%1”：请写成 站号:输出，例如 5:Y2").arg(item);
-            return result;
-        }
+        if (!match.hasMatch())
+            return {{}, QStringLiteral("不允许动作的输出“%1”：请写成 站号:输出，例如 5:Y2").arg(item)};
         const int station = match.captured(1).toInt();
-        if (!list.count(station)) {
-            result.error = QStringLiteral("不允许动作的输出“%1”：I/O 表中没有站号 %2").arg(item).arg(station);
-            return result;
-        }
+        if (!list.count(station))
+            return {{}, QStringLiteral("不允许动作的输出“%1”：I/O 表中没有站号 %2").arg(item).arg(station)};
         result.byStation[station].insert(match.captured(2));
     }
     return result;
