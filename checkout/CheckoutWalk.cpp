@@ -56,7 +56,7 @@ QString CheckoutWalk::isoTime(const QDateTime &time) {
     return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODate);
 }
 
-CheckoutWalk::CheckoutWalk(Modbus485 &link, JournalWriter &journal, WalkSettings settings, QObject *parent)
+CheckoutWalk::CheckoutWalk(ExchangeLink &link, JournalWriter &journal, WalkSettings settings, QObject *parent)
     : QObject(parent)
     , m_link(link)
     , m_journal(journal)
@@ -75,6 +75,9 @@ CheckoutWalk::CheckoutWalk(Modbus485 &link, JournalWriter &journal, WalkSettings
 
 CheckoutWalk::~CheckoutWalk() {
     m_journal.counters = nullptr;
+    // Waits for a unit of the walk on the line, if any; none after it runs.
+    const std::lock_guard lock(m_presence->mutex);
+    m_presence->here = false;
 }
 
 void CheckoutWalk::start() {
@@ -88,6 +91,41 @@ void CheckoutWalk::Turn::await_suspend(std::coroutine_handle<> handle) {
 
 void CheckoutWalk::schedule(int ms, std::function<void()> step) {
     QTimer::singleShot(ms, this, std::move(step));
+}
+
+void CheckoutWalk::onLine(std::function<void()> call, std::function<void()> then) {
+    m_link.post(
+        ExchangeLink::Priority::Operator, m_record.header.port,
+        [this, presence = m_presence, call = std::move(call)](Modbus485 &library) {
+            const std::lock_guard lock(presence->mutex);
+            if (!presence->here)
+                return;
+            m_onLine = &library;
+            try {
+                call();
+            } catch (const LinkError &error) {
+                m_noLibrary = error.what();
+            }
+            m_onLine = nullptr;
+        },
+        this, std::move(then));
+}
+
+void CheckoutWalk::closePort() {
+    const int32_t port = m_record.header.port;
+    m_link.post(ExchangeLink::Priority::Operator, port,
+                [port](Modbus485 &library) {
+                    try {
+                        library.ClosePort_Modbus(port);
+                    } catch (const LinkError &) {
+                    }
+                },
+                nullptr, {});
+}
+
+void CheckoutWalk::throwIfNoLibrary() {
+    if (m_noLibrary)
+        throw LinkError(*std::exchange(m_noLibrary, std::nullopt));
 }
 
 void CheckoutWalk::Ask::await_suspend(std::coroutine_handle<> handle) {
@@ -245,7 +283,7 @@ QString CheckoutWalk::lineDownReason() {
 std::optional<WalkRules::Inputs> CheckoutWalk::readInputs() {
     int32_t words[2] = {0, 0};
     const auto &h = m_record.header;
-    const bool answered = m_link.Get_1X_B16(h.port, h.station, ModuleMap::InputBlockStart,
+    const bool answered = line().Get_1X_B16(h.port, h.station, ModuleMap::InputBlockStart,
                                             Modbus485::BitBlock(words)) != ModuleMap::Failed &&
                           words[0] >= 0 && words[0] <= 255 && words[1] >= 0 && words[1] <= 255;
     noteRead(answered, modbus485::ReadInputs, ModuleMap::InputBlockStart);
@@ -261,7 +299,7 @@ std::optional<WalkRules::Inputs> CheckoutWalk::readInputs() {
 int CheckoutWalk::readCoils() {
     int32_t words[2] = {0, 0};
     const auto &h = m_record.header;
-    m_link.Get_0X_B16(h.port, h.station, ModuleMap::CoilBlockStart, Modbus485::BitBlock(words));
+    line().Get_0X_B16(h.port, h.station, ModuleMap::CoilBlockStart, Modbus485::BitBlock(words));
     const bool answered = words[0] >= 0 && words[0] <= 255;
     noteRead(answered, modbus485::ReadCoils, ModuleMap::CoilBlockStart);
     return answered ? words[0] : ModuleMap::Failed;
@@ -276,7 +314,7 @@ int CheckoutWalk::readCoil(int output) {
 // One holding register, or Failed.
 int32_t CheckoutWalk::readRegister(int32_t reg) {
     const auto &h = m_record.header;
-    const int32_t value = m_link.Get_4X_UnD1(h.port, h.station, reg);
+    const int32_t value = line().Get_4X_UnD1(h.port, h.station, reg);
     noteRead(value != ModuleMap::Failed, modbus485::ReadHoldingRegisters, reg);
     return value;
 }
@@ -285,7 +323,7 @@ int32_t CheckoutWalk::readRegister(int32_t reg) {
 int32_t CheckoutWalk::readFrequency(int counter) {
     const auto &h = m_record.header;
     int32_t frequencies[8];
-    const int32_t read = m_link.Get_3X_UnD8(h.port, h.station, ModuleMap::FrequencyBlockStart,
+    const int32_t read = line().Get_3X_UnD8(h.port, h.station, ModuleMap::FrequencyBlockStart,
                                             Modbus485::RegisterBlock(frequencies));
     noteRead(read != ModuleMap::Failed, modbus485::ReadInputRegisters, ModuleMap::FrequencyBlockStart);
     return read == ModuleMap::Failed ? ModuleMap::Failed : frequencies[counter - 1];
@@ -442,7 +480,7 @@ WalkTask CheckoutWalk::putBack() {
         } catch (const LinkError &) {
         }
         m_earlierOpens = countersSoFar();
-        m_link.ClosePort_Modbus(m_record.header.port);
+        closePort();
         m_portOpen = false;
         noteCounters();
     }
@@ -459,10 +497,18 @@ WalkTask CheckoutWalk::connect() {
         if (m_portOpen)
             m_earlierOpens = countersSoFar();
         m_portOpen = false;
-        const int32_t opened = m_link.OpenPort_Modbus(h.port, h.baudCode, h.parityCode);
+        // The walk's own trace beside its record, named for this port alone: the process's environment is
+        // never changed. A trace the engineer asked for with MODBUS485_TRACE is left as it is.
+        char info[512] = {};
+        const int32_t opened = co_await exchange([&, this] {
+            const int32_t result = line().OpenPort_Modbus(h.port, h.baudCode, h.parityCode);
+            if (result != 0)
+                line().GetPort_Info(h.port, info, sizeof info);
+            else if (!m_settings.tracePath.isEmpty() && !qEnvironmentVariableIsSet("MODBUS485_TRACE"))
+                resumeNext([&] { line().SetPort_Trace(h.port, m_settings.tracePath); });
+            return result;
+        });
         if (opened != 0) {
-            char info[512] = {};
-            m_link.GetPort_Info(h.port, info, sizeof info);
             const Question portClosed =
                 makeQuestion(QString(),
                              text("端口%1打不开：%2\n若调试面板正在使用此端口，请在面板中按“关闭”后重试。")
@@ -475,10 +521,6 @@ WalkTask CheckoutWalk::connect() {
             continue;
         }
         m_portOpen = true;
-        // The walk's own trace beside its record, named for this port alone: the process's environment is
-        // never changed. A trace the engineer asked for with MODBUS485_TRACE is left as it is.
-        if (!m_settings.tracePath.isEmpty() && !qEnvironmentVariableIsSet("MODBUS485_TRACE"))
-            resumeNext([&] { m_link.SetPort_Trace(h.port, m_settings.tracePath); });
         noteCounters();
         int good = 0;
         int made = 0;
@@ -525,7 +567,7 @@ WalkTask CheckoutWalk::readSnapshot(ModuleSnapshot &s) {
         int32_t holding[8];
         const int32_t read = co_await exchange(
             [&, this] {
-                const int32_t r = m_link.Get_4X_UnD8(h.port, h.station, ModuleMap::CounterBlockStart,
+                const int32_t r = line().Get_4X_UnD8(h.port, h.station, ModuleMap::CounterBlockStart,
                                                      Modbus485::RegisterBlock(holding));
                 noteRead(r != ModuleMap::Failed, modbus485::ReadHoldingRegisters,
                          ModuleMap::CounterBlockStart);
@@ -552,7 +594,7 @@ WalkTask CheckoutWalk::readSnapshot(ModuleSnapshot &s) {
     for (int attempt = 0; attempt < tries && s.parity == ModuleSnapshot::Unread; ++attempt)
         s.parity = co_await exchange(
             [&, this] {
-                const int32_t parity = m_link.Get_4X_D1(h.port, h.station, ModuleMap::ParityRegister);
+                const int32_t parity = line().Get_4X_D1(h.port, h.station, ModuleMap::ParityRegister);
                 noteRead(parity != ModuleMap::Failed, modbus485::ReadHoldingRegisters,
                          ModuleMap::ParityRegister);
                 return parity;
@@ -565,8 +607,8 @@ WalkTask CheckoutWalk::switchOutput(int output, bool closed, WalkRules::ReadBack
                                     QString &observed) {
     const auto &h = m_record.header;
     const int32_t written = co_await exchange([&, this] {
-        return closed ? m_link.Set_0X_Bit1(h.port, h.station, ModuleMap::outputCoil(output))
-                      : m_link.Rst_0X_Bit1(h.port, h.station, ModuleMap::outputCoil(output));
+        return closed ? line().Set_0X_Bit1(h.port, h.station, ModuleMap::outputCoil(output))
+                      : line().Rst_0X_Bit1(h.port, h.station, ModuleMap::outputCoil(output));
     });
     const int coil = co_await exchange([this, output] { return readCoil(output); });
     readBack = coil == ModuleMap::Failed                  ? WalkRules::ReadBack::NoAnswer
@@ -782,7 +824,7 @@ WalkTask CheckoutWalk::putBackPreset(int counter) {
         co_return;
     for (int attempt = 1;; ++attempt) {
         const int32_t written = co_await exchange([&, this] {
-            return m_link.Set_4X_D1(h.port, h.station, ModuleMap::presetRegister(counter), found);
+            return line().Set_4X_D1(h.port, h.station, ModuleMap::presetRegister(counter), found);
         });
         const int32_t readBack =
             co_await exchange([this, counter] { return readRegister(ModuleMap::presetRegister(counter)); });
@@ -813,7 +855,7 @@ WalkTask CheckoutWalk::clearCount(int counter, WalkRules::CountWatch &watch, boo
     for (;;) {
         if (written != 0)
             written = co_await exchange([&, this] {
-                return m_link.Set_4X_D1(h.port, h.station, ModuleMap::countRegister(counter), 0);
+                return line().Set_4X_D1(h.port, h.station, ModuleMap::countRegister(counter), 0);
             });
         const int32_t count = co_await exchange(
             [this, counter] { return readRegister(ModuleMap::countRegister(counter)); }, m_settings.pollMs);
@@ -943,7 +985,7 @@ WalkTask CheckoutWalk::testCounter(int counter) {
     m_changedPresets.insert(counter);
     notePreset(counter, text("changed"), m_settings.testPreset);
     const int32_t written = co_await exchange([&, this] {
-        return m_link.Set_4X_D1(h.port, h.station, ModuleMap::presetRegister(counter), m_settings.testPreset);
+        return line().Set_4X_D1(h.port, h.station, ModuleMap::presetRegister(counter), m_settings.testPreset);
     });
     const int32_t readBack =
         co_await exchange([this, counter] { return readRegister(ModuleMap::presetRegister(counter)); });
@@ -1065,7 +1107,7 @@ bool CheckoutWalk::closeRecord(const QString &remark) {
     closing.cancelled = m_cancelled;
     m_record.counters = countersSoFar();
     if (m_portOpen) {
-        m_link.ClosePort_Modbus(m_record.header.port);
+        closePort();
         m_portOpen = false;
         noteCounters();
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CheckRecord.h"
+#include "ExchangeLink.h"
 #include "Journal.h"
 #include "Modbus485.h"
 #include "WalkRules.h"
@@ -15,7 +16,9 @@
 #include <coroutine>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <string>
 #include <type_traits>
 
 // The stages of the walk, one page each in the wizard.
@@ -86,7 +89,9 @@ class CheckoutWalk : public QObject {
     Q_OBJECT
 
 public:
-    CheckoutWalk(Modbus485 &link, JournalWriter &journal, WalkSettings settings, QObject *parent = nullptr);
+    // The link outlives the walk; the port is the header's and is held by this walk alone while it runs.
+    CheckoutWalk(ExchangeLink &link, JournalWriter &journal, WalkSettings settings,
+                 QObject *parent = nullptr);
     ~CheckoutWalk() override;
 
     void start();
@@ -147,8 +152,9 @@ private:
         void await_suspend(std::coroutine_handle<> handle);
         void await_resume() const { walk->throwIfCancelled(); }
     };
-    // co_await exchange(call, ms): one exchange with the module, `call`, in a turn of the event loop ms from
-    // now; gives what `call` returns. Every exchange of the walk goes through here. The call is a lambda
+    // co_await exchange(call, ms): one exchange with the module, `call`, made on the link ms from now; gives
+    // what `call` returns. Every exchange of the walk goes through here. `call` reaches the library through
+    // line() and may touch only what the walk's own coroutine reads, which waits meanwhile. It is a lambda
     // with references only: g++ 12 destroys some class-type temporaries of a co_await expression twice, so
     // the awaiters hold nothing that a second destruction would harm.
     template <typename Call> struct Exchange {
@@ -162,13 +168,16 @@ private:
         bool await_ready() const noexcept { return false; }
         void await_suspend(std::coroutine_handle<> handle) {
             walk->schedule(ms, [this, handle] {
-                result = call();
-                walk->noteCounters();
-                handle.resume();
+                walk->onLine([this] { result = call(); },
+                             [this, handle] {
+                                 walk->noteCounters();
+                                 handle.resume();
+                             });
             });
         }
         std::invoke_result_t<Call &> await_resume() {
             walk->throwIfCancelled();
+            walk->throwIfNoLibrary();
             return *result;
         }
     };
@@ -185,6 +194,13 @@ private:
     template <typename Call> Exchange<Call> exchange(Call call, int ms = 0) { return {this, call, ms, {}}; }
     Ask ask(const Question &question) { return {this, &question}; }
     void schedule(int ms, std::function<void()> step);
+    // Makes `call` a unit on the link with the library at line(), then runs `then` here, unless the walk has
+    // gone meanwhile.
+    void onLine(std::function<void()> call, std::function<void()> then);
+    // The library, while a unit of this walk is on the line.
+    Modbus485 &line() const { return *m_onLine; }
+    // Closes the port on the link; nothing waits for it.
+    void closePort();
 
     WalkTask run();
     WalkTask putBack();
@@ -208,6 +224,8 @@ private:
 
     void setStage(Stage stage);
     void throwIfCancelled() const;
+    // A call on the line found the library missing: raised here, on the walk's own thread.
+    void throwIfNoLibrary();
     void journal(bool written);
     void finishPoint(PointResult result);
     void skipUnread(PointResult result);
@@ -232,7 +250,16 @@ private:
     // The counters the journal's next line carries: refreshed after each exchange, open and close.
     void noteCounters();
 
-    Modbus485 &m_link;
+    // Held while a unit of the walk is on the line; a walk that goes lets no later unit touch it.
+    struct Presence {
+        std::mutex mutex;
+        bool here = true;
+    };
+
+    ExchangeLink &m_link;
+    std::shared_ptr<Presence> m_presence = std::make_shared<Presence>();
+    Modbus485 *m_onLine = nullptr;
+    std::optional<std::string> m_noLibrary; // what the library's loader said, from the line's thread
     JournalWriter &m_journal;
     WalkSettings m_settings;
     CheckRecord m_record;

@@ -5,6 +5,7 @@
 #include "ModuleScan.h"
 #include "RecordNames.h"
 #include "Report.h"
+#include "ThreadedLink.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -113,6 +114,14 @@ QString asFoundLine(Stage stage, const ModuleSnapshot &s) {
     return parts.isEmpty() ? QString() : QStringLiteral("调试前：") + parts.join(QStringLiteral("，"));
 }
 
+// A line edit named for tests and screen readers alike.
+QLineEdit *namedEdit(const char *objectName, const QString &accessibleName) {
+    auto *edit = new QLineEdit;
+    edit->setObjectName(QLatin1String(objectName));
+    edit->setAccessibleName(accessibleName);
+    return edit;
+}
+
 class HeaderPage : public QWizardPage {
 public:
     explicit HeaderPage(CheckoutWizard *wizard)
@@ -120,70 +129,131 @@ public:
         setTitle(QStringLiteral("记录表头"));
         setSubTitle(QStringLiteral("填写项目、位置、模块位号和人员；可选 I/O 表补入各点位号。"));
         auto *form = new QFormLayout(this);
-        form->addRow(QStringLiteral("项目/现场"), wizard->projectEdit = new QLineEdit);
-        form->addRow(QStringLiteral("位置（柜）"), wizard->locationEdit = new QLineEdit);
-        form->addRow(QStringLiteral("模块位号"), wizard->tagEdit = new QLineEdit);
-        form->addRow(QStringLiteral("调试人"), wizard->engineerEdit = new QLineEdit);
-        form->addRow(QStringLiteral("见证人"), wizard->witnessEdit = new QLineEdit);
-        wizard->ioListEdit = new QLineEdit;
-        form->addRow(QStringLiteral("I/O 表（可选）"), withChooser(wizard->ioListEdit, [wizard] {
+        auto row = [form](const QString &label, const char *name) {
+            QLineEdit *edit = namedEdit(name, label);
+            form->addRow(label, edit);
+            return edit;
+        };
+        m_project = row(QStringLiteral("项目/现场"), "projectEdit");
+        m_location = row(QStringLiteral("位置（柜）"), "locationEdit");
+        m_tag = row(QStringLiteral("模块位号"), "tagEdit");
+        m_engineer = row(QStringLiteral("调试人"), "engineerEdit");
+        m_witness = row(QStringLiteral("见证人"), "witnessEdit");
+        m_ioList = namedEdit("ioListEdit", QStringLiteral("I/O 表"));
+        form->addRow(QStringLiteral("I/O 表（可选）"), withChooser(m_ioList, [this] {
                          const QString file = QFileDialog::getOpenFileName(
-                             wizard, QStringLiteral("选择 I/O 表"), {}, QStringLiteral("CSV (*.csv)"));
+                             this, QStringLiteral("选择 I/O 表"), {}, QStringLiteral("CSV (*.csv)"));
                          if (!file.isEmpty())
-                             wizard->ioListEdit->setText(file);
+                             m_ioList->setText(file);
                      }));
-        wizard->folderEdit =
-            new QLineEdit(QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
+        m_folder = namedEdit("folderEdit", QStringLiteral("记录文件夹"));
+        m_folder->setText(QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
                               .filePath(QStringLiteral("QM4107")));
-        form->addRow(QStringLiteral("记录文件夹"), withChooser(wizard->folderEdit, [wizard] {
+        form->addRow(QStringLiteral("记录文件夹"), withChooser(m_folder, [this] {
                          const QString dir = QFileDialog::getExistingDirectory(
-                             wizard, QStringLiteral("选择记录文件夹"), wizard->folderEdit->text());
+                             this, QStringLiteral("选择记录文件夹"), m_folder->text());
                          if (!dir.isEmpty())
-                             wizard->folderEdit->setText(dir);
+                             m_folder->setText(dir);
                      }));
-        form->addRow(wizard->headerMessage = messageLabel());
-        form->addRow(wizard->leftChangedMessage = messageLabel());
+        form->addRow(m_message = messageLabel());
+        m_message->setObjectName(QStringLiteral("headerMessage"));
+        form->addRow(m_leftChanged = messageLabel());
+        m_leftChanged->setObjectName(QStringLiteral("leftChangedMessage"));
         auto *putBackRow = new QHBoxLayout;
-        putBackRow->addWidget(wizard->putBackButton = new QPushButton(QStringLiteral("恢复输出")));
-        putBackRow->addWidget(wizard->waiveButton = new QPushButton(QStringLiteral("不恢复，继续")));
+        putBackRow->addWidget(m_putBack = new QPushButton(QStringLiteral("恢复输出")));
+        putBackRow->addWidget(m_waive = new QPushButton(QStringLiteral("不恢复，继续")));
         putBackRow->addStretch();
-        wizard->putBackButton->setObjectName(QStringLiteral("putBackButton"));
-        wizard->waiveButton->setObjectName(QStringLiteral("waiveButton"));
+        m_putBack->setObjectName(QStringLiteral("putBackButton"));
+        m_waive->setObjectName(QStringLiteral("waiveButton"));
         form->addRow(putBackRow);
-        form->addRow(wizard->resumeCheck = new QCheckBox);
-        QObject::connect(wizard->putBackButton, &QPushButton::clicked, wizard,
-                         &CheckoutWizard::putBackLeftChanged);
-        QObject::connect(wizard->waiveButton, &QPushButton::clicked, wizard,
-                         &CheckoutWizard::waiveLeftChanged);
-        QObject::connect(wizard->folderEdit, &QLineEdit::editingFinished, wizard,
-                         &CheckoutWizard::findLeftChanged);
-        registerField(QStringLiteral("project*"), wizard->projectEdit);
-        registerField(QStringLiteral("tag*"), wizard->tagEdit);
-        registerField(QStringLiteral("engineer*"), wizard->engineerEdit);
+        form->addRow(m_resume = new QCheckBox);
+        m_resume->setObjectName(QStringLiteral("resumeCheck"));
+        QObject::connect(m_putBack, &QPushButton::clicked, wizard, &CheckoutWizard::putBackLeftChanged);
+        QObject::connect(m_waive, &QPushButton::clicked, wizard, &CheckoutWizard::waiveLeftChanged);
+        QObject::connect(m_folder, &QLineEdit::editingFinished, wizard, &CheckoutWizard::findLeftChanged);
+        registerField(QStringLiteral("project*"), m_project);
+        registerField(QStringLiteral("tag*"), m_tag);
+        registerField(QStringLiteral("engineer*"), m_engineer);
+    }
+
+    // This page's part of the setup.
+    void apply(CheckoutSetup &setup) const {
+        RecordHeader &h = setup.header;
+        h.project = m_project->text().trimmed();
+        h.location = m_location->text().trimmed();
+        h.moduleTag = m_tag->text().trimmed();
+        h.engineer = m_engineer->text().trimmed();
+        h.witness = m_witness->text().trimmed();
+        setup.ioListPath = m_ioList->text().trimmed();
+        setup.folder = m_folder->text().trimmed();
+    }
+    // A journal's header, to go on with it.
+    void fill(const RecordHeader &h) {
+        m_project->setText(h.project);
+        m_location->setText(h.location);
+        m_tag->setText(h.moduleTag);
+        m_engineer->setText(h.engineer);
+        m_witness->setText(h.witness);
+    }
+    QString folder() const { return m_folder->text().trimmed(); }
+    QCheckBox *resumeCheck() const { return m_resume; }
+
+    // What the records folder holds: a killed walk's values to put back or waive, an unfinished walk to go
+    // on with.
+    void showFolder(const RecordsFolder &folder) {
+        if (const auto &left = folder.leftChanged())
+            m_leftChanged->setText(
+                QStringLiteral("上次调试 %1 中断时 %2 可能仍处于改动状态。请先按“恢复输出”恢复到调试前状态，"
+                               "或按“不恢复，继续”保持现状（记入该记录）。")
+                    .arg(QFileInfo(left->path).fileName(),
+                         left->contents.record.leftChanged().join(QStringLiteral("、"))));
+        const bool left = folder.leftChanged().has_value();
+        m_leftChanged->setVisible(left);
+        m_putBack->setVisible(left);
+        m_waive->setVisible(left);
+        // The newest journal without its closing line can be gone on with, on its own header's settings.
+        if (const auto &unfinished = folder.unfinished())
+            m_resume->setText(
+                QStringLiteral(
+                    "继续未完成的调试 %1（先恢复其改动，再从第一个未测点起，沿用其表头和连接设置）")
+                    .arg(QFileInfo(unfinished->path).fileName()));
+        m_resume->setVisible(folder.unfinished().has_value());
+        m_resume->setChecked(false);
+        emit completeChanged();
+    }
+    // The put-back's progress and outcome; nothing new keeps what is said shown.
+    void sayLeftChanged(const QString &text) {
+        if (!text.isEmpty())
+            m_leftChanged->setText(text);
+        m_leftChanged->setVisible(true);
+    }
+    void setPutBackRunning(bool running) {
+        m_putBack->setEnabled(!running);
+        m_waive->setEnabled(!running);
+        emit completeChanged();
     }
 
     bool validatePage() override {
-        const QString ioPath = m_wizard->ioListEdit->text().trimmed();
+        const QString ioPath = m_ioList->text().trimmed();
         if (!ioPath.isEmpty()) {
             const IoList list = IoList::read(ioPath);
             if (!list.error.isEmpty()) {
-                m_wizard->headerMessage->setText(list.error);
+                m_message->setText(list.error);
                 return false;
             }
         }
         // Said now, before anything is touched, with the choice of another folder.
-        const QString folder = m_wizard->folderEdit->text().trimmed();
+        const QString folder = m_folder->text().trimmed();
         QTemporaryFile probe(QDir(folder).filePath(QStringLiteral("probe-XXXXXX")));
         if (folder.isEmpty() || !QDir().mkpath(folder) || !probe.open()) {
-            m_wizard->headerMessage->setText(
-                QStringLiteral("记录文件夹 %1 不能写入，请选择其他文件夹。").arg(folder));
+            m_message->setText(QStringLiteral("记录文件夹 %1 不能写入，请选择其他文件夹。").arg(folder));
             return false;
         }
         if (const QString tooLong = RecordNames::folderProblem(folder); !tooLong.isEmpty()) {
-            m_wizard->headerMessage->setText(tooLong);
+            m_message->setText(tooLong);
             return false;
         }
-        m_wizard->headerMessage->clear();
+        m_message->clear();
         return true;
     }
 
@@ -191,29 +261,53 @@ public:
     bool isComplete() const override { return QWizardPage::isComplete() && !m_wizard->leftChangedPending(); }
     // The header stays as it was when the connection check sends the engineer back.
     void cleanupPage() override {}
-    void changed() { emit completeChanged(); }
 
 private:
     CheckoutWizard *m_wizard;
+    QLineEdit *m_project;
+    QLineEdit *m_location;
+    QLineEdit *m_tag;
+    QLineEdit *m_engineer;
+    QLineEdit *m_witness;
+    QLineEdit *m_ioList;
+    QLineEdit *m_folder;
+    QLabel *m_message;
+    QLabel *m_leftChanged;
+    QPushButton *m_putBack;
+    QPushButton *m_waive;
+    QCheckBox *m_resume;
 };
 
 class LinePage : public QWizardPage {
 public:
-    LinePage(CheckoutWizard *wizard, Modbus485 &link)
+    LinePage(CheckoutWizard *wizard, ExchangeLink &link)
         : m_wizard(wizard)
         , m_link(link) {
         setTitle(QStringLiteral("连接"));
         setSubTitle(QStringLiteral("端口、站号、波特率和校验方式与面板相同。开始后不能返回。"));
         auto *form = new QFormLayout(this);
-        form->addRow(QStringLiteral("端口"), wizard->portSpin = new QSpinBox);
-        wizard->portSpin->setRange(1, 19);
-        form->addRow(QStringLiteral("站号"), wizard->stationSpin = new QSpinBox);
-        wizard->stationSpin->setRange(1, 16);
-        form->addRow(QStringLiteral("波特率"), wizard->baudCombo = new QComboBox);
-        wizard->baudCombo->addItems({baudText(0), baudText(1), baudText(2)});
-        wizard->baudCombo->setCurrentIndex(1);
-        form->addRow(QStringLiteral("校验方式"), wizard->parityCombo = new QComboBox);
-        wizard->parityCombo->addItems({parityText(0), parityText(1), parityText(2)});
+        auto spin = [form](const QString &label, const char *name, int last) {
+            auto *box = new QSpinBox;
+            box->setObjectName(QLatin1String(name));
+            box->setAccessibleName(label);
+            box->setRange(1, last);
+            form->addRow(label, box);
+            return box;
+        };
+        auto combo = [form](const QString &label, const char *name, const QStringList &items) {
+            auto *box = new QComboBox;
+            box->setObjectName(QLatin1String(name));
+            box->setAccessibleName(label);
+            box->addItems(items);
+            form->addRow(label, box);
+            return box;
+        };
+        m_port = spin(QStringLiteral("端口"), "portSpin", 19);
+        m_station = spin(QStringLiteral("站号"), "stationSpin", 16);
+        m_baud = combo(QStringLiteral("波特率"), "baudCombo", {baudText(0), baudText(1), baudText(2)});
+        m_baud->setCurrentIndex(1);
+        m_parity =
+            combo(QStringLiteral("校验方式"), "parityCombo", {parityText(0), parityText(1), parityText(2)});
         // The scan fills in station, baud rate and parity for the port chosen above.
         auto *scanRow = new QHBoxLayout;
         scanRow->addWidget(m_scanButton = new QPushButton(QStringLiteral("扫描")));
@@ -222,16 +316,19 @@ public:
         m_scanMessage->setObjectName(QStringLiteral("scanMessage"));
         m_scanMessage->setWordWrap(true);
         form->addRow(scanRow);
-        form->addRow(QStringLiteral("不允许动作的输出"), wizard->doNotSwitchEdit = new QLineEdit);
-        wizard->doNotSwitchEdit->setPlaceholderText(QStringLiteral("例如 Y2 Y5"));
-        form->addRow(wizard->lineMessage = messageLabel());
+        m_doNotSwitch = namedEdit("doNotSwitchEdit", QStringLiteral("不允许动作的输出"));
+        m_doNotSwitch->setPlaceholderText(QStringLiteral("例如 Y2 Y5"));
+        form->addRow(QStringLiteral("不允许动作的输出"), m_doNotSwitch);
+        form->addRow(m_message = messageLabel());
+        m_message->setObjectName(QStringLiteral("lineMessage"));
         setCommitPage(true);
         m_scanTimer.setSingleShot(true);
         connect(&m_scanTimer, &QTimer::timeout, this, &LinePage::scanStep);
         connect(m_scanButton, &QPushButton::clicked, this, [this] {
             if (m_scan)
                 return endScan(QStringLiteral("扫描已停止"));
-            m_scan = std::make_unique<ModuleScan>(m_link, m_wizard->portSpin->value());
+            m_scan = std::make_shared<std::unique_ptr<ModuleScan>>();
+            m_scanPort = m_port->value();
             m_scanButton->setText(QStringLiteral("停止"));
             setFieldsEnabled(false);
             emit completeChanged();
@@ -249,6 +346,26 @@ public:
             endScan({});
         return m_wizard->startWalk();
     }
+
+    // This page's part of the setup.
+    void apply(CheckoutSetup &setup) const {
+        RecordHeader &h = setup.header;
+        h.port = m_port->value();
+        h.station = m_station->value();
+        h.baudCode = m_baud->currentIndex();
+        h.parityCode = m_parity->currentIndex();
+        for (const QString &name : m_doNotSwitch->text().toUpper().split(
+                 QRegularExpression(QStringLiteral("[\\s,，]+")), Qt::SkipEmptyParts))
+            setup.doNotSwitch.insert(name);
+    }
+    // A journal's line settings, to go on with it.
+    void fill(const RecordHeader &h) {
+        m_port->setValue(h.port);
+        m_station->setValue(h.station);
+        m_baud->setCurrentIndex(h.baudCode);
+        m_parity->setCurrentIndex(h.parityCode);
+    }
+    void say(const QString &text) { m_message->setText(text); }
     void cleanupPage() override {
         if (m_scan)
             endScan({});
@@ -257,47 +374,86 @@ public:
     bool isComplete() const override { return !m_scan && !m_wizard->putBackRunning(); }
 
 private:
-    // One exchange of the scan per turn of the event loop, with the pause it asks for between them.
+    // Where the scan is after a step, as the link's thread saw it.
+    struct ScanSeen {
+        ModuleScan::Step step = ModuleScan::Step::Scanning;
+        int32_t baudCode = 0;
+        int32_t parityCode = 0;
+        int32_t station = 0;
+        int32_t waitMs = 0;
+        ModuleScan::Found found;
+        std::string openError;
+        std::optional<std::string> noLibrary;
+    };
+
+    // One exchange of the scan a unit on the link, with the pause it asks for between them. The scan itself
+    // is made, stepped and destroyed only by units; the page reads what a step saw.
     void scanStep() {
         if (!m_scan)
             return;
-        ModuleScan::Step step;
-        try {
-            step = m_scan->step();
-        } catch (const LinkError &error) {
-            return endScan(QStringLiteral("找不到 MODBUS485 库：%1").arg(QString::fromUtf8(error.what())));
-        }
-        const QString baud = m_wizard->baudCombo->itemText(m_scan->baudCode());
-        switch (step) {
+        auto seen = std::make_shared<ScanSeen>();
+        m_link.post(
+            ExchangeLink::Priority::Operator, m_scanPort,
+            [scan = m_scan, seen, port = m_scanPort](Modbus485 &library) {
+                try {
+                    if (!*scan)
+                        *scan = std::make_unique<ModuleScan>(library, port);
+                    ModuleScan &s = **scan;
+                    seen->step = s.step();
+                    seen->baudCode = s.baudCode();
+                    seen->parityCode = s.parityCode();
+                    seen->station = s.station();
+                    seen->waitMs = s.waitMs();
+                    seen->found = s.found();
+                    seen->openError = s.openError();
+                } catch (const LinkError &error) {
+                    seen->noLibrary = error.what();
+                }
+            },
+            this,
+            [this, scan = m_scan, seen] {
+                if (scan == m_scan)
+                    scanStepped(*seen);
+            });
+    }
+
+    void scanStepped(const ScanSeen &seen) {
+        if (seen.noLibrary)
+            return endScan(
+                QStringLiteral("找不到 MODBUS485 库：%1").arg(QString::fromStdString(*seen.noLibrary)));
+        const QString baud = m_baud->itemText(seen.baudCode);
+        switch (seen.step) {
         case ModuleScan::Step::Scanning:
             m_scanMessage->setText(QStringLiteral("正在扫描：%1 bps，%2，站号 %3")
-                                       .arg(baud, m_wizard->parityCombo->itemText(m_scan->parityCode()))
-                                       .arg(m_scan->station()));
-            m_scanTimer.start(m_scan->waitMs());
+                                       .arg(baud, m_parity->itemText(seen.parityCode))
+                                       .arg(seen.station));
+            m_scanTimer.start(seen.waitMs);
             return;
         case ModuleScan::Step::Found: {
-            const ModuleScan::Found found = m_scan->found();
-            m_wizard->stationSpin->setValue(found.station);
-            m_wizard->baudCombo->setCurrentIndex(found.baudCode);
-            m_wizard->parityCombo->setCurrentIndex(found.parityCode);
+            const ModuleScan::Found found = seen.found;
+            m_station->setValue(found.station);
+            m_baud->setCurrentIndex(found.baudCode);
+            m_parity->setCurrentIndex(found.parityCode);
             return endScan(QStringLiteral("找到模块：站号 %1，%2 bps，%3，应答 %4 ms")
                                .arg(found.station)
-                               .arg(m_wizard->baudCombo->itemText(found.baudCode),
-                                    m_wizard->parityCombo->itemText(found.parityCode))
+                               .arg(m_baud->itemText(found.baudCode), m_parity->itemText(found.parityCode))
                                .arg(found.answerUs / 1000.0, 0, 'f', 1));
         }
         case ModuleScan::Step::CannotOpen:
-            return endScan(QString::fromStdString(m_scan->openError()));
+            return endScan(QString::fromStdString(seen.openError));
         case ModuleScan::Step::NothingAnswered:
         case ModuleScan::Step::Stopped:
             return endScan(QStringLiteral("未找到模块"));
         }
     }
 
-    // Ends the scan where it is, releasing the port, and says `message`.
+    // Ends the scan where it is and says `message`. The port is released by a unit after any step still
+    // queued, before anything asked later (the walk's open).
     void endScan(const QString &message) {
         m_scanTimer.stop();
-        m_scan.reset();
+        if (m_scan)
+            m_link.post(ExchangeLink::Priority::Operator, m_scanPort,
+                        [scan = std::exchange(m_scan, {})](Modbus485 &) { scan->reset(); }, nullptr, {});
         m_scanButton->setText(QStringLiteral("扫描"));
         setFieldsEnabled(true);
         m_scanMessage->setText(message);
@@ -305,14 +461,21 @@ private:
     }
 
     void setFieldsEnabled(bool enabled) {
-        for (QWidget *field : std::initializer_list<QWidget *>{m_wizard->portSpin, m_wizard->stationSpin,
-                                                               m_wizard->baudCombo, m_wizard->parityCombo})
+        for (QWidget *field : std::initializer_list<QWidget *>{m_port, m_station, m_baud, m_parity})
             field->setEnabled(enabled);
     }
 
     CheckoutWizard *m_wizard;
-    Modbus485 &m_link;
-    std::unique_ptr<ModuleScan> m_scan;
+    ExchangeLink &m_link;
+    QSpinBox *m_port;
+    QSpinBox *m_station;
+    QComboBox *m_baud;
+    QComboBox *m_parity;
+    QLineEdit *m_doNotSwitch;
+    QLabel *m_message;
+    // The scan running, or null; its ModuleScan lives on the link's side.
+    std::shared_ptr<std::unique_ptr<ModuleScan>> m_scan;
+    int32_t m_scanPort = 0;
     QTimer m_scanTimer;
     QPushButton *m_scanButton;
     QLabel *m_scanMessage;
@@ -461,24 +624,24 @@ public:
         auto *column = new QVBoxLayout(this);
         column->addWidget(m_grid = new PointGrid);
         // Two short lines: the tally and the line's counters.
-        column->addWidget(wizard->summaryText = new QLabel);
-        wizard->summaryText->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-        column->addWidget(wizard->summaryTable = new QTableWidget(0, 5), 1);
-        wizard->summaryTable->setObjectName(QStringLiteral("summaryTable"));
-        wizard->summaryTable->setMinimumHeight(120);
-        wizard->summaryTable->setAccessibleName(QStringLiteral("各点结果"));
-        wizard->summaryTable->setHorizontalHeaderLabels({QStringLiteral("点"), QStringLiteral("结果"),
-                                                         QStringLiteral("观察"), QStringLiteral("现场确认"),
-                                                         QStringLiteral("缺陷类别")});
-        wizard->summaryTable->verticalHeader()->hide();
-        wizard->summaryTable->setWordWrap(true);
-        wizard->summaryTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
-        wizard->summaryTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-        wizard->summaryTable->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
+        column->addWidget(m_summary = new QLabel);
+        m_summary->setObjectName(QStringLiteral("summaryText"));
+        m_summary->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+        column->addWidget(m_table = new QTableWidget(0, 5), 1);
+        m_table->setObjectName(QStringLiteral("summaryTable"));
+        m_table->setMinimumHeight(120);
+        m_table->setAccessibleName(QStringLiteral("各点结果"));
+        m_table->setHorizontalHeaderLabels({QStringLiteral("点"), QStringLiteral("结果"),
+                                            QStringLiteral("观察"), QStringLiteral("现场确认"),
+                                            QStringLiteral("缺陷类别")});
+        m_table->verticalHeader()->hide();
+        m_table->setWordWrap(true);
+        m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+        m_table->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
         auto *remarkRow = new QHBoxLayout;
         remarkRow->addWidget(new QLabel(QStringLiteral("备注")));
-        remarkRow->addWidget(wizard->remarkEdit = new QLineEdit);
-        wizard->remarkEdit->setAccessibleName(QStringLiteral("备注"));
+        remarkRow->addWidget(m_remark = namedEdit("remarkEdit", QStringLiteral("备注")));
         column->addLayout(remarkRow);
         auto *buttons = new QHBoxLayout;
         auto *write = m_write = new QPushButton(QStringLiteral("生成记录"));
@@ -490,8 +653,9 @@ public:
         buttons->addWidget(open);
         buttons->addStretch();
         column->addLayout(buttons);
-        column->addWidget(wizard->recordMessage = new QLabel);
-        wizard->recordMessage->setWordWrap(true);
+        column->addWidget(m_message = new QLabel);
+        m_message->setObjectName(QStringLiteral("recordMessage"));
+        m_message->setWordWrap(true);
         connect(write, &QPushButton::clicked, this, [this, write, open] {
             if (m_wizard->writeRecord()) {
                 write->setEnabled(false);
@@ -508,22 +672,86 @@ public:
             m_grid->show(m_wizard->walk()->record().table());
     }
     // The walk has put everything back and read the module again: the record can be made.
-    void walkEnded() {
-        m_grid->show(m_wizard->walk()->record().table());
+    void walkEnded(CheckoutWalk &walk) {
+        m_grid->show(walk.record().table());
+        m_summary->setText(summary(walk));
+        fillTable(walk);
         m_write->setEnabled(true);
     }
+    QString remark() const { return m_remark->text().trimmed(); }
+    void say(const QString &text) { m_message->setText(text); }
+    // Once the record is made, a failure's class stays as written.
+    void recordWritten() { m_table->setEnabled(false); }
 
 private:
+    static QString summary(CheckoutWalk &walk) {
+        const auto counts = walk.record().tally();
+        QStringList lines{QStringLiteral("通过 %1，失败 %2，跳过 %3，未测 %4")
+                              .arg(counts[int(Result::Pass)])
+                              .arg(counts[int(Result::Fail)])
+                              .arg(counts[int(Result::Skip)])
+                              .arg(counts[int(Result::Untested)]),
+                          QStringLiteral("线路计数：") + walk.countersSoFar().text()};
+        for (const QString &output : walk.unknownOutputs())
+            lines.prepend(QStringLiteral("%1 状态未知").arg(output));
+        return lines.join(u'\n');
+    }
+
+    // One row a point; a failure's class can be changed until the record is made, each change journaled.
+    void fillTable(CheckoutWalk &walk) {
+        const std::vector<PointResult> table = walk.record().table();
+        m_table->setRowCount(static_cast<int>(table.size()));
+        for (int row = 0; row < m_table->rowCount(); ++row) {
+            const PointResult &r = table[row];
+            const QStringList cells{r.point.name(), resultWord(r.result), r.observed, r.field,
+                                    defectWord(r.defect)};
+            for (int column = 0; column < cells.size(); ++column)
+                m_table->setItem(row, column, new QTableWidgetItem(cells[column]));
+            if (r.result != Result::Fail)
+                continue;
+            auto *defect = new QComboBox;
+            defect->setAccessibleName(r.point.name() + QStringLiteral(" 缺陷类别"));
+            for (const Defect d :
+                 {Defect::Module, Defect::Wiring, Defect::FieldDevice, Defect::Comms, Defect::Other})
+                defect->addItem(defectWord(d), static_cast<int>(d));
+            defect->setCurrentIndex(defect->findData(static_cast<int>(r.defect)));
+            connect(defect, &QComboBox::currentIndexChanged, this,
+                    [walk = QPointer<CheckoutWalk>(&walk), defect, point = r.point] {
+                        if (walk)
+                            walk->amend(point, static_cast<Defect>(defect->currentData().toInt()));
+                    });
+            m_table->setCellWidget(row, 4, defect);
+        }
+        m_table->resizeRowsToContents();
+    }
+
     CheckoutWizard *m_wizard;
     PointGrid *m_grid;
+    QLabel *m_summary;
+    QTableWidget *m_table;
+    QLineEdit *m_remark;
     QPushButton *m_write;
+    QLabel *m_message;
 };
+
+::HeaderPage *headerPage(const QWizard *wizard) {
+    return static_cast<::HeaderPage *>(wizard->page(CheckoutWizard::HeaderPage));
+}
+::LinePage *linePage(const QWizard *wizard) {
+    return static_cast<::LinePage *>(wizard->page(CheckoutWizard::LinePage));
+}
+::SummaryPage *summaryPage(const QWizard *wizard) {
+    return static_cast<::SummaryPage *>(wizard->page(CheckoutWizard::SummaryPage));
+}
 
 } // namespace
 
-CheckoutWizard::CheckoutWizard(Modbus485 &link, QWidget *parent)
+CheckoutWizard::CheckoutWizard(Modbus485 &library, QWidget *parent)
+    : CheckoutWizard(std::make_unique<ThreadedLink>(library), parent) {}
+
+CheckoutWizard::CheckoutWizard(std::unique_ptr<ExchangeLink> link, QWidget *parent)
     : QWizard(parent)
-    , m_link(link) {
+    , m_link(std::move(link)) {
     setWindowTitle(QStringLiteral("QM4107调试向导"));
     setWizardStyle(QWizard::ClassicStyle);
     setButtonText(QWizard::BackButton, QStringLiteral("上一步"));
@@ -533,7 +761,7 @@ CheckoutWizard::CheckoutWizard(Modbus485 &link, QWidget *parent)
     setButtonText(QWizard::CancelButton, QStringLiteral("取消"));
     setOption(QWizard::NoBackButtonOnLastPage);
     setPage(HeaderPage, new ::HeaderPage(this));
-    setPage(LinePage, new ::LinePage(this, m_link));
+    setPage(LinePage, new ::LinePage(this, *m_link));
     setPage(ConnectionPage, new WalkPage(this, Stage::Connection, QStringLiteral("通讯检查"),
                                          QStringLiteral("连续读取十次，全部正确后继续。")));
     setPage(AsFoundPage,
@@ -556,44 +784,19 @@ CheckoutWizard::CheckoutWizard(Modbus485 &link, QWidget *parent)
     resize(720, 560);
     // A 1024-pixel screen holds it: long texts wrap instead of widening it.
     setMaximumWidth(1024);
-    connect(resumeCheck, &QCheckBox::toggled, this, [this](bool on) {
+    connect(headerPage(this)->resumeCheck(), &QCheckBox::toggled, this, [this](bool on) {
         if (!on || !m_folder.unfinished())
             return;
         const RecordHeader &h = m_folder.unfinished()->contents.record.header;
-        projectEdit->setText(h.project);
-        locationEdit->setText(h.location);
-        tagEdit->setText(h.moduleTag);
-        engineerEdit->setText(h.engineer);
-        witnessEdit->setText(h.witness);
-        portSpin->setValue(h.port);
-        stationSpin->setValue(h.station);
-        baudCombo->setCurrentIndex(h.baudCode);
-        parityCombo->setCurrentIndex(h.parityCode);
+        headerPage(this)->fill(h);
+        linePage(this)->fill(h);
     });
     findLeftChanged();
 }
 
 void CheckoutWizard::findLeftChanged() {
     m_folder.scan(recordFolder());
-    if (const auto &left = m_folder.leftChanged())
-        leftChangedMessage->setText(
-            QStringLiteral("上次调试 %1 中断时 %2 可能仍处于改动状态。请先按“恢复输出”恢复到调试前状态，"
-                           "或按“不恢复，继续”保持现状（记入该记录）。")
-                .arg(QFileInfo(left->path).fileName(),
-                     left->contents.record.leftChanged().join(QStringLiteral("、"))));
-    const bool left = m_folder.leftChanged().has_value();
-    leftChangedMessage->setVisible(left);
-    putBackButton->setVisible(left);
-    waiveButton->setVisible(left);
-
-    // The newest journal without its closing line can be gone on with, on its own header's settings.
-    if (const auto &unfinished = m_folder.unfinished())
-        resumeCheck->setText(
-            QStringLiteral("继续未完成的调试 %1（先恢复其改动，再从第一个未测点起，沿用其表头和连接设置）")
-                .arg(QFileInfo(unfinished->path).fileName()));
-    resumeCheck->setVisible(m_folder.unfinished().has_value());
-    resumeCheck->setChecked(false);
-    static_cast<::HeaderPage *>(page(HeaderPage))->changed();
+    headerPage(this)->showFolder(m_folder);
 }
 
 bool CheckoutWizard::leftChangedPending() const {
@@ -605,7 +808,7 @@ void CheckoutWizard::waiveLeftChanged() {
     if (putBackRunning())
         return;
     if (!m_folder.waive(error)) {
-        leftChangedMessage->setText(QStringLiteral("无法写入：%1").arg(error));
+        headerPage(this)->sayLeftChanged(QStringLiteral("无法写入：%1").arg(error));
         return;
     }
     findLeftChanged();
@@ -619,7 +822,7 @@ void CheckoutWizard::putBackLeftChanged() {
     m_putBackSink = std::make_unique<FileJournalSink>();
     QString error;
     if (!m_putBackSink->open(left.path, error)) {
-        leftChangedMessage->setText(QStringLiteral("无法打开 %1：%2").arg(left.path, error));
+        headerPage(this)->sayLeftChanged(QStringLiteral("无法打开 %1：%2").arg(left.path, error));
         return;
     }
     m_putBackJournal = std::make_unique<JournalWriter>(*m_putBackSink);
@@ -627,61 +830,60 @@ void CheckoutWizard::putBackLeftChanged() {
     settings.header = left.contents.record.header;
     if (tuneWalk)
         tuneWalk(settings);
-    m_putBack = std::make_unique<CheckoutWalk>(m_link, *m_putBackJournal, settings);
+    m_putBack = std::make_unique<CheckoutWalk>(*m_link, *m_putBackJournal, settings);
     connect(m_putBack.get(), &CheckoutWalk::asked, this, [this](const Question &q) {
         // A port that does not open or a module that does not answer: said, and the button tries again.
-        leftChangedMessage->setText(q.text);
+        headerPage(this)->sayLeftChanged(q.text);
         m_putBack->answer({Choice::BackToLine, {}});
     });
-    connect(m_putBack.get(), &CheckoutWalk::status, leftChangedMessage, &QLabel::setText);
+    connect(m_putBack.get(), &CheckoutWalk::status, this,
+            [this](const QString &text) { headerPage(this)->sayLeftChanged(text); });
     connect(m_putBack.get(), &CheckoutWalk::finished, this, [this, left](bool allBack) {
-        putBackButton->setEnabled(true);
-        waiveButton->setEnabled(true);
         const QStringList notBack = m_putBack->notBack();
         findLeftChanged();
+        headerPage(this)->setPutBackRunning(false);
         if (allBack)
-            leftChangedMessage->setText(QStringLiteral("已恢复到调试前状态，并记入 %1。").arg(left.path));
+            headerPage(this)->sayLeftChanged(
+                QStringLiteral("已恢复到调试前状态，并记入 %1。").arg(left.path));
         else if (!notBack.isEmpty())
-            leftChangedMessage->setText(QStringLiteral("未能恢复：%1。请检查线路后再按“恢复输出”。")
-                                            .arg(notBack.join(QStringLiteral("、"))));
-        leftChangedMessage->setVisible(true);
-        if (auto *line = page(LinePage))
-            emit line->completeChanged();
+            headerPage(this)->sayLeftChanged(QStringLiteral("未能恢复：%1。请检查线路后再按“恢复输出”。")
+                                                 .arg(notBack.join(QStringLiteral("、"))));
+        else
+            headerPage(this)->sayLeftChanged({});
+        emit linePage(this)->completeChanged();
     });
-    putBackButton->setEnabled(false);
-    waiveButton->setEnabled(false);
-    static_cast<::HeaderPage *>(page(HeaderPage))->changed();
     m_putBack->startPutBack(left.contents.record);
+    headerPage(this)->setPutBackRunning(true);
 }
 
 CheckoutWizard::~CheckoutWizard() = default;
 
 QString CheckoutWizard::recordFolder() const {
-    return folderEdit->text().trimmed();
+    return headerPage(this)->folder();
+}
+
+CheckoutSetup CheckoutWizard::setup() const {
+    CheckoutSetup setup;
+    headerPage(this)->apply(setup);
+    linePage(this)->apply(setup);
+    return setup;
 }
 
 bool CheckoutWizard::startWalk() {
     if (m_walk)
         return true;
+    const CheckoutSetup chosen = setup();
+    m_header = chosen.header;
     RecordHeader &h = m_header;
-    h.project = projectEdit->text().trimmed();
-    h.location = locationEdit->text().trimmed();
-    h.moduleTag = tagEdit->text().trimmed();
-    h.engineer = engineerEdit->text().trimmed();
-    h.witness = witnessEdit->text().trimmed();
-    h.port = portSpin->value();
-    h.station = stationSpin->value();
-    h.baudCode = baudCombo->currentIndex();
-    h.parityCode = parityCombo->currentIndex();
     h.programVersion = QCoreApplication::applicationVersion();
     const QDateTime start = QDateTime::currentDateTime();
     h.start = CheckoutWalk::isoTime(start);
-    if (!ioListEdit->text().trimmed().isEmpty())
-        h.io = IoList::read(ioListEdit->text().trimmed()).entries;
+    if (!chosen.ioListPath.isEmpty())
+        h.io = IoList::read(chosen.ioListPath).entries;
 
-    const QDir folder(recordFolder());
+    const QDir folder(chosen.folder);
     std::optional<JournalContents> resumed;
-    if (m_folder.unfinished() && resumeCheck->isChecked()) {
+    if (m_folder.unfinished() && headerPage(this)->resumeCheck()->isChecked()) {
         resumed = m_folder.unfinished()->contents;
         h = resumed->record.header;
         m_name = QFileInfo(m_folder.unfinished()->path).completeBaseName();
@@ -693,23 +895,22 @@ bool CheckoutWizard::startWalk() {
     m_sink = std::make_unique<FileJournalSink>();
     QString error;
     if (!m_sink->open(folder.filePath(m_name + QStringLiteral(".jsonl")), error)) {
-        lineMessage->setText(QStringLiteral("无法创建记录：%1").arg(error));
+        linePage(this)->say(QStringLiteral("无法创建记录：%1").arg(error));
         return false;
     }
     m_journal = std::make_unique<JournalWriter>(*m_sink);
     WalkSettings settings;
     settings.header = h;
     settings.tracePath = folder.filePath(m_name + QStringLiteral(".trace"));
-    for (const QString &name : doNotSwitchEdit->text().toUpper().split(
-             QRegularExpression(QStringLiteral("[\\s,，]+")), Qt::SkipEmptyParts))
-        settings.doNotSwitch.insert(name);
+    settings.doNotSwitch = chosen.doNotSwitch;
     if (tuneWalk)
         tuneWalk(settings);
-    m_walk = std::make_unique<CheckoutWalk>(m_link, *m_journal, settings);
+    m_walk = std::make_unique<CheckoutWalk>(*m_link, *m_journal, settings);
     connect(m_walk.get(), &CheckoutWalk::stageChanged, this, &CheckoutWizard::onStage);
     connect(m_walk.get(), &CheckoutWalk::finished, this, &CheckoutWizard::onFinished);
     // Why the walk stopped (a journal that cannot be written) stays said on the summary page.
-    connect(m_walk.get(), &CheckoutWalk::problem, recordMessage, &QLabel::setText);
+    connect(m_walk.get(), &CheckoutWalk::problem, this,
+            [this](const QString &text) { summaryPage(this)->say(text); });
     if (resumed)
         m_walk->startResume(resumed->record);
     else
@@ -732,7 +933,7 @@ void CheckoutWizard::onStage(Stage stage) {
 void CheckoutWizard::onFinished(bool) {
     if (m_walk->wentBackToLine()) {
         // The journal is closed as aborted; the engineer picks the line's settings again.
-        lineMessage->setText(
+        linePage(this)->say(
             QStringLiteral("通讯检查未通过，记录 %1 已关闭。请检查设置后重新开始。").arg(m_name));
         // The walk is still on its way out of this call: it goes, with its journal, at the next walk's end.
         m_endedSink = std::move(m_sink);
@@ -744,67 +945,26 @@ void CheckoutWizard::onFinished(bool) {
     }
     while (currentId() != SummaryPage && currentId() >= ConnectionPage)
         next();
-    summaryText->setText(summary());
-    fillSummaryTable();
     if (m_walk->wasCancelled())
-        recordMessage->setText(
+        summaryPage(this)->say(
             QStringLiteral("调试已取消，改动已恢复。可按“生成记录”记为“已取消”，或关闭后下次继续。"));
-    static_cast<::SummaryPage *>(page(SummaryPage))->walkEnded();
-}
-
-QString CheckoutWizard::summary() const {
-    const auto counts = m_walk->record().tally();
-    QStringList lines{QStringLiteral("通过 %1，失败 %2，跳过 %3，未测 %4")
-                          .arg(counts[int(Result::Pass)])
-                          .arg(counts[int(Result::Fail)])
-                          .arg(counts[int(Result::Skip)])
-                          .arg(counts[int(Result::Untested)]),
-                      QStringLiteral("线路计数：") + m_walk->countersSoFar().text()};
-    for (const QString &output : m_walk->unknownOutputs())
-        lines.prepend(QStringLiteral("%1 状态未知").arg(output));
-    return lines.join(u'\n');
-}
-
-// One row a point; a failure's class can be changed until the record is made, each change journaled.
-void CheckoutWizard::fillSummaryTable() {
-    const std::vector<PointResult> table = m_walk->record().table();
-    summaryTable->setRowCount(static_cast<int>(table.size()));
-    for (int row = 0; row < summaryTable->rowCount(); ++row) {
-        const PointResult &r = table[row];
-        const QStringList cells{r.point.name(), resultWord(r.result), r.observed, r.field,
-                                defectWord(r.defect)};
-        for (int column = 0; column < cells.size(); ++column)
-            summaryTable->setItem(row, column, new QTableWidgetItem(cells[column]));
-        if (r.result != Result::Fail)
-            continue;
-        auto *defect = new QComboBox;
-        defect->setAccessibleName(r.point.name() + QStringLiteral(" 缺陷类别"));
-        for (const Defect d :
-             {Defect::Module, Defect::Wiring, Defect::FieldDevice, Defect::Comms, Defect::Other})
-            defect->addItem(defectWord(d), static_cast<int>(d));
-        defect->setCurrentIndex(defect->findData(static_cast<int>(r.defect)));
-        connect(defect, &QComboBox::currentIndexChanged, this, [this, defect, point = r.point] {
-            if (!m_recordWritten)
-                m_walk->amend(point, static_cast<Defect>(defect->currentData().toInt()));
-        });
-        summaryTable->setCellWidget(row, 4, defect);
-    }
-    summaryTable->resizeRowsToContents();
+    summaryPage(this)->walkEnded(*m_walk);
 }
 
 bool CheckoutWizard::writeRecord() {
     if (!m_walk || !m_walk->isFinished() || m_recordWritten)
         return m_recordWritten;
     QString error;
-    if (!m_walk->closeRecord(remarkEdit->text().trimmed()))
+    if (!m_walk->closeRecord(summaryPage(this)->remark()))
         error = QStringLiteral("无法写入记录：%1").arg(m_journal->error());
     if (error.isEmpty() && writeRecordFiles(m_walk->record(), recordFolder(), m_name, error)) {
         m_recordWritten = true;
-        recordMessage->setText(
+        summaryPage(this)->recordWritten();
+        summaryPage(this)->say(
             QStringLiteral("记录已生成：%1.jsonl、%1.csv、%1.pdf（%2）").arg(m_name, recordFolder()));
         return true;
     }
-    recordMessage->setText(error);
+    summaryPage(this)->say(error);
     return false;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CheckoutWalk.h"
+#include "ExchangeLink.h"
 #include "Journal.h"
 #include "Modbus485.h"
 #include "RecordsFolder.h"
@@ -10,14 +11,13 @@
 #include <functional>
 #include <memory>
 
-class QCheckBox;
-class QComboBox;
-class QLabel;
-class QLineEdit;
-class QPlainTextEdit;
-class QPushButton;
-class QSpinBox;
-class QTableWidget;
+// What the header and connection pages hand the wizard when the walk starts.
+struct CheckoutSetup {
+    RecordHeader header; // the people, the module and the line; the I/O list's points once read
+    QString ioListPath;
+    QString folder;
+    QSet<QString> doNotSwitch;
+};
 
 // The guided checkout's window: the record's header, the line's settings, one page per stage of the walk
 // (the connection check, as found, outputs, inputs, counters), and the summary that writes the record. The
@@ -38,7 +38,9 @@ public:
         SummaryPage
     };
 
-    explicit CheckoutWizard(Modbus485 &link, QWidget *parent = nullptr);
+    // Every exchange goes through a link thread of the wizard's own, so the window never waits on the line.
+    explicit CheckoutWizard(Modbus485 &library, QWidget *parent = nullptr);
+    explicit CheckoutWizard(std::unique_ptr<ExchangeLink> link, QWidget *parent = nullptr);
     ~CheckoutWizard() override;
 
     // The walk once it has started; null before.
@@ -67,41 +69,19 @@ public:
     bool leftChangedPending() const;
     bool putBackRunning() const { return m_putBack && !m_putBack->isFinished(); }
 
-    QLineEdit *projectEdit = nullptr;
-    QLineEdit *locationEdit = nullptr;
-    QLineEdit *tagEdit = nullptr;
-    QLineEdit *engineerEdit = nullptr;
-    QLineEdit *witnessEdit = nullptr;
-    QLineEdit *ioListEdit = nullptr;
-    QLineEdit *folderEdit = nullptr;
-    QLabel *headerMessage = nullptr;
-    QLabel *leftChangedMessage = nullptr;
-    QPushButton *putBackButton = nullptr;
-    QPushButton *waiveButton = nullptr;
-    QCheckBox *resumeCheck = nullptr;
-    QSpinBox *portSpin = nullptr;
-    QSpinBox *stationSpin = nullptr;
-    QComboBox *baudCombo = nullptr;
-    QComboBox *parityCombo = nullptr;
-    QLineEdit *doNotSwitchEdit = nullptr;
-    QLabel *lineMessage = nullptr;
-    QLineEdit *remarkEdit = nullptr;
-    QLabel *summaryText = nullptr;
-    QTableWidget *summaryTable = nullptr;
-    QLabel *recordMessage = nullptr;
-
 private:
+    // What the pages hold now.
+    CheckoutSetup setup() const;
     void onStage(Stage stage);
     void onFinished(bool completed);
-    QString summary() const;
-    void fillSummaryTable();
     // Asks `text` with [yes] [no] beside the window, and runs `then` on yes.
     void confirm(const QString &text, const QString &yes, const QString &no, std::function<void()> then);
     // Closing before the record is written: a walk gone through is closed as such; a cancelled one stays
     // open to be gone on with.
     void closeUnwritten();
 
-    Modbus485 &m_link;
+    // First, so that it goes last: the walks and the scan let go of it before it stops.
+    std::unique_ptr<ExchangeLink> m_link;
     std::unique_ptr<FileJournalSink> m_endedSink; // a walk ended by "返回连接"
     std::unique_ptr<JournalWriter> m_endedJournal;
     std::unique_ptr<CheckoutWalk> m_endedWalk;

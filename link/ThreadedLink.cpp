@@ -74,6 +74,9 @@ public:
     int32_t SetPort_Turnaround(int32_t port, int32_t milliseconds) override {
         return m_library.SetPort_Turnaround(port, milliseconds);
     }
+    int32_t SetPort_Trace(int32_t port, const QString &path) override {
+        return m_library.SetPort_Trace(port, path);
+    }
 
 private:
     void note(int32_t station, int32_t function, int32_t start) {

@@ -177,9 +177,12 @@ TEST_P(BadInputTest, SaysWhyOrKeepsTheGoodPart) {
         Modbus485Library link;
         CheckoutWizard wizard(link);
         wizard.restart();
-        wizard.folderEdit->setText(dir.filePath(QStringLiteral("file/QM4107")));
+        wizard.findChild<QLineEdit *>(QStringLiteral("folderEdit"))
+            ->setText(dir.filePath(QStringLiteral("file/QM4107")));
         wizard.next();
-        refusal = wizard.currentId() == CheckoutWizard::HeaderPage ? wizard.headerMessage->text() : QString();
+        refusal = wizard.currentId() == CheckoutWizard::HeaderPage
+                      ? wizard.findChild<QLabel *>(QStringLiteral("headerMessage"))->text()
+                      : QString();
     } else {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("J.jsonl"));

@@ -336,7 +336,9 @@ protected:
     SimProcess sim;
     SimProcess *line = &sim; // where the engineer acts: the module, or a cabinet's line
     QTemporaryDir dir;
-    Modbus485Library link;
+    Modbus485Library library;
+    // The walk's exchanges on a thread of their own, as in the wizard.
+    ThreadedLink link{library};
     std::unique_ptr<FileJournalSink> file;
     CheckRecord record;
     QString problem;

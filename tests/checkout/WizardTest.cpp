@@ -82,7 +82,7 @@ TEST_P(WizardTest, EngineerWalksThePages) {
         s.countSteadyMs = 300;
     };
     wizard.show();
-    wizard.folderEdit->setText(dir.path());
+    wizard.findChild<QLineEdit *>(QStringLiteral("folderEdit"))->setText(dir.path());
     if (run.presetLeft) {
         FileJournalSink sink;
         QString error;
@@ -97,14 +97,17 @@ TEST_P(WizardTest, EngineerWalksThePages) {
                     journal.writePreset(QStringLiteral("C1"), QStringLiteral("changed"), 12345));
         sim.command(QStringLiteral("register 4 12345"));
         wizard.findLeftChanged();
-        wizard.projectEdit->setText(QStringLiteral("一号站"));
-        wizard.tagEdit->setText(QStringLiteral("KA-101"));
-        wizard.engineerEdit->setText(QStringLiteral("张工"));
+        wizard.findChild<QLineEdit *>(QStringLiteral("projectEdit"))->setText(QStringLiteral("一号站"));
+        wizard.findChild<QLineEdit *>(QStringLiteral("tagEdit"))->setText(QStringLiteral("KA-101"));
+        wizard.findChild<QLineEdit *>(QStringLiteral("engineerEdit"))->setText(QStringLiteral("张工"));
         // No new walk while the killed one's test value is in the module.
         EXPECT_FALSE(wizard.button(QWizard::NextButton)->isEnabled());
-        (run.waive ? wizard.waiveButton : wizard.putBackButton)->click();
+        wizard
+            .findChild<QPushButton *>(run.waive ? QStringLiteral("waiveButton")
+                                                : QStringLiteral("putBackButton"))
+            ->click();
         ASSERT_TRUE(QTest::qWaitFor([&] { return wizard.button(QWizard::NextButton)->isEnabled(); }, 60000))
-            << qPrintable(wizard.leftChangedMessage->text());
+            << qPrintable(wizard.findChild<QLabel *>(QStringLiteral("leftChangedMessage"))->text());
         EXPECT_TRUE(sim.stateValue(QStringLiteral("holding-registers"))
                         .startsWith(run.waive ? u"0,0,0,12345," : u"0,0,0,77,"));
         QFile killed(QDir(dir.path()).filePath(QStringLiteral("killed.jsonl")));
@@ -131,15 +134,15 @@ TEST_P(WizardTest, EngineerWalksThePages) {
             }
         }
         wizard.findLeftChanged();
-        wizard.resumeCheck->setChecked(true);
+        wizard.findChild<QCheckBox *>(QStringLiteral("resumeCheck"))->setChecked(true);
     } else {
-        wizard.projectEdit->setText(QStringLiteral("一号站"));
-        wizard.tagEdit->setText(QStringLiteral("KA-101"));
-        wizard.engineerEdit->setText(QStringLiteral("张工"));
+        wizard.findChild<QLineEdit *>(QStringLiteral("projectEdit"))->setText(QStringLiteral("一号站"));
+        wizard.findChild<QLineEdit *>(QStringLiteral("tagEdit"))->setText(QStringLiteral("KA-101"));
+        wizard.findChild<QLineEdit *>(QStringLiteral("engineerEdit"))->setText(QStringLiteral("张工"));
     }
     wizard.next();
     ASSERT_EQ(wizard.currentId(), CheckoutWizard::LinePage);
-    wizard.portSpin->setValue(19);
+    wizard.findChild<QSpinBox *>(QStringLiteral("portSpin"))->setValue(19);
     if (run.scan) {
         auto *message = wizard.currentPage()->findChild<QLabel *>(QStringLiteral("scanMessage"));
         wizard.currentPage()->findChild<QPushButton *>(QStringLiteral("scanButton"))->click();
@@ -147,8 +150,9 @@ TEST_P(WizardTest, EngineerWalksThePages) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return message->text().startsWith(u"找到"); }, 120000))
             << qPrintable(message->text());
         EXPECT_TRUE(message->text().startsWith(QStringLiteral("找到模块：站号 6，19200 bps，无校验，应答 ")));
-        EXPECT_EQ(wizard.stationSpin->value(), 6);
-        EXPECT_EQ(wizard.baudCombo->currentText(), QStringLiteral("19200"));
+        EXPECT_EQ(wizard.findChild<QSpinBox *>(QStringLiteral("stationSpin"))->value(), 6);
+        EXPECT_EQ(wizard.findChild<QComboBox *>(QStringLiteral("baudCombo"))->currentText(),
+                  QStringLiteral("19200"));
         // The port is free again for the walk.
         EXPECT_EQ(QProcess::execute(QStringLiteral("flock"), {"--nonblock", sim.devicePath(), "true"}), 0);
     }
@@ -203,7 +207,8 @@ TEST_P(WizardTest, EngineerWalksThePages) {
         write->click();
         EXPECT_TRUE(readJournal(journalPath).record.closing->cancelled);
         QFile csv(QDir(dir.path()).filePath(wizard.recordName() + QStringLiteral(".csv")));
-        ASSERT_TRUE(csv.open(QIODevice::ReadOnly)) << qPrintable(wizard.recordMessage->text());
+        ASSERT_TRUE(csv.open(QIODevice::ReadOnly))
+            << qPrintable(wizard.findChild<QLabel *>(QStringLiteral("recordMessage"))->text());
         EXPECT_TRUE(csv.readLine().contains("已取消"));
     } else {
         ASSERT_TRUE(QTest::qWaitFor([&] { return write->isEnabled(); }, 120000));
@@ -221,7 +226,8 @@ TEST_P(WizardTest, EngineerWalksThePages) {
         const QString name = QDir(dir.path()).filePath(wizard.recordName());
         EXPECT_EQ(run.resume, wizard.recordName() == u"earlier");
         QFile csv(name + QStringLiteral(".csv"));
-        ASSERT_TRUE(csv.open(QIODevice::ReadOnly)) << qPrintable(wizard.recordMessage->text());
+        ASSERT_TRUE(csv.open(QIODevice::ReadOnly))
+            << qPrintable(wizard.findChild<QLabel *>(QStringLiteral("recordMessage"))->text());
         EXPECT_EQ(csv.readAll().count("通过"), 18);
         EXPECT_TRUE(QFile::exists(name + QStringLiteral(".pdf")));
     }
