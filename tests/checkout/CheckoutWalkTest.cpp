@@ -154,10 +154,9 @@ protected:
         CabinetJournalWriter cabinet(cabinetFile);
         ASSERT_TRUE(cabinet.writeCabinet(h));
 
-        ThreadedLink threaded(link);
         std::vector<CabinetFind> finds;
         auto survey = [&](int first, int last, const std::vector<LineSurvey::LineSetting> &settings) {
-            CabinetSurvey on(threaded, h.port, first, last, settings);
+            CabinetSurvey on(link, h.port, first, last, settings);
             bool ended = false;
             QObject::connect(&on, &CabinetSurvey::finished, [&] { ended = true; });
             on.start();
@@ -192,7 +191,7 @@ protected:
             settings.presentParity = s.presentParity;
             settings.journalName = name + QStringLiteral(".jsonl");
             settings.answerWaitMs = 300;
-            ParityWrite write(threaded, moduleJournal, cabinet, settings);
+            ParityWrite write(link, moduleJournal, cabinet, settings);
             QString said;
             bool done = false;
             QObject::connect(&write, &ParityWrite::said, [&](const QString &text) { said = text; });
