@@ -807,7 +807,7 @@ CheckoutWizard::CheckoutWizard(std::unique_ptr<ExchangeLink> link, QWidget *pare
     setPage(CabinetLinePage, new ::CabinetLinePage(this, *m_link));
     // Once the walk has touched the module there is no way back: the pages follow the walk.
     connect(this, &QWizard::currentIdChanged, this, [this](int id) {
-        if (id >= ConnectionPage)
+        if (id >= ConnectionPage && id != CabinetLinePage)
             setButtonLayout(
                 {QWizard::Stretch, QWizard::NextButton, QWizard::FinishButton, QWizard::CancelButton});
     });
