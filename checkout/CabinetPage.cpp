@@ -4,6 +4,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -59,6 +60,10 @@ CabinetLinePage::CabinetLinePage(CheckoutWizard *wizard, ExchangeLink &link)
     surveyRow->addWidget(m_left = new QLabel);
     m_left->setObjectName(QStringLiteral("surveyLeft"));
     form->addRow(surveyRow);
+    form->addRow(m_goOnButton = new QPushButton);
+    m_goOnButton->setObjectName(QStringLiteral("goOnCabinetButton"));
+    m_goOnButton->hide();
+    connect(m_goOnButton, &QPushButton::clicked, this, [this] { goOn(m_goOnPath); });
 
     m_table = new QTableWidget(0, Columns);
     m_table->setObjectName(QStringLiteral("cabinetTable"));
@@ -98,6 +103,43 @@ CabinetLinePage::~CabinetLinePage() = default;
 
 int CabinetLinePage::nextId() const {
     return CheckoutWizard::ConnectionPage;
+}
+
+void CabinetLinePage::initializePage() {
+    m_goOnButton->hide();
+    if (m_wizard->cabinetJournal())
+        return;
+    QDir folder(m_wizard->recordFolder());
+    const QStringList names =
+        folder.entryList({QStringLiteral("CABINET_*.jsonl")}, QDir::Files, QDir::Name | QDir::Reversed);
+    for (const QString &name : names) {
+        const CabinetContents contents = readCabinetJournal(folder.filePath(name));
+        if (contents.refused || contents.record.end || contents.record.header.list != m_list.modules)
+            continue;
+        m_goOnPath = folder.filePath(name);
+        m_goOnButton->setText(
+            QStringLiteral("继续未完成的机柜调试 %1（从第一个未完成的模块起，沿用其线路设置）")
+                .arg(QFileInfo(name).completeBaseName()));
+        m_goOnButton->show();
+        return;
+    }
+}
+
+void CabinetLinePage::goOn(const QString &path) {
+    QString error;
+    if (!m_wizard->goOnWithCabinet(path, error))
+        return say(error);
+    m_goOnButton->hide();
+    const CabinetRecord record = m_wizard->cabinetRecord();
+    m_port->setValue(record.header.port);
+    m_baud->setCurrentIndex(record.header.baudCode);
+    m_parity->setCurrentIndex(record.header.parityCode);
+    for (QWidget *field : std::initializer_list<QWidget *>{m_port, m_baud, m_parity})
+        field->setEnabled(false);
+    m_finds = record.survey;
+    m_surveyed = !record.survey.empty();
+    judgeAndShow();
+    emit completeChanged();
 }
 
 void CabinetLinePage::setList(const CabinetIoList &list) {

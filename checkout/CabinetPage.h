@@ -29,6 +29,8 @@ public:
     CabinetLinePage(CheckoutWizard *wizard, ExchangeLink &link);
     ~CabinetLinePage() override;
 
+    // Offers to go on with the newest unfinished cabinet journal of this list in the records folder.
+    void initializePage() override;
     bool validatePage() override;
     // Kept as it is when the wizard goes round for the next module.
     void cleanupPage() override {}
@@ -49,6 +51,8 @@ private:
     void offerParity(int station);
     void writeParity(int station);
     void say(const QString &text);
+    // Takes up the cabinet journal at `path`: its line setting and what its survey found.
+    void goOn(const QString &path);
     // The tag typed on the page for a station, or the list's.
     QString typedTag(int station) const;
 
@@ -61,6 +65,8 @@ private:
     QLineEdit *m_doNotSwitch;
     QPushButton *m_surveyButton;
     QPushButton *m_allButton;
+    QPushButton *m_goOnButton;
+    QString m_goOnPath;
     QProgressBar *m_progress;
     QLabel *m_left;
     QTableWidget *m_table;

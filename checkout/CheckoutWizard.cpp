@@ -1108,6 +1108,26 @@ bool CheckoutWizard::beginCabinet(int port, int baudCode, int parityCode, QStrin
     return true;
 }
 
+bool CheckoutWizard::goOnWithCabinet(const QString &path, QString &error) {
+    if (m_cabinetJournal)
+        return false;
+    const CabinetContents contents = readCabinetJournal(path);
+    if (contents.refused) {
+        error = contents.reason;
+        return false;
+    }
+    auto sink = std::make_unique<FileJournalSink>();
+    if (!sink->open(path, error)) {
+        error = QStringLiteral("无法打开机柜记录：%1").arg(error);
+        return false;
+    }
+    m_cabinetHeader = contents.record.header;
+    m_cabinetPath = path;
+    m_cabinetSink = std::move(sink);
+    m_cabinetJournal = std::make_unique<CabinetJournalWriter>(*m_cabinetSink);
+    return true;
+}
+
 CabinetRecord CheckoutWizard::cabinetRecord() const {
     return m_cabinetPath.isEmpty() ? CabinetRecord{} : readCabinetJournal(m_cabinetPath).record;
 }

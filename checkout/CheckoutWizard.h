@@ -77,6 +77,8 @@ public:
     // is first surveyed, and its walk once the connection page is left.
     void useCabinetList(const CabinetIoList &list);
     bool beginCabinet(int port, int baudCode, int parityCode, QString &error);
+    // Takes up an unfinished cabinet journal instead: appended to, its header kept.
+    bool goOnWithCabinet(const QString &path, QString &error);
     CabinetJournalWriter *cabinetJournal() const { return m_cabinetJournal.get(); }
     const CabinetHeader &cabinetHeader() const { return m_cabinetHeader; }
     CabinetRecord cabinetRecord() const;
