@@ -123,6 +123,17 @@ QLineEdit *namedEdit(const char *objectName, const QString &accessibleName) {
     return edit;
 }
 
+// Whether a list's first row has a station column, also in a list saved in the local code page (GBK), which
+// the list's reader refuses before reading its header: its refusal is then worded for a cabinet.
+bool namesStations(const QString &path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray first = file.readLine(4096);
+    return first.contains("站号") || first.contains("\xD5\xBE\xBA\xC5") ||
+           first.toLower().contains("station");
+}
+
 class HeaderPage : public QWizardPage {
 public:
     explicit HeaderPage(CheckoutWizard *wizard)
@@ -250,15 +261,11 @@ public:
         if (!ioPath.isEmpty()) {
             list = CabinetIoList::read(ioPath);
             if (!list.error.isEmpty()) {
-                m_message->setText(list.error);
+                m_message->setText(namesStations(ioPath) ? list.error : IoList::read(ioPath).error);
                 return false;
             }
         }
         m_cabinet = !ioPath.isEmpty() && !list.oneModule;
-        if (!m_cabinet && m_tag->text().trimmed().isEmpty()) {
-            m_message->setText(QStringLiteral("请填写模块位号。"));
-            return false;
-        }
         // Said now, before anything is touched, with the choice of another folder.
         const QString folder = m_folder->text().trimmed();
         QTemporaryFile probe(QDir(folder).filePath(QStringLiteral("probe-XXXXXX")));
