@@ -350,7 +350,7 @@ void CabinetLinePage::writeParity(int station) {
 
 bool CabinetLinePage::validatePage() {
     if (m_wizard->cabinetWalk())
-        return true;
+        return !m_wizard->cabinetWalk()->isFinished();
     const CabinetRules::DoNotSwitch kept =
         CabinetRules::splitDoNotSwitch(m_doNotSwitch->text(), m_list.modules);
     if (!kept.error.isEmpty()) {
@@ -374,5 +374,13 @@ bool CabinetLinePage::validatePage() {
         return false;
     }
     say({});
-    return m_wizard->startCabinet(settings);
+    if (!m_wizard->startCabinet(settings))
+        return false;
+    // Gone on with, and every module was already done: the cabinet's record is all there is to make.
+    if (m_wizard->cabinetWalk()->isFinished()) {
+        say(QStringLiteral("各模块均已完成，机柜记录 %1 已按记录文件夹中的模块记录生成。")
+                .arg(m_wizard->cabinetName()));
+        return false;
+    }
+    return true;
 }

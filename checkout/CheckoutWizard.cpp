@@ -709,6 +709,7 @@ public:
         m_grid->show(walk.record().table());
         m_summary->setText(summary(walk));
         fillTable(walk);
+        m_table->setEnabled(true); // a cabinet's next module
         m_write->setEnabled(true);
     }
     QString remark() const { return m_remark->text().trimmed(); }
