@@ -93,6 +93,11 @@ CabinetLinePage::CabinetLinePage(CheckoutWizard *wizard, ExchangeLink &link)
             return m_survey->stop();
         survey(false);
     });
+    // "取消" and closing the window stop a survey; what it found stays.
+    connect(wizard, &QDialog::finished, this, [this] {
+        if (m_survey)
+            m_survey->stop();
+    });
     connect(m_allButton, &QPushButton::clicked, this, [this] {
         if (!m_survey)
             survey(true);

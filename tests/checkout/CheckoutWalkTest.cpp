@@ -417,6 +417,18 @@ std::map<QString, Result> allPass(const char *failed, const char *last, const ch
     return all;
 }
 
+// A cabinet of stations 1, 5 and 12 listed on a line of 1, 5 (at even parity) and 9, every module walked
+// passing.
+Walk onCabinet(Walk w) {
+    w.results = allPass();
+    w.observedX3 = "X3 变化后复原";
+    w.journalHolds = "\"type\":\"close\"";
+    w.coilsLeft = "00000";
+    w.busStations = "1,5:9600:even,9";
+    w.listed = {1, 5, 12};
+    return w;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Walks, CheckoutWalkTest,
     ::testing::Values(
@@ -499,42 +511,26 @@ INSTANTIATE_TEST_SUITE_P(
              .events = {{"stage 0", "silent 1"}},
              .linePromptHas = "1 次读取只成功 0 次"},
         // Station 5 at even parity is written to the line's, 12 is not there, 9 is not in the list.
-        Walk{.name = "CabinetOfThree",
-             .results = allPass(),
-             .observedX3 = "X3 变化后复原",
-             .journalHolds = "\"type\":\"close\"",
-             .coilsLeft = "00000",
-             .busStations = "1,5:9600:even,9",
-             .listed = {1, 5, 12},
-             .cabinetCsvHas = {"1,KA-101,8,X3,LS-1,T1:5,", "5,KA-105,8,X3,LS-5,T1:5,",
-                               "9,站号 9,1,Y1,,,,,,,未测,,I/O 表中没有此站,",
-                               "12,站号 12,8,X3,LS-12,T1:5,,,,,未测,,未找到,"},
-             .cabinetPdfHas = {"在其他设置：9600 偶校验", "表外模块：9600 无校验", "偶校验 无校验",
-                               "已按线路设置应答", "I/O 表 3 个模块，未找到 1 个，表外 1 个。通过 36，"}},
+        onCabinet({.name = "CabinetOfThree",
+                   .cabinetCsvHas = {"1,KA-101,8,X3,LS-1,T1:5,", "5,KA-105,8,X3,LS-5,T1:5,",
+                                     "9,站号 9,1,Y1,,,,,,,未测,,I/O 表中没有此站,",
+                                     "12,站号 12,8,X3,LS-12,T1:5,,,,,未测,,未找到,"},
+                   .cabinetPdfHas = {"在其他设置：9600 偶校验", "表外模块：9600 无校验", "偶校验 无校验",
+                                     "已按线路设置应答",
+                                     "I/O 表 3 个模块，未找到 1 个，表外 1 个。通过 36，"}}),
         // Station 1 stops answering once surveyed: noted untested with the reason, and the walk goes on.
-        Walk{.name = "CabinetModuleUnreachable",
-             .results = allPass(),
-             .observedX3 = "X3 变化后复原",
-             .journalHolds = "\"type\":\"close\"",
-             .coilsLeft = "00000",
-             .events = {{"stage 0", "@1 silent"}},
-             .linePromptHas = "次读取只成功 0 次",
-             .busStations = "1,5:9600:even,9",
-             .listed = {1, 5, 12},
-             .cabinetCsvHas = {"1,KA-101,8,X3,LS-1,T1:5,,,,,未测,,无法连接：", "5,KA-105,8,X3,LS-5,T1:5,"},
-             .cabinetPdfHas = {"无法连接："},
-             .giveUpOnLine = true},
+        onCabinet({.name = "CabinetModuleUnreachable",
+                   .events = {{"stage 0", "@1 silent"}},
+                   .linePromptHas = "次读取只成功 0 次",
+                   .cabinetCsvHas = {"1,KA-101,8,X3,LS-1,T1:5,,,,,未测,,无法连接：",
+                                     "5,KA-105,8,X3,LS-5,T1:5,"},
+                   .cabinetPdfHas = {"无法连接："},
+                   .giveUpOnLine = true}),
         // Each module cancelled after X3 and the cabinet walk started again: it goes on in its own journal.
-        Walk{.name = "CabinetStoppedAndGoneOn",
-             .cancelAfter = "X3",
-             .results = allPass(),
-             .observedX3 = "X3 变化后复原",
-             .journalHolds = "\"type\":\"close\"",
-             .coilsLeft = "00000",
-             .busStations = "1,5:9600:even,9",
-             .listed = {1, 5, 12},
-             .cabinetCsvHas = {"1,KA-101,8,X3,LS-1,T1:5,", "1,KA-101,9,X4,,,"},
-             .cabinetPdfHas = {"I/O 表 3 个模块，未找到 1 个，表外 1 个。通过 36，"}}),
+        onCabinet({.name = "CabinetStoppedAndGoneOn",
+                   .cancelAfter = "X3",
+                   .cabinetCsvHas = {"1,KA-101,8,X3,LS-1,T1:5,", "1,KA-101,9,X4,,,"},
+                   .cabinetPdfHas = {"I/O 表 3 个模块，未找到 1 个，表外 1 个。通过 36，"}})),
     [](const auto &info) { return std::string(info.param.name); });
 
 // A walk killed with a test value in the module, its journal's last line cut: the next start puts it back
