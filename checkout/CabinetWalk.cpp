@@ -194,11 +194,6 @@ bool CabinetWalk::closeModule(const QString &remark) {
     return true;
 }
 
-void CabinetWalk::stop() {
-    m_finished = true;
-    emit finished();
-}
-
 bool CabinetWalk::closeCabinet(const QString &remark, QString &error) {
     if (!m_journal.writeClose(CheckoutWalk::isoTime(m_settings.now()), remark)) {
         error = QStringLiteral("无法写入机柜记录：%1").arg(m_journal.error());

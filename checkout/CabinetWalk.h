@@ -52,9 +52,6 @@ public:
     // After moduleFinished: closes the module's record with `remark`, writes its CSV and PDF, notes it
     // closed, and goes on with the next module.
     bool closeModule(const QString &remark);
-    // Ends the cabinet walk after moduleFinished without closing the module: its journal stays open, to be
-    // gone on with.
-    void stop();
     // Writes the cabinet journal's closing line, then the cabinet's CSV and PDF.
     bool closeCabinet(const QString &remark, QString &error);
 
@@ -68,7 +65,8 @@ public:
 
 signals:
     void moduleStarted(int station, CheckoutWalk *walk);
-    // The module's walk has ended (completed, or cancelled); closeModule() or stop() follows.
+    // The module's walk has ended (completed, or cancelled); closeModule() follows, or the cabinet walk is
+    // let go with the module's journal open, to be gone on with.
     void moduleFinished(int station, bool completed);
     void moduleNotWalked(int station, const QString &reason);
     // Every module of the list is closed or noted as not walked.
