@@ -136,9 +136,16 @@ CabinetContents parseCabinetJournal(const QByteArray &bytes) {
                 for (const QJsonValue &v : o[u"modules"].toArray())
                     record.survey.push_back(findFrom(v.toObject()));
             } else if (type == u"parity") {
-                record.parityChanges.push_back({number(o, "station", 0), number(o, "from", 0),
-                                                number(o, "to", 0), text(o, "time"),
-                                                o[u"answered"].toBool()});
+                const ParityChange change{number(o, "station", 0), number(o, "from", 0), number(o, "to", 0),
+                                          text(o, "time"), o[u"answered"].toBool()};
+                // The module answering after 重试: the same change, now answered.
+                auto &changes = record.parityChanges;
+                if (!changes.empty() && changes.back().station == change.station &&
+                    changes.back().from == change.from && changes.back().to == change.to &&
+                    !changes.back().answered)
+                    changes.back() = change;
+                else
+                    changes.push_back(change);
             } else if (type == u"module") {
                 const QString state = text(o, "state");
                 int code = 0;
@@ -196,6 +203,9 @@ CabinetReport cabinetReport(const CabinetRecord &cabinet, const QString &folder)
             } else {
                 m.walked = contents.record;
                 m.record = contents.record;
+                // Begun, then not walked (the module stopped answering at the line's setting): why.
+                if (m.progress.state == ModuleState::Untested)
+                    m.note = m.progress.reason;
                 if (contents.skippedLines > 0)
                     report.warnings << QStringLiteral("%1: %2 行无法读取，已跳过")
                                            .arg(m.progress.journal)

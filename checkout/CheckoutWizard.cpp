@@ -1,5 +1,6 @@
 #include "CheckoutWizard.h"
 
+#include "CabinetPage.h"
 #include "IoList.h"
 #include "LineCodes.h"
 #include "LinkError.h"
@@ -143,6 +144,17 @@ QLineEdit *namedEdit(const char *objectName, const QString &accessibleName) {
     return edit;
 }
 
+// Whether a list's first row has a station column, also in a list saved in the local code page (GBK), which
+// the list's reader refuses before reading its header: its refusal is then worded for a cabinet.
+bool namesStations(const QString &path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray first = file.readLine(4096);
+    return first.contains("站号") || first.contains("\xD5\xBE\xBA\xC5") ||
+           first.toLower().contains("station");
+}
+
 class HeaderPage : public QWizardPage {
 public:
     explicit HeaderPage(CheckoutWizard *wizard)
@@ -193,7 +205,17 @@ public:
         QObject::connect(m_waive, &QPushButton::clicked, wizard, &CheckoutWizard::waiveLeftChanged);
         QObject::connect(m_folder, &QLineEdit::editingFinished, wizard, &CheckoutWizard::findLeftChanged);
         registerField(QStringLiteral("project*"), m_project);
-        registerField(QStringLiteral("tag*"), m_tag);
+        registerField(QStringLiteral("tag"), m_tag);
+        // A cabinet's list names its modules: the tag above is then not asked for.
+        connect(m_ioList, &QLineEdit::textChanged, this, [this](const QString &path) {
+            const bool cabinet =
+                QFileInfo(path.trimmed()).isFile() && !CabinetIoList::read(path.trimmed()).oneModule;
+            if (cabinet != m_cabinet) {
+                m_cabinet = cabinet;
+                emit completeChanged();
+            }
+        });
+        connect(m_tag, &QLineEdit::textChanged, this, &QWizardPage::completeChanged);
         registerField(QStringLiteral("engineer*"), m_engineer);
     }
 
@@ -256,13 +278,15 @@ public:
 
     bool validatePage() override {
         const QString ioPath = m_ioList->text().trimmed();
+        CabinetIoList list;
         if (!ioPath.isEmpty()) {
-            const IoList list = IoList::read(ioPath);
+            list = CabinetIoList::read(ioPath);
             if (!list.error.isEmpty()) {
-                m_message->setText(list.error);
+                m_message->setText(namesStations(ioPath) ? list.error : IoList::read(ioPath).error);
                 return false;
             }
         }
+        m_cabinet = !ioPath.isEmpty() && !list.oneModule;
         // Said now, before anything is touched, with the choice of another folder.
         const QString folder = m_folder->text().trimmed();
         QTemporaryFile probe(QDir(folder).filePath(QStringLiteral("probe-XXXXXX")));
@@ -275,11 +299,18 @@ public:
             return false;
         }
         m_message->clear();
+        m_wizard->useCabinetList(m_cabinet ? list : CabinetIoList{});
         return true;
+    }
+    int nextId() const override {
+        return m_cabinet ? CheckoutWizard::CabinetLinePage : CheckoutWizard::LinePage;
     }
 
     // A killed walk's test values are put back or waived before a new walk starts.
-    bool isComplete() const override { return QWizardPage::isComplete() && !m_wizard->leftChangedPending(); }
+    bool isComplete() const override {
+        return QWizardPage::isComplete() && (m_cabinet || !m_tag->text().trimmed().isEmpty()) &&
+               !m_wizard->leftChangedPending();
+    }
     // The header stays as it was when the connection check sends the engineer back.
     void cleanupPage() override {}
 
@@ -297,6 +328,7 @@ private:
     QPushButton *m_putBack;
     QPushButton *m_waive;
     QCheckBox *m_resume;
+    bool m_cabinet = false; // the list chosen is a cabinet's
 };
 
 class LinePage : public QWizardPage {
@@ -698,11 +730,13 @@ public:
         if (m_wizard->walk())
             m_grid->show(m_wizard->walk()->record().table());
     }
+    int nextId() const override { return -1; }
     // The walk has put everything back and read the module again: the record can be made.
     void walkEnded(CheckoutWalk &walk) {
         m_grid->show(walk.record().table());
         m_summary->setText(summary(walk));
         fillTable(walk);
+        m_table->setEnabled(true); // a cabinet's next module
         m_write->setEnabled(true);
     }
     QString remark() const { return m_remark->text().trimmed(); }
@@ -765,6 +799,9 @@ private:
 ::SummaryPage *summaryPage(const QWizard *wizard) {
     return static_cast<::SummaryPage *>(wizard->page(CheckoutWizard::SummaryPage));
 }
+::CabinetLinePage *cabinetPage(const QWizard *wizard) {
+    return static_cast<::CabinetLinePage *>(wizard->page(CheckoutWizard::CabinetLinePage));
+}
 
 } // namespace
 
@@ -797,11 +834,12 @@ CheckoutWizard::CheckoutWizard(std::unique_ptr<ExchangeLink> link, QWidget *pare
             new WalkPage(this, Stage::Counters, QStringLiteral("计数器 C1-C3"),
                          QStringLiteral("清零、输入脉冲、预置回读、恢复预置；可选对照已知信号测频。")));
     setPage(SummaryPage, new ::SummaryPage(this));
+    setPage(CabinetLinePage, new ::CabinetLinePage(this, *m_link));
     for (const int id : pageIds())
         nameFormFields(page(id));
     // Once the walk has touched the module there is no way back: the pages follow the walk.
     connect(this, &QWizard::currentIdChanged, this, [this](int id) {
-        if (id >= ConnectionPage)
+        if (id >= ConnectionPage && id != CabinetLinePage)
             setButtonLayout(
                 {QWizard::Stretch, QWizard::NextButton, QWizard::FinishButton, QWizard::CancelButton});
     });
@@ -880,7 +918,14 @@ void CheckoutWizard::putBackLeftChanged() {
     m_putBack->startPutBack(left.contents.record);
 }
 
-CheckoutWizard::~CheckoutWizard() = default;
+CheckoutWizard::~CheckoutWizard() {
+    // The cabinet page's survey lets go of the port through the link, which goes with this wizard.
+    cabinetPage(this)->release();
+}
+
+CheckoutWalk *CheckoutWizard::walk() const {
+    return m_cabinet ? m_cabinet->walk() : m_walk.get();
+}
 
 QString CheckoutWizard::recordFolder() const {
     return headerPage(this)->folder();
@@ -955,7 +1000,7 @@ void CheckoutWizard::onStage(Stage stage) {
 }
 
 void CheckoutWizard::onFinished(bool) {
-    if (m_walk->wentBackToLine()) {
+    if (!m_cabinet && m_walk->wentBackToLine()) {
         // The journal is closed as aborted; the engineer picks the line's settings again.
         linePage(this)->say(
             QStringLiteral("通讯检查未通过，记录 %1 已关闭。请检查设置后重新开始。").arg(m_name));
@@ -967,15 +1012,29 @@ void CheckoutWizard::onFinished(bool) {
         next();
         return;
     }
-    while (currentId() != SummaryPage && currentId() >= ConnectionPage)
+    while (currentId() != SummaryPage && currentId() >= ConnectionPage && currentId() != CabinetLinePage)
         next();
-    if (m_walk->wasCancelled())
+    if (walk()->wasCancelled())
         summaryPage(this)->say(
             QStringLiteral("调试已取消，改动已恢复。可按“生成记录”记为“已取消”，或关闭后下次继续。"));
-    summaryPage(this)->walkEnded(*m_walk);
+    else if (m_cabinet)
+        summaryPage(this)->say(
+            QStringLiteral("站号 %1 调试完成。按“生成记录”后继续下一个模块。").arg(m_cabinet->station()));
+    summaryPage(this)->walkEnded(*walk());
 }
 
 bool CheckoutWizard::writeRecord() {
+    if (m_cabinet) {
+        if (!walk() || !walk()->isFinished() || m_cabinet->isFinished())
+            return false;
+        const QString name = m_cabinet->moduleName();
+        if (!m_cabinet->closeModule(summaryPage(this)->remark()))
+            return false;
+        summaryPage(this)->recordWritten();
+        summaryPage(this)->say(
+            QStringLiteral("记录已生成：%1.jsonl、%1.csv、%1.pdf（%2）").arg(name, recordFolder()));
+        return true;
+    }
     if (!m_walk || !m_walk->isFinished() || m_recordWritten)
         return m_recordWritten;
     QString error;
@@ -1007,12 +1066,12 @@ void CheckoutWizard::confirm(const QString &text, const QString &yes, const QStr
 }
 
 void CheckoutWizard::closeUnwritten() {
-    if (m_walk && !m_walk->wasCancelled())
-        m_walk->closeRecord(QStringLiteral("未生成记录"));
+    if (walk() && walk()->isFinished() && !walk()->wasCancelled())
+        walk()->closeRecord(QStringLiteral("未生成记录"));
 }
 
 void CheckoutWizard::accept() {
-    if (!m_walk || m_recordWritten)
+    if (!walk() || m_recordWritten)
         return QWizard::accept();
     confirm(QStringLiteral("尚未生成记录，仍要关闭？"), QStringLiteral("关闭"), QStringLiteral("返回"),
             [this] {
@@ -1022,16 +1081,16 @@ void CheckoutWizard::accept() {
 }
 
 void CheckoutWizard::reject() {
-    if (m_walk && !m_walk->isFinished()) {
+    if (walk() && !walk()->isFinished()) {
         // Nothing stops before the engineer says so; then what the walk changed goes back first.
         confirm(QStringLiteral("取消调试？已改动的输出和预置值将恢复。"), QStringLiteral("恢复并停止"),
                 QStringLiteral("继续调试"), [this] {
-                    if (m_walk && !m_walk->isFinished())
-                        m_walk->cancel();
+                    if (walk() && !walk()->isFinished())
+                        walk()->cancel();
                 });
         return;
     }
-    if (m_walk && !m_recordWritten && !m_walk->wasCancelled()) {
+    if (walk() && !m_recordWritten && !walk()->wasCancelled()) {
         confirm(QStringLiteral("尚未生成记录，仍要关闭？"), QStringLiteral("关闭"), QStringLiteral("返回"),
                 [this] {
                     closeUnwritten();
@@ -1040,4 +1099,119 @@ void CheckoutWizard::reject() {
         return;
     }
     QWizard::reject();
+}
+
+void CheckoutWizard::useCabinetList(const CabinetIoList &list) {
+    m_cabinetHeader.list = list.modules;
+    cabinetPage(this)->setList(list);
+}
+
+bool CheckoutWizard::beginCabinet(int port, int baudCode, int parityCode, QString &error) {
+    if (m_cabinetJournal)
+        return true;
+    const CheckoutSetup chosen = setup();
+    CabinetHeader &h = m_cabinetHeader;
+    h.project = chosen.header.project;
+    h.location = chosen.header.location;
+    h.engineer = chosen.header.engineer;
+    h.witness = chosen.header.witness;
+    h.port = port;
+    h.baudCode = baudCode;
+    h.parityCode = parityCode;
+    h.programVersion = QCoreApplication::applicationVersion();
+    const QDateTime start = QDateTime::currentDateTime();
+    h.start = CheckoutWalk::isoTime(start);
+    const QDir folder(recordFolder());
+    m_cabinetPath =
+        folder.filePath(RecordNames::unusedBaseName(folder.path(), RecordNames::cabinetBaseName(start)) +
+                        QStringLiteral(".jsonl"));
+    auto sink = std::make_unique<FileJournalSink>();
+    if (!sink->open(m_cabinetPath, error)) {
+        error = QStringLiteral("无法创建机柜记录：%1").arg(error);
+        return false;
+    }
+    auto journal = std::make_unique<CabinetJournalWriter>(*sink);
+    if (!journal->writeCabinet(h)) {
+        error = QStringLiteral("无法写入机柜记录：%1").arg(journal->error());
+        return false;
+    }
+    m_cabinetSink = std::move(sink);
+    m_cabinetJournal = std::move(journal);
+    return true;
+}
+
+bool CheckoutWizard::goOnWithCabinet(const QString &path, QString &error) {
+    if (m_cabinetJournal)
+        return false;
+    const CabinetContents contents = readCabinetJournal(path);
+    if (contents.refused) {
+        error = contents.reason;
+        return false;
+    }
+    auto sink = std::make_unique<FileJournalSink>();
+    if (!sink->open(path, error)) {
+        error = QStringLiteral("无法打开机柜记录：%1").arg(error);
+        return false;
+    }
+    m_cabinetHeader = contents.record.header;
+    m_cabinetPath = path;
+    m_cabinetSink = std::move(sink);
+    m_cabinetJournal = std::make_unique<CabinetJournalWriter>(*m_cabinetSink);
+    return true;
+}
+
+CabinetRecord CheckoutWizard::cabinetRecord() const {
+    return m_cabinetPath.isEmpty() ? CabinetRecord{} : readCabinetJournal(m_cabinetPath).record;
+}
+
+QString CheckoutWizard::cabinetName() const {
+    return QFileInfo(m_cabinetPath).completeBaseName();
+}
+
+bool CheckoutWizard::startCabinet(CabinetWalkSettings settings) {
+    if (m_cabinet)
+        return true;
+    if (!m_cabinetJournal)
+        return false;
+    settings.folder = recordFolder();
+    settings.journalPath = m_cabinetPath;
+    settings.tuneWalk = tuneWalk;
+    m_cabinet = std::make_unique<CabinetWalk>(
+        *m_cabinetJournal, settings, [this](JournalWriter &journal, const WalkSettings &walkSettings) {
+            return std::make_unique<CheckoutWalk>(*m_link, journal, walkSettings);
+        });
+    connect(m_cabinet.get(), &CabinetWalk::moduleStarted, this, &CheckoutWizard::onModuleStarted);
+    connect(m_cabinet.get(), &CabinetWalk::moduleFinished, this,
+            [this](int, bool completed) { onFinished(completed); });
+    connect(m_cabinet.get(), &CabinetWalk::finished, this, &CheckoutWizard::onCabinetFinished);
+    connect(m_cabinet.get(), &CabinetWalk::problem, this,
+            [this](const QString &text) { summaryPage(this)->say(text); });
+    m_cabinet->start();
+    return true;
+}
+
+void CheckoutWizard::onModuleStarted() {
+    CheckoutWalk *now = walk();
+    connect(now, &CheckoutWalk::stageChanged, this, &CheckoutWizard::onStage);
+    connect(now, &CheckoutWalk::problem, this, [this](const QString &text) { summaryPage(this)->say(text); });
+    // The next module: round again to its connection check (the first is reached by leaving the page).
+    if (currentId() >= ConnectionPage && currentId() != CabinetLinePage) {
+        restart();
+        next();
+        next();
+    }
+}
+
+void CheckoutWizard::onCabinetFinished() {
+    QString error;
+    const QString remark = summaryPage(this)->remark();
+    if (m_cabinet->closeCabinet(remark, error)) {
+        m_recordWritten = true;
+        summaryPage(this)->say(QStringLiteral("机柜记录已生成：%1.jsonl、%1.csv、%1.pdf（%2）")
+                                   .arg(cabinetName(), recordFolder()));
+    } else {
+        summaryPage(this)->say(error);
+    }
+    while (currentId() != SummaryPage && currentId() >= ConnectionPage && currentId() != CabinetLinePage)
+        next();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CabinetWalk.h"
 #include "CheckoutWalk.h"
 #include "ExchangeLink.h"
 #include "Journal.h"
@@ -22,7 +23,9 @@ struct CheckoutSetup {
 // The guided checkout's window: the record's header, the line's settings, one page per stage of the walk
 // (the connection check, as found, outputs, inputs, counters), and the summary that writes the record. The
 // walk starts when the settings page is left; from there the wizard does not go back. "取消", Esc and closing
-// the window put back what the walk changed before the window goes.
+// the window put back what the walk changed before the window goes. With a cabinet's I/O list (one with a
+// station column) the connection page is the cabinet's, and the stage pages and the summary go round once
+// for each module walked, until the cabinet's record is written.
 class CheckoutWizard : public QWizard {
     Q_OBJECT
 
@@ -35,7 +38,8 @@ public:
         OutputsPage,
         InputsPage,
         CountersPage,
-        SummaryPage
+        SummaryPage,
+        CabinetLinePage
     };
 
     // Every exchange goes through a link thread of the wizard's own, so the window never waits on the line.
@@ -43,8 +47,8 @@ public:
     explicit CheckoutWizard(std::unique_ptr<ExchangeLink> link, QWidget *parent = nullptr);
     ~CheckoutWizard() override;
 
-    // The walk once it has started; null before.
-    CheckoutWalk *walk() const { return m_walk.get(); }
+    // The walk once it has started (a cabinet's: the module's now); null before.
+    CheckoutWalk *walk() const;
     QString recordFolder() const;
     QString recordName() const { return m_name; }
 
@@ -69,7 +73,22 @@ public:
     bool leftChangedPending() const;
     bool putBackRunning() const { return m_putBack && !m_putBack->isFinished(); }
 
+    // The cabinet: the list the header page read (empty for one module's), its journal begun when the line
+    // is first surveyed, and its walk once the connection page is left.
+    void useCabinetList(const CabinetIoList &list);
+    bool beginCabinet(int port, int baudCode, int parityCode, QString &error);
+    // Takes up an unfinished cabinet journal instead: appended to, its header kept.
+    bool goOnWithCabinet(const QString &path, QString &error);
+    CabinetJournalWriter *cabinetJournal() const { return m_cabinetJournal.get(); }
+    const CabinetHeader &cabinetHeader() const { return m_cabinetHeader; }
+    CabinetRecord cabinetRecord() const;
+    bool startCabinet(CabinetWalkSettings settings);
+    CabinetWalk *cabinetWalk() const { return m_cabinet.get(); }
+    QString cabinetName() const;
+
 private:
+    void onModuleStarted();
+    void onCabinetFinished();
     // What the pages hold now.
     CheckoutSetup setup() const;
     void onStage(Stage stage);
@@ -95,4 +114,9 @@ private:
     std::unique_ptr<FileJournalSink> m_putBackSink;
     std::unique_ptr<JournalWriter> m_putBackJournal;
     std::unique_ptr<CheckoutWalk> m_putBack;
+    CabinetHeader m_cabinetHeader;
+    QString m_cabinetPath;
+    std::unique_ptr<FileJournalSink> m_cabinetSink;
+    std::unique_ptr<CabinetJournalWriter> m_cabinetJournal;
+    std::unique_ptr<CabinetWalk> m_cabinet;
 };

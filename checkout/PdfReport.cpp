@@ -457,6 +457,8 @@ QString openItems(const CabinetReport::Module &m) {
     if (!m.walked)
         return m.note;
     QStringList items;
+    if (!m.note.isEmpty())
+        items << m.note;
     for (const PointResult &r : m.walked->table())
         if (r.result == Result::Fail)
             items << r.point.name() + u' ' + resultWord(r.result) +

@@ -48,6 +48,9 @@ public:
     // input (inverts it, for an input held closed) for half a period and is counted as it closes.
     bool burst(int counter, int pulses);
 
+    // The parity setting (register 256) as written, a parity code.
+    int paritySetting() const { return static_cast<int16_t>(m_parity); }
+
     // One line, "coils=... inputs=... input-registers=... holding-registers=... parity=... pulses=...".
     std::string dump();
 

@@ -1,6 +1,8 @@
 // The simulator's command language: the lines of standard input and of -c (see main.cpp).
 #include "Simulator.h"
 
+#include "LineCodes.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -161,6 +163,12 @@ bool Simulator::stationCommand(Station &station, const std::vector<std::string> 
         station.fault = Fault::None;
         station.faultRequests = -1;
         ok = true;
+    } else if (name == "power-cycle" && arity(0, 0) && m_bus) {
+        // Powered again, a module listens at the parity its register was set to.
+        const int code = state.paritySetting();
+        ok = code >= 0 && code < modbus485::ParityCodes;
+        if (ok)
+            station.setting.parity = modbus485::ParityLetters[code];
     } else if (name == "state" && arity(0, 0)) {
         const std::string who = m_bus ? "station=" + std::to_string(station.setting.station) + " " : "";
         std::printf("state %s%s fault=%s%s\n", who.c_str(), state.dump().c_str(),

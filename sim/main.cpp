@@ -84,6 +84,7 @@ Commands on standard input, one a line (also with -c before the first request):
     echo on|off          the adapter hears itself: each frame the master sends comes back to it at once,
                          before any answer (off by default; "normal" leaves it as it is)
     normal               no more faults, no noise, no deaf time
+    power-cycle          on a bus: the module listens from now on at the parity its register 256 holds
     close-device         close the line as a pulled-out adapter would
     state                print the state line
     frames on|off        print each frame received in hex

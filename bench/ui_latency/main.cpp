@@ -2,8 +2,9 @@
 // MODBUS485 and qm4107-sim --wire at 9600 baud, with the module answering, silent, and slow (80 and 300 ms).
 // Prints the lateness of timer events due at random moments (p50, p95, max), the process's CPU time per
 // minute of polling, the requests the module served per minute and each poll's period over its last rounds.
-// The last row is the checkout wizard's 扫描 on a line whose one module (station 9, 19200 baud, even parity)
-// answers 300 ms late, the scan started again each time it ends.
+// Then the checkout wizard's 扫描 on a line whose one module (station 9, 19200 baud, even parity) answers
+// 300 ms late, the scan started again each time it ends; and a cabinet's survey of stations 1-12 on a line of
+// three modules (5 at even parity, 9 answering 300 ms late), started again each time it ends.
 // --inline measures the windows making their exchanges on their own thread, for comparison.
 //
 // Usage: ui_latency [--inline] [SECONDS_PER_CASE]   (default 30)
@@ -17,6 +18,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -121,12 +123,17 @@ void measure(const char *name, const char *fault, int port, int seconds, bool in
         static_cast<double>(traffic.size()) / minutes, ioPeriod, counterPeriod);
 }
 
-// The checkout wizard's scan, started again whenever it ends, on a line with one slow module.
-void measureScan(int port, int seconds, bool inlineExchanges) {
-    const char *name = "扫描 slow";
-    SimProcess sim({QStringLiteral("--wire"), QStringLiteral("--station"), QStringLiteral("9"),
-                    QStringLiteral("--baud"), QStringLiteral("19200"), QStringLiteral("--parity"),
-                    QStringLiteral("even"), QStringLiteral("-c"), QStringLiteral("late 300")});
+// The checkout wizard's scan (a cabinet's survey), started again whenever it ends, on a line with a slow
+// module.
+void measureScan(int port, int seconds, bool inlineExchanges, bool cabinet) {
+    const char *name = cabinet ? "机柜扫描" : "扫描 slow";
+    SimProcess sim(
+        cabinet ? QStringList{QStringLiteral("--wire"), QStringLiteral("--stations"),
+                              QStringLiteral("1,5:9600:even,9"), QStringLiteral("-c"),
+                              QStringLiteral("@9 late 300")}
+                : QStringList{QStringLiteral("--wire"), QStringLiteral("--station"), QStringLiteral("9"),
+                              QStringLiteral("--baud"), QStringLiteral("19200"), QStringLiteral("--parity"),
+                              QStringLiteral("even"), QStringLiteral("-c"), QStringLiteral("late 300")});
     QTemporaryDir records;
     if (sim.devicePath().isEmpty() || !records.isValid()) {
         std::printf("%s: qm4107-sim did not start\n", name);
@@ -142,9 +149,18 @@ void measureScan(int port, int seconds, bool inlineExchanges) {
                                       std::pair{"engineerEdit", "张工"}})
         wizard.findChild<QLineEdit *>(QLatin1String(field))->setText(QString::fromUtf8(text));
     wizard.findChild<QLineEdit *>(QStringLiteral("folderEdit"))->setText(records.path());
+    if (cabinet) {
+        QFile list(records.filePath(QStringLiteral("cabinet.csv")));
+        list.open(QIODevice::WriteOnly);
+        list.write("站号,点,位号,端子,说明\r\n1,X1,,,\r\n5,X1,,,\r\n12,X1,,,\r\n");
+        list.close();
+        wizard.findChild<QLineEdit *>(QStringLiteral("ioListEdit"))->setText(list.fileName());
+    }
     wizard.next();
-    wizard.findChild<QSpinBox *>(QStringLiteral("portSpin"))->setValue(port);
-    auto *scan = wizard.findChild<QPushButton *>(QStringLiteral("scanButton"));
+    wizard.findChild<QSpinBox *>(cabinet ? QStringLiteral("cabinetPortSpin") : QStringLiteral("portSpin"))
+        ->setValue(port);
+    auto *scan = wizard.findChild<QPushButton *>(cabinet ? QStringLiteral("surveyButton")
+                                                         : QStringLiteral("scanButton"));
     int scans = 0;
     QTimer again;
     QObject::connect(&again, &QTimer::timeout, [&] {
@@ -183,6 +199,7 @@ int main(int argc, char *argv[]) {
     measure("silent", "silent", 16, seconds, inlineExchanges);
     measure("slow 80", "late 80", 17, seconds, inlineExchanges);
     measure("slow 300", "late 300", 18, seconds, inlineExchanges);
-    measureScan(19, seconds, inlineExchanges);
+    measureScan(19, seconds, inlineExchanges, false);
+    measureScan(14, seconds, inlineExchanges, true);
     return 0;
 }

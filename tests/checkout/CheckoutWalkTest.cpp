@@ -1,5 +1,8 @@
 // Walks by a scripted engineer: the walk model, the real MODBUS485 and qm4107-sim on a pseudo-terminal.
 #include "CheckoutWalk.h"
+#include "CabinetLine.h"
+#include "CabinetRules.h"
+#include "CabinetWalk.h"
 #include "CsvReport.h"
 #include "Journal.h"
 #include "Modbus485Library.h"
@@ -66,6 +69,14 @@ struct Walk {
     // at a stage ("stage 1" is the as-found).
     std::vector<std::pair<const char *, const char *>> events = {};
     const char *linePromptHas = nullptr; // what the connection check said when its reads failed
+    // A cabinet on one line instead of one module: the simulator's --stations, the list's stations (the
+    // first with a 模块位号), and what the cabinet's CSV and first page must say. Every module walked is
+    // walked as the row says, and `results` holds for each.
+    const char *busStations = nullptr;
+    std::vector<int> listed = {};
+    std::vector<const char *> cabinetCsvHas = {};
+    std::vector<const char *> cabinetPdfHas = {};
+    bool giveUpOnLine = false; // the engineer gives up on a module the connection check cannot reach
 };
 
 void PrintTo(const Walk &w, std::ostream *out) {
@@ -85,8 +96,9 @@ protected:
     // gives them to spoil; with a journal, goes on from where it ends.
     void walk(const Walk &w, const JournalContents *resumed = nullptr) {
         QString error;
+        journalPath = dir.filePath(QStringLiteral("W.jsonl"));
         file = std::make_unique<FileJournalSink>();
-        ASSERT_TRUE(file->open(dir.filePath(QStringLiteral("W.jsonl")), error)) << qPrintable(error);
+        ASSERT_TRUE(file->open(journalPath, error)) << qPrintable(error);
         FillingSink sink(*file, w.journalFullAtLine);
         JournalWriter journal(sink);
         WalkSettings settings;
@@ -97,6 +109,150 @@ protected:
         settings.header.io[QStringLiteral("X3")] = {QStringLiteral("LS-301"), QStringLiteral("T1:5"),
                                                     QStringLiteral("限位, \"上\"")};
         settings.tracePath = dir.filePath(QStringLiteral("W.trace"));
+        tune(w, settings);
+        CheckoutWalk model(link, journal, settings);
+        // Held as another program holds it, until the engineer is told.
+        held = w.portHeld ? ::open(qPrintable(sim.devicePath()), O_RDWR | O_NOCTTY | O_NONBLOCK) : -1;
+        if (held >= 0)
+            ::flock(held, LOCK_EX);
+        engineer(model, w);
+        if (resumed)
+            model.startResume(resumed->record);
+        else
+            model.start();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return model.isFinished(); }, 120000));
+        model.closeRecord(QStringLiteral("备注, 含逗号"));
+        record = model.record();
+    }
+
+    // The same walk for every module of a cabinet on one line: the list's stations surveyed at the line's
+    // setting, then at every setting for those missing; the module at another parity written, powered
+    // again and read; then the cabinet walked module by module, and its CSV and PDF written.
+    void walkCabinet(const Walk &w) {
+        bus = std::make_unique<SimProcess>(QStringList{QStringLiteral("--stations"), w.busStations});
+        ASSERT_FALSE(bus->devicePath().isEmpty());
+        line = bus.get();
+        qputenv("MODBUS485_PORT22", bus->devicePath().toLocal8Bit());
+        QByteArray csv = "站号,点,位号,端子,说明,模块位号\r\n";
+        for (const int station : w.listed)
+            csv += QStringLiteral("%1,X3,LS-%1,T1:5,限位,%2\r\n")
+                       .arg(station)
+                       .arg(station == w.listed.front() ? QStringLiteral("KA-10%1").arg(station) : QString())
+                       .toUtf8();
+        const CabinetIoList list = CabinetIoList::parse(csv);
+        ASSERT_TRUE(list.error.isEmpty()) << qPrintable(list.error);
+        CabinetHeader h;
+        h.project = QStringLiteral("一号站");
+        h.engineer = QStringLiteral("张工");
+        h.port = 22;
+        h.start = QStringLiteral("2026-12-08T10:00:00+08:00");
+        h.list = list.modules;
+        const QString cabinetPath = dir.filePath(QStringLiteral("CABINET_20261208-100000.jsonl"));
+        FileJournalSink cabinetFile;
+        QString error;
+        ASSERT_TRUE(cabinetFile.open(cabinetPath, error)) << qPrintable(error);
+        CabinetJournalWriter cabinet(cabinetFile);
+        ASSERT_TRUE(cabinet.writeCabinet(h));
+
+        std::vector<CabinetFind> finds;
+        auto survey = [&](int first, int last, const std::vector<LineSurvey::LineSetting> &settings) {
+            CabinetSurvey on(link, h.port, first, last, settings);
+            bool ended = false;
+            QObject::connect(&on, &CabinetSurvey::finished, [&] { ended = true; });
+            on.start();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return ended; }, 120000));
+            std::vector<CabinetFind> found;
+            for (const LineSurvey::Module &m : on.modules())
+                found.push_back(cabinetFind(m));
+            finds = CabinetRules::mergeFinds(finds, found);
+        };
+        survey(w.listed.front(), w.listed.back(), {LineSurvey::DefaultSetting});
+        CabinetRules::Judgement judged = CabinetRules::judge(list.modules, finds, 1, 0, false);
+        ASSERT_TRUE(judged.offerAllSettings);
+        std::vector<int> missing;
+        for (const CabinetRules::Station &s : judged.stations)
+            if (s.found == CabinetRules::Found::Missing)
+                missing.push_back(s.station);
+        survey(missing.front(), missing.back(), LineSurvey::allSettings());
+        ASSERT_TRUE(cabinet.writeSurvey(finds, true));
+        judged = CabinetRules::judge(list.modules, finds, 1, 0, true);
+
+        for (const CabinetRules::Station &s : judged.stations) {
+            if (s.found != CabinetRules::Found::OtherParity)
+                continue;
+            const QString tag = CabinetRules::moduleTag(s.station, s.listTag, QStringLiteral("KA-105"));
+            const QDateTime now = QDateTime::currentDateTime();
+            const QString name = cabinetModuleName(dir.path(), h.project, tag, now);
+            FileJournalSink moduleFile;
+            ASSERT_TRUE(moduleFile.open(dir.filePath(name + QStringLiteral(".jsonl")), error));
+            JournalWriter moduleJournal(moduleFile);
+            ParityWrite::Settings settings;
+            settings.header = cabinetModuleHeader(h, s.station, tag, now);
+            settings.presentParity = s.presentParity;
+            settings.journalName = name + QStringLiteral(".jsonl");
+            settings.answerWaitMs = 300;
+            ParityWrite write(link, moduleJournal, cabinet, settings);
+            QString said;
+            bool done = false;
+            QObject::connect(&write, &ParityWrite::said, [&](const QString &text) { said = text; });
+            QObject::connect(&write, &ParityWrite::finished, [&](bool answered) {
+                if (answered || said != ParityWrite::notAnsweredText())
+                    return void(done = true);
+                line->command(QStringLiteral("@%1 power-cycle").arg(s.station));
+                write.retry();
+            });
+            write.start();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 60000));
+            ASSERT_TRUE(write.answered()) << qPrintable(said);
+        }
+
+        CabinetWalkSettings settings;
+        settings.folder = dir.path();
+        settings.journalPath = cabinetPath;
+        const std::vector<ParityChange> changes = readCabinetJournal(cabinetPath).record.parityChanges;
+        for (const CabinetRules::Station &s : judged.stations) {
+            settings.tags[s.station] =
+                CabinetRules::moduleTag(s.station, s.listTag, s.station == 5 ? "KA-105" : "");
+            settings.notWalked[s.station] = CabinetRules::notWalkedReason(s, changes);
+        }
+        settings.tuneWalk = [&w](WalkSettings &ws) { tune(w, ws); };
+        // A cancelled module stops the cabinet, as a kill would; a new cabinet walk goes on where it stopped.
+        std::unique_ptr<CabinetWalk> walking;
+        for (int round = 0; !walking || !walking->isFinished(); ++round) {
+            ASSERT_LT(round, 3);
+            walking = std::make_unique<CabinetWalk>(
+                cabinet, settings, [this, &w](JournalWriter &journal, const WalkSettings &ws) {
+                    auto model = std::make_unique<CheckoutWalk>(link, journal, ws);
+                    engineer(*model, w);
+                    return model;
+                });
+            CabinetWalk &walk = *walking;
+            bool stopped = false;
+            QObject::connect(&walk, &CabinetWalk::moduleFinished, [&] {
+                if (walk.walk()->wasCancelled())
+                    return void(stopped = true);
+                record = walk.walk()->record();
+                journalPath = dir.filePath(walk.moduleName() + QStringLiteral(".jsonl"));
+                walk.closeModule(QStringLiteral("备注, 含逗号"));
+            });
+            QObject::connect(&walk, &CabinetWalk::problem, [this](const QString &text) { problem = text; });
+            walk.start();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return walk.isFinished() || stopped; }, 300000));
+        }
+        CabinetWalk &walk = *walking;
+        ASSERT_TRUE(walk.closeCabinet({}, error)) << qPrintable(error);
+        QFile csvFile(dir.filePath(walk.cabinetName() + QStringLiteral(".csv")));
+        ASSERT_TRUE(csvFile.open(QIODevice::ReadOnly));
+        cabinetCsv = QString::fromUtf8(csvFile.readAll());
+        QProcess text;
+        text.start(QStringLiteral("pdftotext"),
+                   {QStringLiteral("-layout"), dir.filePath(walk.cabinetName() + QStringLiteral(".pdf")),
+                    QStringLiteral("-")});
+        ASSERT_TRUE(text.waitForFinished(60000));
+        cabinetPdf = QString::fromUtf8(text.readAllStandardOutput());
+    }
+
+    static void tune(const Walk &w, WalkSettings &settings) {
         settings.pollMs = 20;
         settings.prewatchReads = 3;
         settings.countSteadyMs = 300;
@@ -104,35 +260,34 @@ protected:
         settings.retriesBeforeAsking = 1000;
         if (w.stalled)
             settings.countTimeoutMs = settings.inputTimeoutMs = 200;
-        int extended = 0;
-        CheckoutWalk model(link, journal, settings);
-        // Held as another program holds it, until the engineer is told.
-        int held = w.portHeld ? ::open(qPrintable(sim.devicePath()), O_RDWR | O_NOCTTY | O_NONBLOCK) : -1;
-        if (held >= 0)
-            ::flock(held, LOCK_EX);
+    }
 
-        QSet<QString> fired;
-        auto fire = [&](const QString &said) {
+    // The scripted engineer at a walk: does what each question asks, and whatever the row gives them to
+    // spoil, on the simulator `line`.
+    void engineer(CheckoutWalk &model, const Walk &w) {
+        extended = 0;
+        fired.clear();
+        auto fire = [this, &w](const QString &said) {
             for (const auto &[when, commands] : w.events)
                 if (said.contains(QString::fromUtf8(when)) && !fired.contains(QString::fromUtf8(when))) {
                     fired.insert(QString::fromUtf8(when));
                     for (const QString &command : QString::fromUtf8(commands).split(u';'))
-                        sim.command(command);
+                        line->command(command);
                 }
         };
         QObject::connect(&model, &CheckoutWalk::stageChanged,
-                         [&](Stage stage) { fire(QStringLiteral("stage %1").arg(int(stage))); });
-        QObject::connect(&model, &CheckoutWalk::asked, [&](const Question &q) {
+                         [fire](Stage stage) { fire(QStringLiteral("stage %1").arg(int(stage))); });
+        QObject::connect(&model, &CheckoutWalk::asked, [this, &model, &w, fire](const Question &q) {
             fire(q.text);
             if (q.point.isEmpty() && q.choices.contains(Choice::Retry)) {
                 linePrompt = q.text;
                 ::close(std::exchange(held, -1));
-                return model.answer({Choice::Retry, {}});
+                return model.answer({w.giveUpOnLine ? Choice::BackToLine : Choice::Retry, {}});
             }
             if (q.wantsTolerance) {
                 const int hz =
                     QString::fromLatin1(w.signalHz).split(u' ').value(q.point.mid(1).toInt() - 1).toInt();
-                sim.command(QStringLiteral("frequency %1 %2").arg(q.point.mid(1)).arg(hz));
+                line->command(QStringLiteral("frequency %1 %2").arg(q.point.mid(1)).arg(hz));
                 return model.answer({hz ? Choice::Yes : Choice::Skip, {}, 50, Defect::None, 5});
             }
             const bool stalled = q.point == QLatin1String(w.stalled);
@@ -150,11 +305,11 @@ protected:
             if (q.point.startsWith(u'X')) {
                 const QString moved =
                     q.point == u"X3" && w.crossWiredWith ? QLatin1String(w.crossWiredWith) : q.point;
-                return sim.command(QStringLiteral("input %1 1").arg(moved.mid(1)));
+                return line->command(QStringLiteral("input %1 1").arg(moved.mid(1)));
             }
             if (q.point.startsWith(u'C') && q.wantsNumber) {
                 if (!stalled)
-                    sim.command(QStringLiteral("burst %1 10").arg(q.point.mid(1)));
+                    line->command(QStringLiteral("burst %1 10").arg(q.point.mid(1)));
                 return model.answer({Choice::Yes, {}, 10});
             }
             // A count slow to come is waited for.
@@ -163,40 +318,33 @@ protected:
             if (q.whileWaiting)
                 return;
             if (q.point == QLatin1String(w.silentAt) && q.text.contains(u'？') && !q.text.contains(u'吗'))
-                sim.command(QStringLiteral("silent"));
+                line->command(QStringLiteral("silent"));
             model.answer({q.choices.contains(Choice::Yes) ? Choice::Yes : Choice::Skip, {}});
         });
-        QObject::connect(&model, &CheckoutWalk::status, [&](const QString &text) {
+        QObject::connect(&model, &CheckoutWalk::status, [this, &model, fire](const QString &text) {
             fire(text);
             // The line down while a field change is awaited: the engineer fails the point, and it comes back.
             if (text.startsWith(QStringLiteral("通讯中断：")) && model.question()) {
-                sim.command(QStringLiteral("normal"));
-                sim.command(QStringLiteral("input %1 0").arg(model.question()->point.mid(1)));
+                line->command(QStringLiteral("normal"));
+                line->command(QStringLiteral("input %1 0").arg(model.question()->point.mid(1)));
                 model.answer({Choice::Fail, {}});
             }
             if (text.endsWith(QStringLiteral("已变化，请复原")))
-                sim.command(QStringLiteral("input %1 0").arg(text.section(u' ', 0, 0).mid(1)));
+                line->command(QStringLiteral("input %1 0").arg(text.section(u' ', 0, 0).mid(1)));
             if (text.endsWith(QStringLiteral("状态未知")))
-                sim.command(QStringLiteral("normal"));
+                line->command(QStringLiteral("normal"));
         });
-        QObject::connect(&model, &CheckoutWalk::pointDone, [&](const PointResult &r) {
+        QObject::connect(&model, &CheckoutWalk::pointDone, [this, &model, &w](const PointResult &r) {
             if (r.point.name() == QLatin1String(w.cancelAfter))
                 model.cancel();
             if (w.crossWiredWith && r.point.name() == u"X3")
-                sim.command(QStringLiteral("input %1 0").arg(QLatin1String(w.crossWiredWith).mid(1)));
+                line->command(QStringLiteral("input %1 0").arg(QLatin1String(w.crossWiredWith).mid(1)));
         });
-        QObject::connect(&model, &CheckoutWalk::problem, [&](const QString &text) { problem = text; });
-
-        if (resumed)
-            model.startResume(resumed->record);
-        else
-            model.start();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return model.isFinished(); }, 120000));
-        model.closeRecord(QStringLiteral("备注, 含逗号"));
-        record = model.record();
+        QObject::connect(&model, &CheckoutWalk::problem, [this](const QString &text) { problem = text; });
     }
 
     SimProcess sim;
+    SimProcess *line = &sim; // where the engineer acts: the module, or a cabinet's line
     QTemporaryDir dir;
     Modbus485Library library;
     // The walk's exchanges on a thread of their own, as in the wizard.
@@ -204,7 +352,14 @@ protected:
     std::unique_ptr<FileJournalSink> file;
     CheckRecord record;
     QString problem;
-    QString linePrompt; // what the connection page said when the port did not open
+    QString linePrompt;  // what the connection page said when the port did not open
+    QString journalPath; // the last walk's journal
+    std::unique_ptr<SimProcess> bus;
+    QString cabinetCsv;
+    QString cabinetPdf; // its text
+    int held = -1;
+    int extended = 0;
+    QSet<QString> fired;
 };
 
 class CheckoutWalkTest : public WalkFixture, public ::testing::WithParamInterface<Walk> {};
@@ -212,16 +367,25 @@ using CheckoutRecordTest = WalkFixture;
 
 TEST_P(CheckoutWalkTest, Walk) {
     const Walk &w = GetParam();
-    walk(w);
+    if (w.busStations)
+        walkCabinet(w);
+    else
+        walk(w);
+    if (HasFatalFailure())
+        return;
     for (const PointResult &r : record.table())
         EXPECT_EQ(r.result, w.results.count(r.point.name()) ? w.results.at(r.point.name()) : Result::Untested)
             << qPrintable(r.point.name() + u' ' + r.observed);
     EXPECT_TRUE(record.table()[7].observed.contains(QString::fromUtf8(w.observedX3)))
         << qPrintable(record.table()[7].observed);
-    QFile journal(dir.filePath(QStringLiteral("W.jsonl")));
+    QFile journal(journalPath);
     ASSERT_TRUE(journal.open(QIODevice::ReadOnly));
     EXPECT_TRUE(journal.readAll().contains(w.journalHolds));
-    EXPECT_TRUE(sim.stateValue(QStringLiteral("coils")).startsWith(QLatin1String(w.coilsLeft)));
+    EXPECT_TRUE(line->stateValue(QStringLiteral("coils")).startsWith(QLatin1String(w.coilsLeft)));
+    for (const char *said : w.cabinetCsvHas)
+        EXPECT_TRUE(cabinetCsv.contains(QString::fromUtf8(said))) << said << '\n' << qPrintable(cabinetCsv);
+    for (const char *said : w.cabinetPdfHas)
+        EXPECT_TRUE(cabinetPdf.contains(QString::fromUtf8(said))) << said << '\n' << qPrintable(cabinetPdf);
     EXPECT_EQ(problem.isEmpty(), w.journalFullAtLine == 0 && !w.cancelAfter) << qPrintable(problem);
     EXPECT_EQ(linePrompt.contains(u"设备被占用（") && linePrompt.contains(u"按“关闭”"), w.portHeld)
         << qPrintable(linePrompt);
@@ -251,6 +415,18 @@ std::map<QString, Result> allPass(const char *failed, const char *last, const ch
             break;
     }
     return all;
+}
+
+// A cabinet of stations 1, 5 and 12 listed on a line of 1, 5 (at even parity) and 9, every module walked
+// passing.
+Walk onCabinet(Walk w) {
+    w.results = allPass();
+    w.observedX3 = "X3 变化后复原";
+    w.journalHolds = "\"type\":\"close\"";
+    w.coilsLeft = "00000";
+    w.busStations = "1,5:9600:even,9";
+    w.listed = {1, 5, 12};
+    return w;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -333,7 +509,28 @@ INSTANTIATE_TEST_SUITE_P(
              .journalHolds = "\"type\":\"close\"",
              .coilsLeft = "00000",
              .events = {{"stage 0", "silent 1"}},
-             .linePromptHas = "1 次读取只成功 0 次"}),
+             .linePromptHas = "1 次读取只成功 0 次"},
+        // Station 5 at even parity is written to the line's, 12 is not there, 9 is not in the list.
+        onCabinet({.name = "CabinetOfThree",
+                   .cabinetCsvHas = {"1,KA-101,8,X3,LS-1,T1:5,", "5,KA-105,8,X3,LS-5,T1:5,",
+                                     "9,站号 9,1,Y1,,,,,,,未测,,I/O 表中没有此站,",
+                                     "12,站号 12,8,X3,LS-12,T1:5,,,,,未测,,未找到,"},
+                   .cabinetPdfHas = {"在其他设置：9600 偶校验", "表外模块：9600 无校验", "偶校验 无校验",
+                                     "已按线路设置应答",
+                                     "I/O 表 3 个模块，未找到 1 个，表外 1 个。通过 36，"}}),
+        // Station 1 stops answering once surveyed: noted untested with the reason, and the walk goes on.
+        onCabinet({.name = "CabinetModuleUnreachable",
+                   .events = {{"stage 0", "@1 silent"}},
+                   .linePromptHas = "次读取只成功 0 次",
+                   .cabinetCsvHas = {"1,KA-101,8,X3,LS-1,T1:5,,,,,未测,,无法连接：",
+                                     "5,KA-105,8,X3,LS-5,T1:5,"},
+                   .cabinetPdfHas = {"无法连接："},
+                   .giveUpOnLine = true}),
+        // Each module cancelled after X3 and the cabinet walk started again: it goes on in its own journal.
+        onCabinet({.name = "CabinetStoppedAndGoneOn",
+                   .cancelAfter = "X3",
+                   .cabinetCsvHas = {"1,KA-101,8,X3,LS-1,T1:5,", "1,KA-101,9,X4,,,"},
+                   .cabinetPdfHas = {"I/O 表 3 个模块，未找到 1 个，表外 1 个。通过 36，"}})),
     [](const auto &info) { return std::string(info.param.name); });
 
 // A walk killed with a test value in the module, its journal's last line cut: the next start puts it back

@@ -1,6 +1,6 @@
 // The wizard offscreen, driven through its pages by a scripted engineer, on the real MODBUS485 and
-// qm4107-sim. With QM4107_CHECKOUT_GRAB=FILE.png the inputs page is saved as a picture, and the summary as
-// FILE-summary.png.
+// qm4107-sim. With QM4107_CHECKOUT_GRAB=FILE.png the inputs page is saved as a picture, the summary as
+// FILE-summary.png, and a cabinet's connection page, once surveyed, as FILE-cabinet.png.
 #include "CheckoutWizard.h"
 #include "Modbus485Library.h"
 #include "SimProcess.h"
@@ -16,6 +16,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -37,6 +38,9 @@ struct WizardRun {
     // The folder holds a killed walk's journal with C1's test preset in the module, put back first.
     bool presetLeft = false;
     bool waive = false; // ... or left as it is
+    // A cabinet's list of stations 1, 5 and 12 on a line of 1, 5 (at even parity) and 9: 5 is written to the
+    // line's parity after the engineer confirms, powered again and retried; 1 and 5 are walked.
+    bool cabinet = false;
 };
 
 void PrintTo(const WizardRun &run, std::ostream *out) {
@@ -65,10 +69,81 @@ void click(CheckoutWizard &wizard, Choice choice) {
     buttons.front()->click();
 }
 
+// The engineer at the walk now up: does what each question asks, and what the row says.
+void engage(CheckoutWizard &wizard, SimProcess &sim, const WizardRun &run, bool &cancelled) {
+    QObject::connect(
+        wizard.walk(), &CheckoutWalk::asked, &wizard, [&wizard, &sim, &run, &cancelled](const Question &q) {
+            QTimer::singleShot(0, &wizard, [&wizard, &sim, &run, &cancelled, q] {
+                if (run.cancelAt && q.text.contains(QString::fromUtf8(run.cancelAt))) {
+                    cancelled = true;
+                    wizard.reject();
+                    EXPECT_TRUE(answerBox(wizard, QStringLiteral("取消调试？已改动的输出和预置值将恢复。"),
+                                          QStringLiteral("恢复并停止")));
+                    return;
+                }
+                if (run.wrongStation && q.choices.contains(Choice::BackToLine)) {
+                    EXPECT_TRUE(q.text.startsWith(QStringLiteral("1 次读取只成功 0 次")))
+                        << qPrintable(q.text);
+                    return click(wizard, Choice::BackToLine);
+                }
+                if (q.point.startsWith(u'X') && q.whileWaiting) {
+                    return sim.command(QStringLiteral("input %1 1").arg(q.point.mid(1)));
+                }
+                if (run.resume) {
+                    EXPECT_EQ(q.point, QStringLiteral("C3"));
+                }
+                if (q.wantsNumber)
+                    sim.command(
+                        (q.wantsTolerance ? QStringLiteral("frequency %1 50") : QStringLiteral("burst %1 10"))
+                            .arg(q.point.mid(1)));
+                if (!q.whileWaiting)
+                    click(wizard, q.choices.front());
+            });
+        });
+    QObject::connect(wizard.walk(), &CheckoutWalk::status, &wizard,
+                     [&wizard, &sim, &run](const QString &text) {
+                         if (text == QStringLiteral("X3 已变化，请复原") && !run.cabinet &&
+                             qEnvironmentVariableIsSet("QM4107_CHECKOUT_GRAB"))
+                             wizard.grab().save(qEnvironmentVariable("QM4107_CHECKOUT_GRAB"));
+                         if (text.endsWith(QStringLiteral("已变化，请复原")))
+                             sim.command(QStringLiteral("input %1 0").arg(text.section(u' ', 0, 0).mid(1)));
+                     });
+}
+
+// A cabinet's modules walked through the pages one after the other, each record written, until the
+// cabinet's is.
+void walkCabinet(CheckoutWizard &wizard, SimProcess &sim, const QString &folder) {
+    bool cancelled = false;
+    const WizardRun run{.name = "", .cancelAt = nullptr, .cabinet = true};
+    CheckoutWalk *engaged = nullptr;
+    auto *write = wizard.findChild<QPushButton *>(QStringLiteral("writeRecord"));
+    auto *message = wizard.findChild<QLabel *>(QStringLiteral("recordMessage"));
+    for (;;) {
+        if (wizard.walk() != engaged)
+            engage(wizard, sim, run, cancelled);
+        engaged = wizard.walk();
+        const auto cabinetWritten = [message] { return message->text().startsWith(u"机柜记录已生成"); };
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return write->isEnabled() || wizard.walk() != engaged || cabinetWritten(); }, 120000));
+        if (cabinetWritten())
+            break;
+        if (write->isEnabled() && wizard.walk() == engaged)
+            write->click();
+    }
+    const QString name = message->text().section(u'：', 1).section(u'.', 0, 0);
+    QFile csv(QDir(folder).filePath(name + QStringLiteral(".csv")));
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly)) << qPrintable(message->text());
+    const QString rows = QString::fromUtf8(csv.readAll());
+    EXPECT_EQ(rows.count(QStringLiteral("通过")), 36);
+    for (const char *said : {"\n5,KA-105,8,X3,LS-5,T1:5,", "\n12,站号 12,8,X3,LS-12,,,,,,未测,,未找到,"})
+        EXPECT_TRUE(rows.contains(QString::fromUtf8(said))) << said;
+}
+
 TEST_P(WizardTest, EngineerWalksThePages) {
     const WizardRun &run = GetParam();
     SimProcess sim(run.scan           ? QStringList{"--station", "6", "--baud", "19200"}
                    : run.wrongStation ? QStringList{"--station", "6"}
+                   : run.cabinet      ? QStringList{"--stations", "1,5:9600:even,9"}
                                       : QStringList{});
     QTemporaryDir dir;
     ASSERT_FALSE(sim.devicePath().isEmpty());
@@ -142,12 +217,60 @@ TEST_P(WizardTest, EngineerWalksThePages) {
         }
         wizard.findLeftChanged();
         wizard.findChild<QCheckBox *>(QStringLiteral("resumeCheck"))->setChecked(true);
+    } else if (run.cabinet) {
+        QFile list(QDir(dir.path()).filePath(QStringLiteral("cabinet.csv")));
+        ASSERT_TRUE(list.open(QIODevice::WriteOnly));
+        list.write("站号,点,位号,端子,说明,模块位号\r\n1,X3,LS-1,T1:5,,KA-101\r\n5,X3,LS-5,T1:5,,\r\n12,X3,"
+                   "LS-12,,,\r\n");
+        list.close();
+        wizard.findChild<QLineEdit *>(QStringLiteral("projectEdit"))->setText(QStringLiteral("一号站"));
+        wizard.findChild<QLineEdit *>(QStringLiteral("engineerEdit"))->setText(QStringLiteral("张工"));
+        wizard.findChild<QLineEdit *>(QStringLiteral("ioListEdit"))->setText(list.fileName());
     } else {
         wizard.findChild<QLineEdit *>(QStringLiteral("projectEdit"))->setText(QStringLiteral("一号站"));
         wizard.findChild<QLineEdit *>(QStringLiteral("tagEdit"))->setText(QStringLiteral("KA-101"));
         wizard.findChild<QLineEdit *>(QStringLiteral("engineerEdit"))->setText(QStringLiteral("张工"));
     }
     wizard.next();
+    if (run.cabinet) {
+        ASSERT_EQ(wizard.currentId(), CheckoutWizard::CabinetLinePage);
+        wizard.findChild<QSpinBox *>(QStringLiteral("cabinetPortSpin"))->setValue(19);
+        auto *table = wizard.findChild<QTableWidget *>(QStringLiteral("cabinetTable"));
+        auto found = [table](int row) {
+            return table->item(row, 2) ? table->item(row, 2)->text() : QString();
+        };
+        auto *all = wizard.findChild<QPushButton *>(QStringLiteral("allSettingsButton"));
+        wizard.findChild<QPushButton *>(QStringLiteral("surveyButton"))->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return all->isVisible() && all->isEnabled(); }, 60000));
+        EXPECT_EQ(found(1), QStringLiteral("未找到"));
+        all->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return found(1).startsWith(u"在其他设置"); }, 120000));
+        EXPECT_EQ(found(0) + u'|' + found(2) + u'|' + found(3),
+                  QStringLiteral("已找到|表外模块：9600 无校验|未找到"));
+        EXPECT_FALSE(all->isVisible() && all->isEnabled());
+        if (qEnvironmentVariableIsSet("QM4107_CHECKOUT_GRAB")) {
+            QCoreApplication::sendPostedEvents();
+            wizard.grab().save(qEnvironmentVariable("QM4107_CHECKOUT_GRAB")
+                                   .replace(QStringLiteral(".png"), QStringLiteral("-cabinet.png")));
+        }
+        table->item(1, 1)->setText(QStringLiteral("KA-105"));
+        wizard.findChild<QPushButton *>(QStringLiteral("parity5"))->click();
+        EXPECT_TRUE(answerBox(
+            wizard,
+            QStringLiteral("将站号 5 的校验方式由 偶校验 改为 无校验？此设置写入模块，调试结束后不恢复。"),
+            QStringLiteral("改写")));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return found(1).endsWith(u"请重新上电后按 重试"); }, 60000))
+            << qPrintable(found(1));
+        sim.command(QStringLiteral("@5 power-cycle"));
+        wizard.findChild<QPushButton *>(QStringLiteral("parity5"))->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return found(1).endsWith(u"在线路设置下应答。"); }, 60000))
+            << qPrintable(found(1));
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return wizard.button(QWizard::CommitButton)->isEnabled(); }, 60000));
+        wizard.next();
+        ASSERT_EQ(wizard.currentId(), CheckoutWizard::ConnectionPage);
+        return walkCabinet(wizard, sim, dir.path());
+    }
     ASSERT_EQ(wizard.currentId(), CheckoutWizard::LinePage);
     wizard.findChild<QSpinBox *>(QStringLiteral("portSpin"))->setValue(19);
     if (run.scan) {
@@ -167,39 +290,7 @@ TEST_P(WizardTest, EngineerWalksThePages) {
     ASSERT_TRUE(wizard.walk());
 
     bool cancelled = false;
-    QObject::connect(wizard.walk(), &CheckoutWalk::asked, &wizard, [&](const Question &q) {
-        QTimer::singleShot(0, &wizard, [&, q] {
-            if (run.cancelAt && q.text.contains(QString::fromUtf8(run.cancelAt))) {
-                cancelled = true;
-                wizard.reject();
-                EXPECT_TRUE(answerBox(wizard, QStringLiteral("取消调试？已改动的输出和预置值将恢复。"),
-                                      QStringLiteral("恢复并停止")));
-                return;
-            }
-            if (run.wrongStation && q.choices.contains(Choice::BackToLine)) {
-                EXPECT_TRUE(q.text.startsWith(QStringLiteral("1 次读取只成功 0 次"))) << qPrintable(q.text);
-                return click(wizard, Choice::BackToLine);
-            }
-            if (q.point.startsWith(u'X') && q.whileWaiting) {
-                return sim.command(QStringLiteral("input %1 1").arg(q.point.mid(1)));
-            }
-            if (run.resume) {
-                EXPECT_EQ(q.point, QStringLiteral("C3"));
-            }
-            if (q.wantsNumber)
-                sim.command(
-                    (q.wantsTolerance ? QStringLiteral("frequency %1 50") : QStringLiteral("burst %1 10"))
-                        .arg(q.point.mid(1)));
-            if (!q.whileWaiting)
-                click(wizard, q.choices.front());
-        });
-    });
-    QObject::connect(wizard.walk(), &CheckoutWalk::status, &wizard, [&](const QString &text) {
-        if (text == QStringLiteral("X3 已变化，请复原") && qEnvironmentVariableIsSet("QM4107_CHECKOUT_GRAB"))
-            wizard.grab().save(qEnvironmentVariable("QM4107_CHECKOUT_GRAB"));
-        if (text.endsWith(QStringLiteral("已变化，请复原")))
-            sim.command(QStringLiteral("input %1 0").arg(text.section(u' ', 0, 0).mid(1)));
-    });
+    engage(wizard, sim, run, cancelled);
 
     const QString journalPath = QDir(dir.path()).filePath(wizard.recordName() + QStringLiteral(".jsonl"));
     auto *write = wizard.findChild<QPushButton *>(QStringLiteral("writeRecord"));
@@ -256,7 +347,8 @@ INSTANTIATE_TEST_SUITE_P(
                       WizardRun{"KilledWalksPresetWaived", nullptr, "00000", "\"type\":\"close\"", false,
                                 false, false, true, true},
                       WizardRun{"ResumeUnfinished", nullptr, "00000", "\"type\":\"close\"", true, false},
-                      WizardRun{"ScannedModule", nullptr, "00000", "\"type\":\"close\"", false, true}),
+                      WizardRun{"ScannedModule", nullptr, "00000", "\"type\":\"close\"", false, true},
+                      WizardRun{.name = "Cabinet", .cabinet = true}),
     [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace
