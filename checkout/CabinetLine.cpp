@@ -3,6 +3,7 @@
 #include "CabinetRules.h"
 #include "CheckoutWalk.h"
 #include "LinkError.h"
+#include "LinkWords.h"
 #include "MODBUS485.h"
 #include "ModuleMap.h"
 
@@ -186,7 +187,7 @@ void ParityWrite::start() {
     const RecordHeader &h = m_settings.header;
     emit said(QStringLiteral("正在读取站号 %1 的调试前状态（%2 %3）…")
                   .arg(h.station)
-                  .arg(baudText(h.baudCode), parityText(m_settings.presentParity)));
+                  .arg(LinkWords::baudText(h.baudCode), LinkWords::parityText(m_settings.presentParity)));
     auto found = std::make_shared<ModuleSnapshot>();
     auto openError = std::make_shared<QString>();
     m_link.post(
@@ -213,9 +214,10 @@ void ParityWrite::asFound(const ModuleSnapshot &found, const QString &openError)
     if (!openError.isEmpty())
         return end(false, openError);
     if (found == ModuleSnapshot{}) {
-        return closeThenEnd(QStringLiteral("站号 %1 在 %2 %3 下未应答，未写入。")
-                                .arg(h.station)
-                                .arg(baudText(h.baudCode), parityText(m_settings.presentParity)));
+        return closeThenEnd(
+            QStringLiteral("站号 %1 在 %2 %3 下未应答，未写入。")
+                .arg(h.station)
+                .arg(LinkWords::baudText(h.baudCode), LinkWords::parityText(m_settings.presentParity)));
     }
     // The module's journal holds it as found before anything is written to it.
     if (!m_module.writeHeader(h) || !m_module.writeAsFound(found) ||
@@ -244,7 +246,8 @@ void ParityWrite::written(bool writeAnswered) {
     m_writeAnswered = writeAnswered;
     emit said(QStringLiteral("已写入站号 %1 的校验方式，正在以 %2 %3 读取…")
                   .arg(m_settings.header.station)
-                  .arg(baudText(m_settings.header.baudCode), parityText(m_settings.header.parityCode)));
+                  .arg(LinkWords::baudText(m_settings.header.baudCode),
+                       LinkWords::parityText(m_settings.header.parityCode)));
     m_listenUntil = m_settings.clock() + m_settings.answerWaitMs;
     listen();
 }
@@ -311,7 +314,7 @@ void ParityWrite::released(bool answered) {
     if (answered)
         return end(true, QStringLiteral("站号 %1 已改为 %2，在线路设置下应答。")
                              .arg(h.station)
-                             .arg(parityText(h.parityCode)));
+                             .arg(LinkWords::parityText(h.parityCode)));
     end(false, m_writeAnswered
                    ? notAnsweredText()
                    : QStringLiteral("写入未得到应答；若模块需重新上电才生效，请重新上电后按 重试"));

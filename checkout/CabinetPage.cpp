@@ -1,6 +1,8 @@
 #include "CabinetPage.h"
 
 #include "CheckoutWizard.h"
+#include "LineCodes.h"
+#include "LinkWords.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -37,13 +39,15 @@ CabinetLinePage::CabinetLinePage(CheckoutWizard *wizard, ExchangeLink &link)
     m_baud = new QComboBox;
     m_baud->setObjectName(QStringLiteral("cabinetBaudCombo"));
     m_baud->setAccessibleName(QStringLiteral("波特率"));
-    m_baud->addItems({baudText(0), baudText(1), baudText(2)});
+    for (int32_t code = 0; code < modbus485::BaudCodes; ++code)
+        m_baud->addItem(LinkWords::baudText(code));
     m_baud->setCurrentIndex(1);
     form->addRow(QStringLiteral("波特率"), m_baud);
     m_parity = new QComboBox;
     m_parity->setObjectName(QStringLiteral("cabinetParityCombo"));
     m_parity->setAccessibleName(QStringLiteral("校验方式"));
-    m_parity->addItems({parityText(0), parityText(1), parityText(2)});
+    for (int32_t code = 0; code < modbus485::ParityCodes; ++code)
+        m_parity->addItem(LinkWords::parityText(code));
     form->addRow(QStringLiteral("校验方式"), m_parity);
 
     auto *surveyRow = new QHBoxLayout;
@@ -209,7 +213,7 @@ void CabinetLinePage::showProgress() {
     const LineSurvey::LineSetting at = m_survey->setting();
     const int left = m_survey->secondsLeft();
     m_left->setText(QStringLiteral("%1 %2，站号 %3，找到 %4%5")
-                        .arg(baudText(at.baudCode), parityText(at.parityCode))
+                        .arg(LinkWords::baudText(at.baudCode), LinkWords::parityText(at.parityCode))
                         .arg(m_survey->station())
                         .arg(m_survey->modules().size())
                         .arg(left < 0 ? QString() : QStringLiteral("，约剩 %1 秒").arg(left)));
@@ -303,7 +307,7 @@ void CabinetLinePage::offerParity(int station) {
         QMessageBox::Question, m_wizard->windowTitle(),
         QStringLiteral("将站号 %1 的校验方式由 %2 改为 %3？此设置写入模块，调试结束后不恢复。")
             .arg(station)
-            .arg(parityText(present), parityText(m_parity->currentIndex())),
+            .arg(LinkWords::parityText(present), LinkWords::parityText(m_parity->currentIndex())),
         QMessageBox::NoButton, this);
     box->setObjectName(QStringLiteral("confirm"));
     box->setAttribute(Qt::WA_DeleteOnClose);

@@ -1,6 +1,7 @@
 #include "CabinetRules.h"
 
 #include "CheckRecord.h"
+#include "LinkWords.h"
 
 #include <QRegularExpression>
 
@@ -12,7 +13,7 @@ namespace CabinetRules {
 namespace {
 
 QString settingText(const CabinetFind &f) {
-    return baudText(f.baudCode) + u' ' + parityText(f.parityCode);
+    return LinkWords::baudText(f.baudCode) + u' ' + LinkWords::parityText(f.parityCode);
 }
 
 } // namespace
@@ -112,7 +113,7 @@ QString notWalkedReason(const Station &s, const std::vector<ParityChange> &chang
     for (auto c = changes.rbegin(); c != changes.rend(); ++c)
         if (c->station == s.station)
             return c->answered ? QString() : QStringLiteral("已写入校验方式，模块未在线路设置下应答");
-    return QStringLiteral("校验方式与线路不同：%1").arg(parityText(s.presentParity));
+    return QStringLiteral("校验方式与线路不同：%1").arg(LinkWords::parityText(s.presentParity));
 }
 
 QString moduleTag(int station, const QString &listTag, const QString &givenTag) {
