@@ -101,7 +101,8 @@ bool CabinetJournalWriter::writeModule(int station, const CabinetModule &module)
                  {{QStringLiteral("station"), station},
                   {QStringLiteral("state"), QLatin1String(StateCodes[static_cast<int>(module.state)])},
                   {QStringLiteral("journal"), module.journal},
-                  {QStringLiteral("reason"), module.reason}});
+                  {QStringLiteral("reason"), module.reason},
+                  {QStringLiteral("tag"), module.tag}});
 }
 
 bool CabinetJournalWriter::writeClose(const QString &end, const QString &remark) {
@@ -154,7 +155,7 @@ CabinetContents parseCabinetJournal(const QByteArray &bytes) {
                 if (code == 4 || !o[u"station"].isDouble())
                     return false;
                 record.modules[o[u"station"].toInt()] = {static_cast<ModuleState>(code), text(o, "journal"),
-                                                         text(o, "reason")};
+                                                         text(o, "reason"), text(o, "tag")};
             } else if (type == u"close") {
                 record.end = text(o, "end");
                 record.remark = text(o, "remark");
@@ -194,7 +195,11 @@ CabinetReport cabinetReport(const CabinetRecord &cabinet, const QString &folder)
         m.record.header.location = h.location;
         m.record.header.station = station;
         const auto listed = h.list.find(station);
+        // The list's tag, else the one given on the 连接 page: a module never walked has no journal to say
+        // it.
         m.record.header.moduleTag = listed == h.list.end() ? QString() : listed->second.tag;
+        if (m.record.header.moduleTag.isEmpty())
+            m.record.header.moduleTag = m.progress.tag;
         if (!m.progress.journal.isEmpty()) {
             const QString path = QDir(folder).filePath(m.progress.journal);
             const JournalContents contents = readJournal(path);

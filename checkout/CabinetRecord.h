@@ -48,6 +48,7 @@ struct CabinetModule {
     ModuleState state = ModuleState::Waiting;
     QString journal;
     QString reason;
+    QString tag; // the tag the engineer gave the module on the 连接 page, if any
     bool operator==(const CabinetModule &) const = default;
 };
 

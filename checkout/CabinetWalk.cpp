@@ -57,7 +57,12 @@ void CabinetWalk::start() {
     walkNext();
 }
 
-bool CabinetWalk::note(int station, const CabinetModule &module) {
+bool CabinetWalk::note(int station, CabinetModule module) {
+    // A tag given on the 连接 page goes with every line of the module, so the record keeps it even for a
+    // module that is never walked.
+    if (const auto tag = m_settings.tags.find(station);
+        tag != m_settings.tags.end() && tag->second != QStringLiteral("站号 %1").arg(station))
+        module.tag = tag->second;
     if (m_journal.writeModule(station, module))
         return true;
     emit problem(

@@ -76,7 +76,7 @@ signals:
 private:
     void walkNext();
     void onWalkFinished(bool completed);
-    bool note(int station, const CabinetModule &module);
+    bool note(int station, CabinetModule module);
     // Keeps the walk that just ended until the next one's end: it may still be on its way out of a call.
     void retire();
 

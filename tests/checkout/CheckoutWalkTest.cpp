@@ -211,8 +211,10 @@ protected:
         settings.journalPath = cabinetPath;
         const std::vector<ParityChange> changes = readCabinetJournal(cabinetPath).record.parityChanges;
         for (const CabinetRules::Station &s : judged.stations) {
-            settings.tags[s.station] =
-                CabinetRules::moduleTag(s.station, s.listTag, s.station == 5 ? "KA-105" : "");
+            settings.tags[s.station] = CabinetRules::moduleTag(s.station, s.listTag,
+                                                               s.station == 5    ? "KA-105"
+                                                               : s.station == 12 ? "KA-112"
+                                                                                 : "");
             settings.notWalked[s.station] = CabinetRules::notWalkedReason(s, changes);
         }
         settings.tuneWalk = [&w](WalkSettings &ws) { tune(w, ws); };
@@ -514,7 +516,7 @@ INSTANTIATE_TEST_SUITE_P(
         onCabinet({.name = "CabinetOfThree",
                    .cabinetCsvHas = {"1,KA-101,8,X3,LS-1,T1:5,", "5,KA-105,8,X3,LS-5,T1:5,",
                                      "9,站号 9,1,Y1,,,,,,,未测,,I/O 表中没有此站,",
-                                     "12,站号 12,8,X3,LS-12,T1:5,,,,,未测,,未找到,"},
+                                     "12,KA-112,8,X3,LS-12,T1:5,,,,,未测,,未找到,"},
                    .cabinetPdfHas = {"在其他设置：9600 偶校验", "表外模块：9600 无校验", "偶校验 无校验",
                                      "已按线路设置应答",
                                      "I/O 表 3 个模块，未找到 1 个，表外 1 个。通过 36，"}}),
