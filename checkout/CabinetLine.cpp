@@ -133,30 +133,22 @@ ModuleSnapshot readModuleSnapshot(Modbus485 &library, int32_t port, int32_t stat
     if (library.Get_0X_B16(port, station, ModuleMap::CoilBlockStart, Modbus485::BitBlock(bits)) !=
             ModuleMap::Failed &&
         bits[0] >= 0 && bits[0] <= 255)
-        for (int y = 0; y < ModuleMap::OutputCount; ++y)
-            s.outputs[y] = (bits[0] >> y) & 1;
+        s.takeCoils(bits[0]);
     bits[0] = bits[1] = -1;
     if (library.Get_1X_B16(port, station, ModuleMap::InputBlockStart, Modbus485::BitBlock(bits)) !=
             ModuleMap::Failed &&
         bits[0] >= 0 && bits[0] <= 255 && bits[1] >= 0 && bits[1] <= 255)
-        for (int x = 0; x < ModuleMap::InputCount; ++x)
-            s.inputs[x] = (bits[x / 8] >> (x % 8)) & 1;
+        s.takeInputs(bits);
     std::array<int32_t, 8> block{};
     if (library.Get_4X_UnD8(port, station, ModuleMap::CounterBlockStart, Modbus485::RegisterBlock(block)) !=
         ModuleMap::Failed)
-        for (int c = 1; c <= ModuleMap::CounterCount; ++c) {
-            s.counts[c - 1] = block[ModuleMap::countRegister(c) - ModuleMap::CounterBlockStart];
-            s.presets[c - 1] = block[ModuleMap::presetRegister(c) - ModuleMap::CounterBlockStart];
-            if (ModuleMap::clearModeRegister(c) - ModuleMap::CounterBlockStart < 8)
-                s.clearModes[c - 1] = block[ModuleMap::clearModeRegister(c) - ModuleMap::CounterBlockStart];
-        }
+        s.takeCounterBlock(block);
     if (const int32_t mode = library.Get_4X_UnD1(port, station, ModuleMap::ClearModeX3Register);
         mode != ModuleMap::Failed)
         s.clearModes[2] = mode;
     if (library.Get_3X_UnD8(port, station, ModuleMap::FrequencyBlockStart, Modbus485::RegisterBlock(block)) !=
         ModuleMap::Failed)
-        for (int c = 0; c < ModuleMap::CounterCount; ++c)
-            s.frequencies[c] = block[c];
+        s.takeFrequencies(block);
     if (const int32_t parity = library.Get_4X_D1(port, station, ModuleMap::ParityRegister);
         parity != ModuleMap::Failed)
         s.parity = parity;

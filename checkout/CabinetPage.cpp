@@ -1,7 +1,7 @@
 #include "CabinetPage.h"
 
 #include "CheckoutWizard.h"
-#include "LineCodes.h"
+#include "LineFields.h"
 #include "LinkWords.h"
 
 #include <QComboBox>
@@ -31,24 +31,9 @@ CabinetLinePage::CabinetLinePage(CheckoutWizard *wizard, ExchangeLink &link)
     setSubTitle(QStringLiteral("端口、波特率和校验方式为整条线路的设置。先扫描 I/O 表中的站号，再开始调试；"
                                "扫描后线路设置不再改变。"));
     auto *form = new QFormLayout(this);
-    m_port = new QSpinBox;
-    m_port->setObjectName(QStringLiteral("cabinetPortSpin"));
-    m_port->setAccessibleName(QStringLiteral("端口"));
-    m_port->setRange(1, 19);
-    form->addRow(QStringLiteral("端口"), m_port);
-    m_baud = new QComboBox;
-    m_baud->setObjectName(QStringLiteral("cabinetBaudCombo"));
-    m_baud->setAccessibleName(QStringLiteral("波特率"));
-    for (int32_t code = 0; code < modbus485::BaudCodes; ++code)
-        m_baud->addItem(LinkWords::baudText(code));
-    m_baud->setCurrentIndex(1);
-    form->addRow(QStringLiteral("波特率"), m_baud);
-    m_parity = new QComboBox;
-    m_parity->setObjectName(QStringLiteral("cabinetParityCombo"));
-    m_parity->setAccessibleName(QStringLiteral("校验方式"));
-    for (int32_t code = 0; code < modbus485::ParityCodes; ++code)
-        m_parity->addItem(LinkWords::parityText(code));
-    form->addRow(QStringLiteral("校验方式"), m_parity);
+    m_port = LineFields::addPort(form, "cabinetPortSpin");
+    m_baud = LineFields::addBaud(form, "cabinetBaudCombo");
+    m_parity = LineFields::addParity(form, "cabinetParityCombo");
 
     auto *surveyRow = new QHBoxLayout;
     surveyRow->addWidget(m_surveyButton = new QPushButton(QStringLiteral("扫描")));

@@ -157,3 +157,30 @@ QString LineCounters::text() const {
         parts << label + u' ' + QString::number(value);
     return parts.join(QStringLiteral("，"));
 }
+
+void ModuleSnapshot::takeCoils(int32_t coils) {
+    for (int y = 1; y <= ModuleMap::OutputCount; ++y)
+        outputs[y - 1] = (coils >> (ModuleMap::outputCoil(y) - ModuleMap::CoilBlockStart)) & 1;
+}
+
+void ModuleSnapshot::takeInputs(std::span<const int32_t, 2> words) {
+    for (int x = 1; x <= ModuleMap::InputCount; ++x) {
+        const int bit = x - ModuleMap::InputBlockStart; // X1-X10 are inputs 1-10
+        inputs[x - 1] = (words[bit / 8] >> (bit % 8)) & 1;
+    }
+}
+
+void ModuleSnapshot::takeCounterBlock(std::span<const int32_t, 8> holding) {
+    const int at = ModuleMap::CounterBlockStart;
+    for (int c = 1; c <= ModuleMap::CounterCount; ++c) {
+        counts[c - 1] = holding[ModuleMap::countRegister(c) - at];
+        presets[c - 1] = holding[ModuleMap::presetRegister(c) - at];
+        if (ModuleMap::clearModeRegister(c) - at < static_cast<int>(holding.size()))
+            clearModes[c - 1] = holding[ModuleMap::clearModeRegister(c) - at];
+    }
+}
+
+void ModuleSnapshot::takeFrequencies(std::span<const int32_t, 8> block) {
+    for (int c = 1; c <= ModuleMap::CounterCount; ++c)
+        frequencies[c - 1] = block[ModuleMap::frequencyRegister(c) - ModuleMap::FrequencyBlockStart];
+}

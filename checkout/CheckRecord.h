@@ -87,6 +87,13 @@ struct ModuleSnapshot {
     std::array<int, ModuleMap::CounterCount> frequencies = unread<ModuleMap::CounterCount>();
     int parity = Unread;
     bool operator==(const ModuleSnapshot &) const = default;
+
+    // A block as the library read it, taken in by the module map: the coil block's first word, the input
+    // block's two words, the eight holding registers from the counter block's start, the frequency block.
+    void takeCoils(int32_t coils);
+    void takeInputs(std::span<const int32_t, 2> words);
+    void takeCounterBlock(std::span<const int32_t, 8> holding);
+    void takeFrequencies(std::span<const int32_t, 8> block);
 };
 
 struct PointResult {

@@ -552,8 +552,7 @@ WalkTask CheckoutWalk::readSnapshot(ModuleSnapshot &s) {
         const int coils =
             co_await exchange([this] { return readCoils(); }, attempt ? m_settings.asFoundRetryMs : 0);
         if (coils != ModuleMap::Failed)
-            for (int y = 1; y <= ModuleMap::OutputCount; ++y)
-                s.outputs[y - 1] = (coils >> (ModuleMap::outputCoil(y) - ModuleMap::CoilBlockStart)) & 1;
+            s.takeCoils(coils);
     }
     for (int attempt = 0; attempt < tries && s.inputs[0] == ModuleSnapshot::Unread; ++attempt)
         if (const auto inputs =
@@ -570,15 +569,8 @@ WalkTask CheckoutWalk::readSnapshot(ModuleSnapshot &s) {
                 return r;
             },
             attempt ? m_settings.asFoundRetryMs : 0);
-        if (read == ModuleMap::Failed)
-            continue;
-        for (int c = 1; c <= ModuleMap::CounterCount; ++c) {
-            const int at = ModuleMap::CounterBlockStart;
-            s.counts[c - 1] = holding[ModuleMap::countRegister(c) - at];
-            s.presets[c - 1] = holding[ModuleMap::presetRegister(c) - at];
-            if (ModuleMap::clearModeRegister(c) - at < static_cast<int>(std::size(holding)))
-                s.clearModes[c - 1] = holding[ModuleMap::clearModeRegister(c) - at];
-        }
+        if (read != ModuleMap::Failed)
+            s.takeCounterBlock(holding);
     }
     for (int attempt = 0; attempt < tries && s.clearModes[2] == ModuleSnapshot::Unread; ++attempt)
         s.clearModes[2] = co_await exchange([this] { return readRegister(ModuleMap::ClearModeX3Register); },

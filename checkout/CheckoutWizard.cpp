@@ -2,9 +2,8 @@
 
 #include "CabinetPage.h"
 #include "IoList.h"
-#include "LineCodes.h"
+#include "LineFields.h"
 #include "LinkError.h"
-#include "LinkWords.h"
 #include "ModuleScan.h"
 #include "RecordNames.h"
 #include "Report.h"
@@ -339,33 +338,10 @@ public:
         setTitle(QStringLiteral("连接"));
         setSubTitle(QStringLiteral("端口、站号、波特率和校验方式与面板相同。开始后不能返回。"));
         auto *form = new QFormLayout(this);
-        auto spin = [form](const QString &label, const char *name, int last) {
-            auto *box = new QSpinBox;
-            box->setObjectName(QLatin1String(name));
-            box->setAccessibleName(label);
-            box->setRange(1, last);
-            form->addRow(label, box);
-            return box;
-        };
-        auto combo = [form](const QString &label, const char *name, const QStringList &items) {
-            auto *box = new QComboBox;
-            box->setObjectName(QLatin1String(name));
-            box->setAccessibleName(label);
-            box->addItems(items);
-            form->addRow(label, box);
-            return box;
-        };
-        m_port = spin(QStringLiteral("端口"), "portSpin", 19);
-        m_station = spin(QStringLiteral("站号"), "stationSpin", 16);
-        QStringList bauds;
-        for (int32_t code = 0; code < modbus485::BaudCodes; ++code)
-            bauds << LinkWords::baudText(code);
-        QStringList parities;
-        for (int32_t code = 0; code < modbus485::ParityCodes; ++code)
-            parities << LinkWords::parityText(code);
-        m_baud = combo(QStringLiteral("波特率"), "baudCombo", bauds);
-        m_baud->setCurrentIndex(1);
-        m_parity = combo(QStringLiteral("校验方式"), "parityCombo", parities);
+        m_port = LineFields::addPort(form, "portSpin");
+        m_station = LineFields::addStation(form, "stationSpin");
+        m_baud = LineFields::addBaud(form, "baudCombo");
+        m_parity = LineFields::addParity(form, "parityCombo");
         // The scan fills in station, baud rate and parity for the port chosen above.
         auto *scanRow = new QHBoxLayout;
         scanRow->addWidget(m_scanButton = new QPushButton(QStringLiteral("扫描")));
