@@ -323,9 +323,13 @@ TEST(Simulator, CountsAndLogsEveryFrameThatReachedIt) {
     modbus_set_slave(m.get(), 2);
     EXPECT_EQ(outcome(modbus_read_input_bits(m.get(), 0, 16, bits)), -1);
     modbus_set_slave(m.get(), 1);
+    // Each command taken in (its state answered) before the request that meets it goes out: the simulator may
+    // read the line before its commands otherwise.
     sim.command("exception 2 1");
+    sim.state();
     EXPECT_EQ(outcome(modbus_read_input_bits(m.get(), 0, 16, bits)), 2);
     sim.command("silent 1");
+    sim.state();
     EXPECT_EQ(outcome(modbus_read_input_bits(m.get(), 0, 16, bits)), -1);
 
     EXPECT_EQ(sim.takeLog(),
@@ -337,6 +341,7 @@ TEST(Simulator, CountsAndLogsEveryFrameThatReachedIt) {
     for (const QString &counter : counters)
         EXPECT_TRUE(state.contains(u' ' + counter)) << state.toStdString();
     sim.command("frames off");
+    sim.state();
     EXPECT_EQ(modbus_read_input_bits(m.get(), 0, 16, bits), 16);
     EXPECT_TRUE(sim.waitForLog("read-inputs 1 16", 5000));
     EXPECT_EQ(sim.takeLog(), QStringList{"read-inputs 1 16"});
